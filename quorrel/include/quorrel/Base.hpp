@@ -1,0 +1,29 @@
+#pragma once
+
+#include <quorrel/DataModel.hpp>
+
+namespace tav {
+
+// Root of every policy entity: knows the model that created it (null for free-standing ones).
+class QUORREL_EXPORT DataModel::Base {
+public:
+    virtual ~Base();
+    // Collects every problem of the fields; skipping the ID check lets new records through.
+    virtual Ret Validate(bool skipIdCheck) const = 0;
+
+    DataModel* GetOwner() const { return m_pOwner; }
+
+protected:
+    explicit Base(DataModel* owner) : m_pOwner(owner) {}
+    Base(const Base&) = default;
+    Base& operator=(const Base&) = default;
+
+    // The result of a validation: failed when at least one problem was found.
+    static Ret Problems(const std::vector<std::string>& problems);
+    // The same for classes that stop at their first problem; an empty text means none.
+    static Ret Problem(const std::string& problem);
+
+    DataModel* m_pOwner;
+};
+
+} // namespace tav

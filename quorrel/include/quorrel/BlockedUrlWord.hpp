@@ -1,0 +1,31 @@
+#pragma once
+
+#include <quorrel/DataModel.hpp>
+
+namespace tav {
+
+// A word that blocks URLs containing it on pages of the categories in its mask.
+class QUORREL_EXPORT DataModel::BlockedUrlWord : public DataModel::Base {
+public:
+    explicit BlockedUrlWord(DataModel* owner);
+
+    Ret Validate(bool skipIdCheck) const override;
+
+    const std::string& GetID() const { return m_id; }
+    void SetID(const std::string& id) { m_id = id; }
+    const std::string& GetWord() const { return m_word; }
+    void SetWord(const std::string& word) { m_word = word; }
+    std::int32_t GetCategoriesMask() const { return m_categoriesMask; }
+    void SetCategoriesMask(std::int32_t mask) { m_categoriesMask = mask; }
+
+private:
+    std::string m_id;
+    std::string m_word;
+    std::int32_t m_categoriesMask;
+};
+
+inline const std::string& DataModel::SortKey(const BlockedUrlWord& word) {
+    return word.GetWord();
+}
+
+} // namespace tav

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <quorrel/DataModel.hpp>
+
+#include <cstdint>
+
+namespace tav {
+
+// One computer on the network, known by its IP address, and its usage today.
+class QUORREL_EXPORT DataModel::Client : public DataModel::Base {
+public:
+    explicit Client(DataModel* owner);
+
+    Ret Validate(bool skipIdCheck) const override;
+
+    const std::string& GetID() const { return m_id; }
+    void SetID(const std::string& id) { m_id = id; }
+    const std::string& GetIP() const { return m_ip; }
+    void SetIP(const std::string& ip) { m_ip = ip; }
+    const std::string& GetGroupID() const { return m_groupId; }
+    // Stores the ID and resolves the group through the owning model at once.
+    void SetGroupID(const std::string& groupId);
+    ClientGroup* GetGroupPtr() const { return m_pGroup; }
+    const std::string& GetLogin() const { return m_login; }
+    void SetLogin(const std::string& login) { m_login = login; }
+    const std::string& GetPassword() const { return m_password; }
+    void SetPassword(const std::string& password) { m_password = password; }
+
+    // Seconds of use counted today.
+    std::int32_t GetDailyWorkedTime() const { return m_dailyWorkedTime; }
+    void SetDailyWorkedTime(std::int32_t seconds) { m_dailyWorkedTime = seconds; }
+    std::int64_t GetDailyWorkedTimeLastUpdate() const { return m_dailyWorkedTimeLastUpdate; }
+    void SetDailyWorkedTimeLastUpdate(std::int64_t time) { m_dailyWorkedTimeLastUpdate = time; }
+    // Bytes counted today.
+    std::int32_t GetDailyWorkedTraffic() const { return m_dailyWorkedTraffic; }
+    void SetDailyWorkedTraffic(std::int32_t bytes) { m_dailyWorkedTraffic = bytes; }
+    std::int64_t GetDailyWorkedTrafficLastUpdate() const { return m_dailyWorkedTrafficLastUpdate; }
+    void SetDailyWorkedTrafficLastUpdate(std::int64_t time) { m_dailyWorkedTrafficLastUpdate = time; }
+
+private:
+    std::string m_id;
+    std::string m_ip;
+    std::string m_groupId;
+    ClientGroup* m_pGroup;
+    std::string m_login;
+    std::string m_password;
+    std::int32_t m_dailyWorkedTime;
+    std::int64_t m_dailyWorkedTimeLastUpdate;
+    std::int32_t m_dailyWorkedTraffic;
+    std::int64_t m_dailyWorkedTrafficLastUpdate;
+};
+
+} // namespace tav

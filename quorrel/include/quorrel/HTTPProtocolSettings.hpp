@@ -1,0 +1,70 @@
+#pragma once
+
+#include <quorrel/BlockedUrlWordManager.hpp>
+#include <quorrel/ProtocolSettings.hpp>
+
+namespace tav {
+
+// HTTP settings: the customer's own site lists, the switches of the inner URL database, blocked
+// URL words, content filtration with its words and the content type rules.
+class QUORREL_EXPORT DataModel::HTTPProtocolSettings : public DataModel::ProtocolSettings,
+                                                       public DataModel::BlockedUrlWordManager {
+public:
+    explicit HTTPProtocolSettings(DataModel* owner = nullptr);
+
+    // From HTTP settings: every field, the lists sharing their entries; from others: the common switches.
+    void Assign(const ProtocolSettings& other) override;
+    ProtocolSettingsType GetType() const override { return PST_HTTP; }
+
+    bool GetIsInnerTrustedDBEnabled() const { return m_isInnerTrustedDBEnabled; }
+    void SetIsInnerTrustedDBEnabled(bool enabled) { m_isInnerTrustedDBEnabled = enabled; }
+    bool GetIsInnerBlockedDBEnabled() const { return m_isInnerBlockedDBEnabled; }
+    void SetIsInnerBlockedDBEnabled(bool enabled) { m_isInnerBlockedDBEnabled = enabled; }
+    const CustomerSites& GetBlockedCustomerSites() const { return m_blockedCustomerSites; }
+    void SetBlockedCustomerSites(const CustomerSites& sites) { m_blockedCustomerSites = sites; }
+    const CustomerSites& GetTrustedCustomerSites() const { return m_trustedCustomerSites; }
+    void SetTrustedCustomerSites(const CustomerSites& sites) { m_trustedCustomerSites = sites; }
+    bool GetIsTrustedSitesEnabled() const { return m_isTrustedSitesEnabled; }
+    void SetIsTrustedSitesEnabled(bool enabled) { m_isTrustedSitesEnabled = enabled; }
+    bool GetIsBlockedSitesEnabled() const { return m_isBlockedSitesEnabled; }
+    void SetIsBlockedSitesEnabled(bool enabled) { m_isBlockedSitesEnabled = enabled; }
+    bool GetIsTrustedSitesFixed() const { return m_isTrustedSitesFixed; }
+    void SetIsTrustedSitesFixed(bool fixed) { m_isTrustedSitesFixed = fixed; }
+
+    bool GetIsBlockedUrlWordsEnabled() const override { return m_isBlockedUrlWordsEnabled; }
+    void SetIsBlockedUrlWordsEnabled(bool enabled) override { m_isBlockedUrlWordsEnabled = enabled; }
+    const BlockedUrlWords& GetWords() const override { return m_blockedUrlWords; }
+    void SetWords(const BlockedUrlWords& words) override { m_blockedUrlWords = words; }
+
+    bool GetIsContentFiltrationEnabled() const { return m_isContentFiltrationEnabled; }
+    void SetIsContentFiltrationEnabled(bool enabled) { m_isContentFiltrationEnabled = enabled; }
+    SeverityLevels GetSeverityLevel() const { return m_severityLevel; }
+    void SetSeverityLevel(SeverityLevels level) { m_severityLevel = level; }
+    bool GetIsInapContentWordsEnabled() const { return m_isInapContentWordsEnabled; }
+    void SetIsInapContentWordsEnabled(bool enabled) { m_isInapContentWordsEnabled = enabled; }
+    const InapContentWords& GetInapContentWords() const { return m_inapContentWords; }
+    void SetInapContentWords(const InapContentWords& words) { m_inapContentWords = words; }
+    bool GetIsContentTypesEnabled() const { return m_isContentTypesEnabled; }
+    void SetIsContentTypesEnabled(bool enabled) { m_isContentTypesEnabled = enabled; }
+    const ContentTypes& GetContentTypes() const { return m_contentTypes; }
+    void SetContentTypes(const ContentTypes& types) { m_contentTypes = types; }
+
+private:
+    bool m_isInnerTrustedDBEnabled;
+    bool m_isInnerBlockedDBEnabled;
+    CustomerSites m_blockedCustomerSites;
+    CustomerSites m_trustedCustomerSites;
+    bool m_isTrustedSitesEnabled;
+    bool m_isBlockedSitesEnabled;
+    bool m_isTrustedSitesFixed;
+    bool m_isBlockedUrlWordsEnabled;
+    BlockedUrlWords m_blockedUrlWords;
+    bool m_isContentFiltrationEnabled;
+    SeverityLevels m_severityLevel;
+    bool m_isInapContentWordsEnabled;
+    InapContentWords m_inapContentWords;
+    bool m_isContentTypesEnabled;
+    ContentTypes m_contentTypes;
+};
+
+} // namespace tav

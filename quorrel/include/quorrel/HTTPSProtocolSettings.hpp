@@ -1,0 +1,27 @@
+#pragma once
+
+#include <quorrel/BlockedUrlWordManager.hpp>
+#include <quorrel/ProtocolSettings.hpp>
+
+namespace tav {
+
+class QUORREL_EXPORT DataModel::HTTPSProtocolSettings : public DataModel::ProtocolSettings,
+                                                        public DataModel::BlockedUrlWordManager {
+public:
+    explicit HTTPSProtocolSettings(DataModel* owner = nullptr);
+
+    // From HTTPS settings: every field, sharing the word objects; from others: the common switches.
+    void Assign(const ProtocolSettings& other) override;
+    ProtocolSettingsType GetType() const override { return PST_HTTPS; }
+
+    const BlockedUrlWords& GetWords() const override { return m_blockedUrlWords; }
+    void SetWords(const BlockedUrlWords& words) override { m_blockedUrlWords = words; }
+    bool GetIsBlockedUrlWordsEnabled() const override { return m_isBlockedUrlWordsEnabled; }
+    void SetIsBlockedUrlWordsEnabled(bool enabled) override { m_isBlockedUrlWordsEnabled = enabled; }
+
+private:
+    BlockedUrlWords m_blockedUrlWords;
+    bool m_isBlockedUrlWordsEnabled;
+};
+
+} // namespace tav

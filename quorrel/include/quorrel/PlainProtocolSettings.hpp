@@ -1,0 +1,16 @@
+#pragma once
+
+#include <quorrel/ProtocolSettings.hpp>
+
+namespace tav {
+
+// Settings of a protocol that has only the common switches: mail, SOCKS and FTP.
+template <DataModel::ProtocolSettingsType Type>
+class DataModel::PlainProtocolSettings : public DataModel::ProtocolSettings {
+public:
+    explicit PlainProtocolSettings(DataModel* owner = nullptr) : ProtocolSettings(owner) {}
+
+    ProtocolSettingsType GetType() const override { return Type; }
+};
+
+} // namespace tav

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <quorrel/DataModel.hpp>
+
+namespace tav {
+
+// A group's settings objects, one per protocol type, held through shared pointers so that a
+// copied group shares them with the group it was copied from.
+class QUORREL_EXPORT DataModel::ProtocolsSettingsContainer {
+public:
+    typedef std::map<ProtocolSettingsType, boost::shared_ptr<ProtocolSettings>> Map;
+
+    // One default settings object of each of the five types.
+    ProtocolsSettingsContainer();
+    ProtocolsSettingsContainer(const ProtocolsSettingsContainer&) = default;
+    ProtocolsSettingsContainer& operator=(const ProtocolsSettingsContainer&) = default;
+    virtual ~ProtocolsSettingsContainer();
+
+    // The settings of that type, or null.
+    boost::shared_ptr<ProtocolSettings> Find(ProtocolSettingsType type) const;
+    const Map& GetAll() const { return m_settings; }
+
+private:
+    Map m_settings;
+};
+
+} // namespace tav

@@ -1,0 +1,7 @@
+#include <quorrel/DataModel.hpp>
+
+namespace tav {
+
+DataModel::BlockedUrlWordManager::~BlockedUrlWordManager() = default;
+
+} // namespace tav

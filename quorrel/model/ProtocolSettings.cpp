@@ -1,0 +1,31 @@
+#include <quorrel/DataModel.hpp>
+
+namespace tav {
+
+DataModel::ProtocolSettings::ProtocolSettings(DataModel* owner)
+    : Base(owner), m_isNetworkEnabled(true), m_isFiltrationEnabled(true), m_canAccessByIP(false) {}
+
+// Copies belong to no model.
+DataModel::ProtocolSettings::ProtocolSettings(const ProtocolSettings& other)
+    : Base(nullptr), m_isNetworkEnabled(other.m_isNetworkEnabled),
+      m_isFiltrationEnabled(other.m_isFiltrationEnabled), m_canAccessByIP(other.m_canAccessByIP) {}
+
+DataModel::ProtocolSettings& DataModel::ProtocolSettings::operator=(const ProtocolSettings& other) {
+    ProtocolSettings::Assign(other);
+    m_pOwner = nullptr;
+    return *this;
+}
+
+DataModel::ProtocolSettings::~ProtocolSettings() = default;
+
+Ret DataModel::ProtocolSettings::Validate(bool) const {
+    return Problem("");
+}
+
+void DataModel::ProtocolSettings::Assign(const ProtocolSettings& other) {
+    m_isNetworkEnabled = other.m_isNetworkEnabled;
+    m_isFiltrationEnabled = other.m_isFiltrationEnabled;
+    m_canAccessByIP = other.m_canAccessByIP;
+}
+
+} // namespace tav

@@ -1,0 +1,25 @@
+#include <quorrel/DataModel.hpp>
+
+namespace tav {
+
+DataModel::ProtocolsSettingsContainer::ProtocolsSettingsContainer() {
+    const boost::shared_ptr<ProtocolSettings> defaults[] = {
+        boost::shared_ptr<ProtocolSettings>(new HTTPProtocolSettings()),
+        boost::shared_ptr<ProtocolSettings>(new HTTPSProtocolSettings()),
+        boost::shared_ptr<ProtocolSettings>(new MailProtocolSettings()),
+        boost::shared_ptr<ProtocolSettings>(new SocksProtocolSettings()),
+        boost::shared_ptr<ProtocolSettings>(new FTPProtocolSettings()),
+    };
+    for (const boost::shared_ptr<ProtocolSettings>& settings : defaults)
+        m_settings.emplace(settings->GetType(), settings);
+}
+
+DataModel::ProtocolsSettingsContainer::~ProtocolsSettingsContainer() = default;
+
+boost::shared_ptr<DataModel::ProtocolSettings>
+DataModel::ProtocolsSettingsContainer::Find(ProtocolSettingsType type) const {
+    const Map::const_iterator found = m_settings.find(type);
+    return found == m_settings.end() ? boost::shared_ptr<ProtocolSettings>() : found->second;
+}
+
+} // namespace tav
