@@ -1,5 +1,7 @@
 #include <quorrel/DataModel.hpp>
 
+#include "PolicyField.hpp"
+
 namespace tav {
 
 DataModel::BlockedUrlWord::BlockedUrlWord(DataModel* owner) : Base(owner), m_categoriesMask(0) {}
@@ -13,6 +15,26 @@ Ret DataModel::BlockedUrlWord::Validate(bool skipIdCheck) const {
     if (m_categoriesMask == 0)
         problems.emplace_back("At least one Category must be selected");
     return Problems(problems);
+}
+
+namespace {
+const PolicyFields<DataModel::BlockedUrlWord>& Fields() {
+    using W = DataModel::BlockedUrlWord;
+    static const PolicyFields<W> fields{
+        TextField(u"id", &W::GetID, &W::SetID),
+        TextField(u"word", &W::GetWord, &W::SetWord),
+        IntField(u"categoriesmask", &W::GetCategoriesMask, &W::SetCategoriesMask, 16),
+    };
+    return fields;
+}
+} // namespace
+
+Ret DataModel::BlockedUrlWord::Load(const xercesc::DOMElement* element) {
+    return LoadRecord(*this, element, Fields());
+}
+
+void DataModel::BlockedUrlWord::Save(xercesc::DOMDocument* document, xercesc::DOMElement* element) const {
+    WriteFields(*this, document, element, Fields());
 }
 
 } // namespace tav

@@ -1,5 +1,7 @@
 #include <quorrel/DataModel.hpp>
 
+#include "PolicyField.hpp"
+
 namespace tav {
 
 DataModel::Category::Category(const std::string& id, const std::string& name)
@@ -9,6 +11,24 @@ Ret DataModel::Category::Validate(bool) const {
     if (m_id.empty())
         return Problem("Empty ID");
     return Problem(m_name.empty() ? "Empty Name" : "");
+}
+
+namespace {
+const PolicyFields<DataModel::Category>& Fields() {
+    static const PolicyFields<DataModel::Category> fields{
+        TextField(u"id", &DataModel::Category::GetID, &DataModel::Category::SetID),
+        TextField(u"name", &DataModel::Category::GetName, &DataModel::Category::SetName),
+    };
+    return fields;
+}
+} // namespace
+
+Ret DataModel::Category::Load(const xercesc::DOMElement* element) {
+    return LoadRecord(*this, element, Fields());
+}
+
+void DataModel::Category::Save(xercesc::DOMDocument* document, xercesc::DOMElement* element) const {
+    WriteFields(*this, document, element, Fields());
 }
 
 } // namespace tav

@@ -1,5 +1,7 @@
 #include <quorrel/DataModel.hpp>
 
+#include "PolicyField.hpp"
+
 #include <stdexcept>
 
 namespace tav {
@@ -86,6 +88,89 @@ Ret DataModel::ClientGroup::Validate(bool skipIdCheck) const {
                                " must be bigger or equals 0");
     }
     return Problems(problems);
+}
+
+namespace {
+
+using G = DataModel::ClientGroup;
+
+const XMLCh* const TIME_LIMIT_NAMES[G::DAYS] = {u"timelimitssun", u"timelimitsmon", u"timelimitstue",
+                                                u"timelimitswed", u"timelimitsthu", u"timelimitsfri",
+                                                u"timelimitssat"};
+const XMLCh* const TRAFFIC_LIMIT_NAMES[G::DAYS] = {
+    u"trafficlimitssun", u"trafficlimitsmon", u"trafficlimitstue", u"trafficlimitswed",
+    u"trafficlimitsthu", u"trafficlimitsfri", u"trafficlimitssat"};
+
+// The element of each protocol's settings, in write order.
+const std::pair<DataModel::ProtocolSettingsType, const XMLCh*> PROTOCOL_NAMES[] = {
+    {DataModel::PST_HTTP, u"httpprotocolsettings"}, {DataModel::PST_HTTPS, u"httpsprotocolsettings"},
+    {DataModel::PST_MAIL, u"mailprotocolsettings"}, {DataModel::PST_SOCKS, u"socksprotocolsettings"},
+    {DataModel::PST_FTP, u"ftpprotocolsettings"},
+};
+
+// Each known protocol element is read into the group's own settings of that type.
+Ret LoadProtocolsSettings(G& group, const xercesc::DOMElement* container) {
+    for (const xercesc::DOMElement* child = container->getFirstElementChild(); child;
+         child = child->getNextElementSibling())
+        for (const auto& [type, name] : PROTOCOL_NAMES)
+            if (PolicyXml::Is(child, name)) {
+                if (const boost::shared_ptr<DataModel::ProtocolSettings> settings =
+                        group.GetProtocolSettings(type)) {
+                    const Ret read = settings->Load(child);
+                    if (read.GetCode() != Ret::OK)
+                        return read;
+                }
+                break;
+            }
+    return Ret(Ret::OK, "");
+}
+
+void SaveProtocolsSettings(const G& group, xercesc::DOMDocument* document, xercesc::DOMElement* container) {
+    for (const auto& [type, name] : PROTOCOL_NAMES)
+        if (const boost::shared_ptr<DataModel::ProtocolSettings> settings = group.GetProtocolSettings(type))
+            settings->Save(document, PolicyXml::Append(container, name));
+}
+
+PolicyField<G> DayField(const XMLCh* name, unsigned day, std::int32_t (G::*get)(unsigned) const,
+                        void (G::*set)(unsigned, std::int32_t)) {
+    return {name, [day, get](const G& group) { return ToString((group.*get)(day)); },
+            [day, set](G& group, const std::string& text) { (group.*set)(day, ToInt(text)); }, nullptr,
+            nullptr};
+}
+
+PolicyFields<G> MakeFields() {
+    PolicyFields<G> fields{
+        TextField(u"id", &G::GetID, &G::SetID),
+        TextField(u"name", &G::GetName, &G::SetName),
+        TextField(u"timetable", &G::GetTimeTable, &G::SetTimeTable),
+        BoolField(u"istimetableenabled", &G::GetIsTimeTableEnabled, &G::SetIsTimeTableEnabled),
+    };
+    for (unsigned day = 0; day < G::DAYS; ++day)
+        fields.push_back(DayField(TIME_LIMIT_NAMES[day], day, &G::GetTimeLimit, &G::SetTimeLimit));
+    fields.push_back(BoolField(u"timelimitsenabled", &G::GetIsTimeLimitsEnabled, &G::SetIsTimeLimitsEnabled));
+    for (unsigned day = 0; day < G::DAYS; ++day)
+        fields.push_back(DayField(TRAFFIC_LIMIT_NAMES[day], day, &G::GetTrafficLimit, &G::SetTrafficLimit));
+    fields.push_back(
+        BoolField(u"trafficlimitsenabled", &G::GetIsTrafficLimitsEnabled, &G::SetIsTrafficLimitsEnabled));
+    fields.push_back(
+        IntField(u"blockedcategoriesmask", &G::GetBlockedCategoriesMask, &G::SetBlockedCategoriesMask, 16));
+    fields.push_back(ListField<G>(u"protocolssettings", LoadProtocolsSettings, SaveProtocolsSettings));
+    return fields;
+}
+
+const PolicyFields<G>& Fields() {
+    static const PolicyFields<G> fields = MakeFields();
+    return fields;
+}
+
+} // namespace
+
+Ret DataModel::ClientGroup::Load(const xercesc::DOMElement* element) {
+    return LoadRecord(*this, element, Fields());
+}
+
+void DataModel::ClientGroup::Save(xercesc::DOMDocument* document, xercesc::DOMElement* element) const {
+    WriteFields(*this, document, element, Fields());
 }
 
 } // namespace tav

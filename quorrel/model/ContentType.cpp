@@ -1,5 +1,7 @@
 #include <quorrel/DataModel.hpp>
 
+#include "PolicyField.hpp"
+
 namespace tav {
 
 DataModel::ContentType::ContentType(DataModel* owner) : Base(owner), m_action(PassingThrough) {}
@@ -13,6 +15,27 @@ Ret DataModel::ContentType::Validate(bool skipIdCheck) const {
     if (m_action != PassingThrough && m_action != Preventing && m_action != Filtering)
         problems.emplace_back("Not valid Action");
     return Problems(problems);
+}
+
+namespace {
+const PolicyFields<DataModel::ContentType>& Fields() {
+    using C = DataModel::ContentType;
+    static const PolicyFields<C> fields{
+        TextField(u"id", &C::GetID, &C::SetID),
+        TextField(u"type", &C::GetType, &C::SetType),
+        TextField(u"description", &C::GetDescription, &C::SetDescription),
+        IntField(u"action", &C::GetAction, &C::SetAction),
+    };
+    return fields;
+}
+} // namespace
+
+Ret DataModel::ContentType::Load(const xercesc::DOMElement* element) {
+    return LoadRecord(*this, element, Fields());
+}
+
+void DataModel::ContentType::Save(xercesc::DOMDocument* document, xercesc::DOMElement* element) const {
+    WriteFields(*this, document, element, Fields());
 }
 
 } // namespace tav

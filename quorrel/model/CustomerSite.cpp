@@ -1,5 +1,8 @@
 #include <quorrel/DataModel.hpp>
 
+#include "PolicyField.hpp"
+#include <stdexcept>
+
 namespace tav {
 
 DataModel::CustomerSite::CustomerSite(DataModel* owner, bool blocked) : Base(owner), m_isBlocked(blocked) {}
@@ -19,6 +22,31 @@ Ret DataModel::CustomerSite::Validate(bool skipIdCheck) const {
     if (!parsed.parse_absolute(m_urlText.data(), m_urlText.data() + m_urlText.size()))
         return Problem("Bad Url");
     return Problem(IsBlank(parsed.host()) ? "Empty Host" : "");
+}
+
+namespace {
+const PolicyFields<DataModel::CustomerSite>& Fields() {
+    using S = DataModel::CustomerSite;
+    static const PolicyFields<S> fields{
+        TextField(u"id", &S::GetID, &S::SetID),
+        ValueField<S>(
+            u"uri", [](const S& site) { return site.GetKey(); },
+            [](S& site, const std::string& text) {
+                if (!site.SetUrl(text))
+                    throw std::runtime_error("Can not parse URI: " + text);
+            }),
+        BoolField(u"isblocked", &S::GetIsBlocked, &S::SetIsBlocked),
+    };
+    return fields;
+}
+} // namespace
+
+Ret DataModel::CustomerSite::Load(const xercesc::DOMElement* element) {
+    return LoadRecord(*this, element, Fields());
+}
+
+void DataModel::CustomerSite::Save(xercesc::DOMDocument* document, xercesc::DOMElement* element) const {
+    WriteFields(*this, document, element, Fields());
 }
 
 } // namespace tav

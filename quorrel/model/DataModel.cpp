@@ -1,5 +1,13 @@
 #include <quorrel/DataModel.hpp>
 
+#include "PolicyXml.hpp"
+
+#include <ace/Guard_T.h>
+
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
 namespace tav {
 
 const DataModel::Category DataModel::CAT_VIOLENCE("1", "Violence");
@@ -18,11 +26,62 @@ const DataModel::Category DataModel::CAT_BOMB_MAKING("14", "Bomb Making");
 const DataModel::Category DataModel::CAT_ALCOHOL("15", "Alcohol");
 const DataModel::Category DataModel::CAT_TOBACCO("16", "Tobacco");
 
-DataModel::DataModel() = default;
+DataModel* DataModel::m_pInstance = nullptr;
+ACE_Recursive_Thread_Mutex DataModel::m_mutex;
+
+namespace {
+typedef ACE_Guard<ACE_Recursive_Thread_Mutex> Guard;
+}
+
+DataModel* DataModel::GetInstance() {
+    Guard guard(m_mutex);
+    if (!m_pInstance) {
+        // Stored at once: a failed load leaves the partly loaded model for later calls.
+        m_pInstance = new DataModel();
+        Init();
+        if (!m_pInstance->Init("cfg/zun_data.xml", "cfg/URLFilterDB.bin", "cfg/Administration/site").IsOK())
+            throw std::runtime_error("Fail to initialize DataModel");
+    }
+    return m_pInstance;
+}
+
+Ret DataModel::Init() {
+    PolicyXml::Init();
+    return Ret(Ret::OK, "");
+}
+
+DataModel::DataModel() : m_settings(new Settings(this)) {
+    for (const Category* category :
+         {&CAT_VIOLENCE, &CAT_HATE_SPEECH, &CAT_WEB_CHAT, &CAT_PORNOGRAPHY, &CAT_OBSCENE, &CAT_GAMBLING,
+          &CAT_MATURE_CONTENT, &CAT_DRUGS, &CAT_HACKING_AND_SPYWARE, &CAT_WEAPONS, &CAT_SEX_EDUCATION,
+          &CAT_WEB_EMAIL, &CAT_BOMB_MAKING, &CAT_ALCOHOL, &CAT_TOBACCO})
+        m_categories.emplace(category->GetID(), category);
+}
 
 DataModel::~DataModel() {
     for (const auto& entry : m_clientGroups)
         delete entry.second;
+    for (const auto& entry : m_clients)
+        delete entry.second;
+}
+
+Ret DataModel::Init(const std::string& tunesPath, const std::string& urlFilterPath,
+                    const std::string& siteRoot) {
+    Guard guard(m_mutex);
+    Init();
+    m_tunesPath = tunesPath;
+    m_urlFilterPath = urlFilterPath;
+    m_siteRoot = siteRoot;
+
+    const std::string templatePath = siteRoot + "/pages/templates/ForbiddenPage.tpl.html";
+    std::ifstream file(templatePath);
+    if (!file)
+        return Ret(Ret::ERR, "Error opening file " + templatePath);
+    std::ostringstream text;
+    text << file.rdbuf();
+    m_forbiddenPageTemplate = text.str();
+
+    return LoadTunes();
 }
 
 DataModel::ClientGroup* DataModel::FindClientGroup(const std::string& id) const {

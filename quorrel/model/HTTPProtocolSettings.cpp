@@ -1,5 +1,8 @@
 #include <quorrel/DataModel.hpp>
 
+#include "PolicyField.hpp"
+#include <boost/make_shared.hpp>
+
 namespace tav {
 
 namespace {
@@ -19,6 +22,72 @@ void DataModel::HTTPProtocolSettings::Assign(const ProtocolSettings& other) {
         *this = *http;
     else
         ProtocolSettings::Assign(other);
+}
+
+namespace {
+
+using S = DataModel::HTTPProtocolSettings;
+
+// Blocked and trusted sites share one list element; each record says which it is.
+Ret LoadSites(S& settings, const xercesc::DOMElement* list) {
+    DataModel::CustomerSites blocked = settings.GetBlockedCustomerSites();
+    DataModel::CustomerSites trusted = settings.GetTrustedCustomerSites();
+    const Ret read = ReadRecords(
+        list, u"customersite",
+        [&settings] { return boost::make_shared<DataModel::CustomerSite>(settings.GetOwner(), true); },
+        [&blocked, &trusted](const boost::shared_ptr<DataModel::CustomerSite>& site) {
+            DataModel::CustomerSites& sites = site->GetIsBlocked() ? blocked : trusted;
+            return sites.insert(site).second
+                       ? Ret(Ret::OK, "")
+                       : Ret(Ret::ERR, "Customer Site with the same URI already added: " + site->GetKey());
+        });
+    settings.SetBlockedCustomerSites(blocked);
+    settings.SetTrustedCustomerSites(trusted);
+    return read;
+}
+
+void SaveSites(const S& settings, xercesc::DOMDocument* document, xercesc::DOMElement* list) {
+    WriteRecords(document, list, u"customersite", settings.GetBlockedCustomerSites());
+    WriteRecords(document, list, u"customersite", settings.GetTrustedCustomerSites());
+}
+
+const PolicyFields<S>& Fields() {
+    static const PolicyFields<S> fields{
+        BoolField(u"isinnerblockeddbenabled", &S::GetIsInnerBlockedDBEnabled, &S::SetIsInnerBlockedDBEnabled),
+        BoolField(u"isinnertrusteddbenabled", &S::GetIsInnerTrustedDBEnabled, &S::SetIsInnerTrustedDBEnabled),
+        ListField<S>(u"customersites", LoadSites, SaveSites),
+        BoolField(u"istrustedsitesfixed", &S::GetIsTrustedSitesFixed, &S::SetIsTrustedSitesFixed),
+        BoolField(u"istrustedsitesenabled", &S::GetIsTrustedSitesEnabled, &S::SetIsTrustedSitesEnabled),
+        BoolField(u"isblockedsitesenabled", &S::GetIsBlockedSitesEnabled, &S::SetIsBlockedSitesEnabled),
+        SetField(u"blockedurlwords", u"blockedurlword", &S::GetWords, &S::SetWords,
+                 "Same word already added: "),
+        BoolField(u"blockedurlwordsenabled", &S::GetIsBlockedUrlWordsEnabled,
+                  &S::SetIsBlockedUrlWordsEnabled),
+        BoolField(u"contentfiltrationenabled", &S::GetIsContentFiltrationEnabled,
+                  &S::SetIsContentFiltrationEnabled),
+        IntField(u"severitylevel", &S::GetSeverityLevel, &S::SetSeverityLevel),
+        BoolField(u"isinapcontentwordsenabled", &S::GetIsInapContentWordsEnabled,
+                  &S::SetIsInapContentWordsEnabled),
+        SetField(u"inapcontentwords", u"inapcontentword", &S::GetInapContentWords, &S::SetInapContentWords,
+                 "Same word already added: "),
+        BoolField(u"iscontenttypesenabled", &S::GetIsContentTypesEnabled, &S::SetIsContentTypesEnabled),
+        SetField(u"contenttypes", u"contenttype", &S::GetContentTypes, &S::SetContentTypes,
+                 "Same content type already added: "),
+    };
+    return fields;
+}
+
+} // namespace
+
+Ret DataModel::HTTPProtocolSettings::Load(const xercesc::DOMElement* element) {
+    const Ret read = ReadFields(*this, element, Fields());
+    return read.IsOK() ? ProtocolSettings::Load(element) : read;
+}
+
+void DataModel::HTTPProtocolSettings::Save(xercesc::DOMDocument* document,
+                                           xercesc::DOMElement* element) const {
+    WriteFields(*this, document, element, Fields());
+    ProtocolSettings::Save(document, element);
 }
 
 } // namespace tav

@@ -1,5 +1,7 @@
 #include <quorrel/DataModel.hpp>
 
+#include "PolicyField.hpp"
+
 namespace tav {
 
 DataModel::HTTPSProtocolSettings::HTTPSProtocolSettings(DataModel* owner)
@@ -11,6 +13,30 @@ void DataModel::HTTPSProtocolSettings::Assign(const ProtocolSettings& other) {
         *this = *https;
     else
         ProtocolSettings::Assign(other);
+}
+
+namespace {
+const PolicyFields<DataModel::HTTPSProtocolSettings>& Fields() {
+    using S = DataModel::HTTPSProtocolSettings;
+    static const PolicyFields<S> fields{
+        SetField(u"blockedurlwords", u"blockedurlword", &S::GetWords, &S::SetWords,
+                 "Same word already added: "),
+        BoolField(u"blockedurlwordsenabled", &S::GetIsBlockedUrlWordsEnabled,
+                  &S::SetIsBlockedUrlWordsEnabled),
+    };
+    return fields;
+}
+} // namespace
+
+Ret DataModel::HTTPSProtocolSettings::Load(const xercesc::DOMElement* element) {
+    const Ret read = ReadFields(*this, element, Fields());
+    return read.IsOK() ? ProtocolSettings::Load(element) : read;
+}
+
+void DataModel::HTTPSProtocolSettings::Save(xercesc::DOMDocument* document,
+                                            xercesc::DOMElement* element) const {
+    WriteFields(*this, document, element, Fields());
+    ProtocolSettings::Save(document, element);
 }
 
 } // namespace tav

@@ -1,5 +1,7 @@
 #include <quorrel/DataModel.hpp>
 
+#include "PolicyField.hpp"
+
 namespace tav {
 
 DataModel::InapContentWord::InapContentWord(DataModel* owner) : Base(owner) {}
@@ -11,6 +13,25 @@ Ret DataModel::InapContentWord::Validate(bool skipIdCheck) const {
     if (IsBlank(m_word))
         problems.emplace_back("Empty Word");
     return Problems(problems);
+}
+
+namespace {
+const PolicyFields<DataModel::InapContentWord>& Fields() {
+    using W = DataModel::InapContentWord;
+    static const PolicyFields<W> fields{
+        TextField(u"id", &W::GetID, &W::SetID),
+        TextField(u"word", &W::GetWord, &W::SetWord),
+    };
+    return fields;
+}
+} // namespace
+
+Ret DataModel::InapContentWord::Load(const xercesc::DOMElement* element) {
+    return LoadRecord(*this, element, Fields());
+}
+
+void DataModel::InapContentWord::Save(xercesc::DOMDocument* document, xercesc::DOMElement* element) const {
+    WriteFields(*this, document, element, Fields());
 }
 
 } // namespace tav

@@ -1,5 +1,7 @@
 #include <quorrel/DataModel.hpp>
 
+#include "PolicyField.hpp"
+
 namespace tav {
 
 DataModel::ProtocolSettings::ProtocolSettings(DataModel* owner)
@@ -26,6 +28,26 @@ void DataModel::ProtocolSettings::Assign(const ProtocolSettings& other) {
     m_isNetworkEnabled = other.m_isNetworkEnabled;
     m_isFiltrationEnabled = other.m_isFiltrationEnabled;
     m_canAccessByIP = other.m_canAccessByIP;
+}
+
+namespace {
+const PolicyFields<DataModel::ProtocolSettings>& Fields() {
+    using P = DataModel::ProtocolSettings;
+    static const PolicyFields<P> fields{
+        BoolField(u"networkenabled", &P::GetIsNetworkEnabled, &P::SetIsNetworkEnabled),
+        BoolField(u"filtrationenabled", &P::GetIsFiltrationEnabled, &P::SetIsFiltrationEnabled),
+        BoolField(u"canaccessbyip", &P::GetCanAccessByIP, &P::SetCanAccessByIP),
+    };
+    return fields;
+}
+} // namespace
+
+Ret DataModel::ProtocolSettings::Load(const xercesc::DOMElement* element) {
+    return LoadRecord(*this, element, Fields());
+}
+
+void DataModel::ProtocolSettings::Save(xercesc::DOMDocument* document, xercesc::DOMElement* element) const {
+    WriteFields(*this, document, element, Fields());
 }
 
 } // namespace tav

@@ -1,5 +1,7 @@
 #include <quorrel/DataModel.hpp>
 
+#include "PolicyField.hpp"
+
 namespace tav {
 
 DataModel::SecurityQuestion::SecurityQuestion(DataModel* owner) : Base(owner) {}
@@ -11,6 +13,25 @@ Ret DataModel::SecurityQuestion::Validate(bool skipIdCheck) const {
     if (IsBlank(m_question))
         problems.emplace_back("Empty Question");
     return Problems(problems);
+}
+
+namespace {
+const PolicyFields<DataModel::SecurityQuestion>& Fields() {
+    using Q = DataModel::SecurityQuestion;
+    static const PolicyFields<Q> fields{
+        TextField(u"id", &Q::GetID, &Q::SetID),
+        TextField(u"question", &Q::GetQuestion, &Q::SetQuestion),
+    };
+    return fields;
+}
+} // namespace
+
+Ret DataModel::SecurityQuestion::Load(const xercesc::DOMElement* element) {
+    return LoadRecord(*this, element, Fields());
+}
+
+void DataModel::SecurityQuestion::Save(xercesc::DOMDocument* document, xercesc::DOMElement* element) const {
+    WriteFields(*this, document, element, Fields());
 }
 
 } // namespace tav

@@ -16,6 +16,8 @@ public:
 
     explicit ClientGroup(DataModel* owner);
 
+    Ret Load(const xercesc::DOMElement* element) override;
+    void Save(xercesc::DOMDocument* document, xercesc::DOMElement* element) const override;
     Ret Validate(bool skipIdCheck) const override;
 
     const std::string& GetID() const { return m_id; }

@@ -4,18 +4,30 @@
 #include <quorrel/Text.hpp>
 #include <quorrel/export.hpp>
 
+#include <ace/Recursive_Thread_Mutex.h>
 #include <boost/shared_ptr.hpp>
+#include <xercesc/util/XercesDefs.hpp>
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
+
+XERCES_CPP_NAMESPACE_BEGIN
+class DOMDocument;
+class DOMElement;
+XERCES_CPP_NAMESPACE_END
 
 namespace tav {
 
 // The filtering policy: client groups with their per-protocol rules, clients, the default word
 // and content type lists, security questions and the administrator settings. The entity classes
 // are nested here and defined in the headers included at the end of this one.
+//
+// The service uses the one instance of GetInstance, loaded from "cfg/" below the working
+// directory; tools and tests may build and Init models of their own. The public operations hold
+// the recursive model lock m_mutex for their whole run.
 class QUORREL_EXPORT DataModel {
 public:
     class Base;
@@ -51,6 +63,11 @@ public:
             return SortKey(*left) < SortKey(*right);
         }
     };
+    // The key of an entity in its set.
+    static inline const std::string& SortKey(const CustomerSite& site);
+    static inline const std::string& SortKey(const BlockedUrlWord& word);
+    static inline const std::string& SortKey(const InapContentWord& word);
+    static inline const std::string& SortKey(const ContentType& type);
     typedef std::set<boost::shared_ptr<CustomerSite>, DMSPtrCompare<CustomerSite>> CustomerSites;
     typedef std::set<boost::shared_ptr<BlockedUrlWord>, DMSPtrCompare<BlockedUrlWord>> BlockedUrlWords;
     typedef std::set<boost::shared_ptr<InapContentWord>, DMSPtrCompare<InapContentWord>> InapContentWords;
@@ -72,24 +89,66 @@ public:
     static const Category CAT_ALCOHOL;
     static const Category CAT_TOBACCO;
 
+    // Sorted by ID as text.
+    typedef std::map<std::string, const Category*> CategoriesContainer;
+
+    static DataModel* m_pInstance;
+    static ACE_Recursive_Thread_Mutex m_mutex;
+
+    // The service's model, created and loaded on first use from the files below "cfg/"; throws
+    // std::runtime_error "Fail to initialize DataModel" when they do not load.
+    static DataModel* GetInstance();
+
+    // An empty model: the fifteen categories, no groups or clients, default settings.
+    DataModel();
     DataModel(const DataModel&) = delete;
     DataModel& operator=(const DataModel&) = delete;
     ~DataModel();
 
+    // Loads the blocking page template below the site root, the policy file and the URL database.
+    Ret Init(const std::string& tunesPath, const std::string& urlFilterPath, const std::string& siteRoot);
+    // Rewrites the policy file whole. A new file is written beside it and renamed over it, so a
+    // failed save reports an error and leaves the previous file as it was.
+    Ret SaveTunes();
+
+    const std::string& GetTunesPath() const { return m_tunesPath; }
+    const std::string& GetForbiddenPageTemplate() const { return m_forbiddenPageTemplate; }
+
 private:
-    DataModel();
+    // Prepares the XML library once for the process.
+    static Ret Init();
+
+    Ret LoadTunes();
+    Ret LoadClientGroups(const xercesc::DOMElement* section);
+    Ret LoadClients(const xercesc::DOMElement* section);
+    Ret LoadDefaultBlockedUrlWords(const xercesc::DOMElement* section);
+    Ret LoadDefaultContentTypes(const xercesc::DOMElement* section);
+    Ret LoadDefaultSecurityQuestions(const xercesc::DOMElement* section);
+    Ret LoadSettings(const xercesc::DOMElement* section);
+    void SaveCategories(xercesc::DOMDocument* document, xercesc::DOMElement* root) const;
+    void SaveClientGroups(xercesc::DOMDocument* document, xercesc::DOMElement* root) const;
+    void SaveClients(xercesc::DOMDocument* document, xercesc::DOMElement* root) const;
+    void SaveDefaultBlockedUrlWords(xercesc::DOMDocument* document, xercesc::DOMElement* root) const;
+    void SaveDefaultContentTypes(xercesc::DOMDocument* document, xercesc::DOMElement* root) const;
+    void SaveSecurityQuestions(xercesc::DOMDocument* document, xercesc::DOMElement* root) const;
+    void SaveSettings(xercesc::DOMDocument* document, xercesc::DOMElement* root) const;
 
     // Lookups the entities use to resolve the IDs they refer to.
     ClientGroup* FindClientGroup(const std::string& id) const;
     boost::shared_ptr<SecurityQuestion> FindSecurityQuestion(const std::string& id) const;
 
-    static inline const std::string& SortKey(const CustomerSite& site);
-    static inline const std::string& SortKey(const BlockedUrlWord& word);
-    static inline const std::string& SortKey(const InapContentWord& word);
-    static inline const std::string& SortKey(const ContentType& type);
-
+    std::string m_tunesPath;
+    std::string m_urlFilterPath;
+    std::string m_siteRoot;
+    std::string m_forbiddenPageTemplate;
+    CategoriesContainer m_categories;
     std::map<std::string, ClientGroup*> m_clientGroups;
+    // By ID as text, so the policy file and the client lists come out in a stable order.
+    std::map<std::string, Client*> m_clients;
+    BlockedUrlWords m_defaultBlockedUrlWords;
+    ContentTypes m_defaultContentTypes;
     std::map<std::string, boost::shared_ptr<SecurityQuestion>> m_securityQuestions;
+    std::unique_ptr<Settings> m_settings;
 };
 
 } // namespace tav

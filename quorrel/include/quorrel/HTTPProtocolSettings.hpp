@@ -14,6 +14,8 @@ public:
 
     // From HTTP settings: every field, the lists sharing their entries; from others: the common switches.
     void Assign(const ProtocolSettings& other) override;
+    Ret Load(const xercesc::DOMElement* element) override;
+    void Save(xercesc::DOMDocument* document, xercesc::DOMElement* element) const override;
     ProtocolSettingsType GetType() const override { return PST_HTTP; }
 
     bool GetIsInnerTrustedDBEnabled() const { return m_isInnerTrustedDBEnabled; }

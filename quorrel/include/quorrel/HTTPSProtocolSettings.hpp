@@ -12,6 +12,8 @@ public:
 
     // From HTTPS settings: every field, sharing the word objects; from others: the common switches.
     void Assign(const ProtocolSettings& other) override;
+    Ret Load(const xercesc::DOMElement* element) override;
+    void Save(xercesc::DOMDocument* document, xercesc::DOMElement* element) const override;
     ProtocolSettingsType GetType() const override { return PST_HTTPS; }
 
     const BlockedUrlWords& GetWords() const override { return m_blockedUrlWords; }

@@ -9,6 +9,8 @@ class QUORREL_EXPORT DataModel::Settings : public DataModel::Base {
 public:
     explicit Settings(DataModel* owner);
 
+    Ret Load(const xercesc::DOMElement* element) override;
+    void Save(xercesc::DOMDocument* document, xercesc::DOMElement* element) const override;
     Ret Validate(bool skipIdCheck) const override;
 
     bool GetIsFiltrationOn() const { return m_isFiltrationOn; }

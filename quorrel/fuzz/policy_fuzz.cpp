@@ -1,0 +1,52 @@
+// Loads arbitrary bytes as the policy file. A load either fails with a message or gives a model
+// that saves and loads again to the same file.
+#include <quorrel/DataModel.hpp>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace {
+
+struct Folder {
+    std::string root;
+    Folder() {
+        char name[] = "/tmp/tollwick-fuzz-XXXXXX";
+        root = ::mkdtemp(name);
+        std::filesystem::create_directories(root + "/site/pages/templates");
+        std::ofstream(root + "/site/pages/templates/ForbiddenPage.tpl.html") << "blocked";
+    }
+    std::string Policy() const { return root + "/zun_data.xml"; }
+    std::string Read() const {
+        std::ostringstream text;
+        text << std::ifstream(Policy()).rdbuf();
+        return text.str();
+    }
+    tav::Ret Load(tav::DataModel& model) const {
+        return model.Init(Policy(), root + "/URLFilterDB.bin", root + "/site");
+    }
+};
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    static const Folder folder;
+    std::ofstream(folder.Policy(), std::ios::binary).write(reinterpret_cast<const char*>(data), size);
+    try {
+        tav::DataModel model;
+        if (!folder.Load(model).IsOK())
+            return 0;
+        if (!model.SaveTunes().IsOK())
+            return 0;
+        const std::string saved = folder.Read();
+        tav::DataModel again;
+        if (!folder.Load(again).IsOK() || !again.SaveTunes().IsOK() || folder.Read() != saved)
+            std::abort();
+    } catch (const std::runtime_error&) {
+        // A customer site whose address does not parse stops the load by design.
+    }
+    return 0;
+}

@@ -1,0 +1,241 @@
+#include <quorrel/DataModel.hpp>
+
+#include "PolicyField.hpp"
+
+#include <ace/Guard_T.h>
+#include <boost/make_shared.hpp>
+#include <xercesc/framework/LocalFileFormatTarget.hpp>
+#include <xercesc/util/PlatformUtils.hpp>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <memory>
+#include <unistd.h>
+
+namespace tav {
+
+using namespace xercesc;
+
+namespace {
+
+// Keeps the first fatal error of the XML library; warnings and validity errors (the file has no
+// grammar) are not failures.
+class ErrorCollector : public DOMErrorHandler {
+public:
+    bool handleError(const DOMError& error) override {
+        if (error.getSeverity() != DOMError::DOM_SEVERITY_FATAL_ERROR)
+            return true;
+        if (m_message.empty())
+            m_message = PolicyXml::Message(error.getMessage());
+        return false;
+    }
+    bool Failed() const { return !m_message.empty(); }
+    const std::string& GetMessage() const { return m_message; }
+
+private:
+    std::string m_message;
+};
+
+struct Releaser {
+    template <class T> void operator()(T* object) const { object->release(); }
+};
+
+template <class T> using Released = std::unique_ptr<T, Releaser>;
+
+// Makes a written file durable: its data, then the folder entry that names it.
+bool Sync(const std::string& path, int flags) {
+    const int fd = ::open(path.c_str(), flags);
+    if (fd < 0)
+        return false;
+    const bool synced = ::fsync(fd) == 0;
+    return ::close(fd) == 0 && synced;
+}
+
+std::string Folder(const std::string& path) {
+    const std::string::size_type slash = path.rfind('/');
+    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+}
+
+} // namespace
+
+Ret DataModel::LoadTunes() {
+    DOMImplementation* implementation = DOMImplementationRegistry::getDOMImplementation(u"LS");
+    Released<DOMLSParser> parser(implementation->createLSParser(
+        DOMImplementationLS::MODE_SYNCHRONOUS, nullptr, XMLPlatformUtils::fgMemoryManager, nullptr));
+    DOMConfiguration* config = parser->getDomConfig();
+    for (const XMLCh* feature :
+         {XMLUni::fgDOMValidate, XMLUni::fgDOMNamespaces, XMLUni::fgDOMDatatypeNormalization})
+        if (config->canSetParameter(feature, true))
+            config->setParameter(feature, true);
+    // The policy has no document type; refusing one means no outside document is ever fetched
+    // and no entity can expand.
+    config->setParameter(XMLUni::fgDOMDisallowDoctype, true);
+    ErrorCollector errors;
+    config->setParameter(XMLUni::fgDOMErrorHandler, &errors);
+
+    const std::string failure = "Can not read the policy file " + m_tunesPath + ": ";
+    const DOMDocument* document = nullptr;
+    try {
+        document = parser->parseURI(m_tunesPath.c_str());
+    } catch (const XMLException& e) {
+        return Ret(Ret::ERR, failure + PolicyXml::Message(e.getMessage()));
+    } catch (const DOMException& e) {
+        return Ret(Ret::ERR, failure + PolicyXml::Message(e.getMessage()));
+    }
+    if (errors.Failed())
+        return Ret(Ret::ERR, failure + errors.GetMessage());
+    const DOMElement* root = document ? document->getDocumentElement() : nullptr;
+    if (!root)
+        return Ret(Ret::ERR, failure + "no document");
+
+    typedef Ret (DataModel::*SectionReader)(const DOMElement*);
+    static const std::pair<const XMLCh*, SectionReader> sections[] = {
+        {u"clientgroups", &DataModel::LoadClientGroups},
+        {u"clients", &DataModel::LoadClients},
+        {u"defaultblockedurlwords", &DataModel::LoadDefaultBlockedUrlWords},
+        {u"defaultcontenttypes", &DataModel::LoadDefaultContentTypes},
+        {u"securityquestions", &DataModel::LoadDefaultSecurityQuestions},
+        {u"settings", &DataModel::LoadSettings},
+    };
+    for (const DOMElement* child = root->getFirstElementChild(); child;
+         child = child->getNextElementSibling())
+        for (const auto& [name, reader] : sections)
+            if (PolicyXml::Is(child, name)) {
+                const Ret read = (this->*reader)(child);
+                if (!read.IsOK())
+                    return read;
+                break;
+            }
+    return Ret(Ret::OK, "");
+}
+
+Ret DataModel::LoadClientGroups(const DOMElement* section) {
+    return ReadRecords(
+        section, u"clientgroup", [this] { return std::make_unique<ClientGroup>(this); },
+        [this](std::unique_ptr<ClientGroup> group) {
+            return AddOwned(m_clientGroups, std::move(group),
+                            "ClientGroup with the same ID is already added: ");
+        });
+}
+
+Ret DataModel::LoadClients(const DOMElement* section) {
+    return ReadRecords(
+        section, u"client", [this] { return std::make_unique<Client>(this); },
+        [this](std::unique_ptr<Client> client) {
+            return AddOwned(m_clients, std::move(client), "Client with the same ID is already added: ");
+        });
+}
+
+Ret DataModel::LoadDefaultBlockedUrlWords(const DOMElement* section) {
+    return ReadSet(
+        section, u"blockedurlword", m_defaultBlockedUrlWords,
+        [this] { return boost::make_shared<BlockedUrlWord>(this); }, "Same word is already added: ");
+}
+
+Ret DataModel::LoadDefaultContentTypes(const DOMElement* section) {
+    return ReadSet(
+        section, u"contenttype", m_defaultContentTypes,
+        [this] { return boost::make_shared<ContentType>(this); }, "Same Content Type is already added: ");
+}
+
+Ret DataModel::LoadDefaultSecurityQuestions(const DOMElement* section) {
+    return ReadRecords(
+        section, u"securityquestion", [this] { return boost::make_shared<SecurityQuestion>(this); },
+        [this](const boost::shared_ptr<SecurityQuestion>& question) {
+            if (!m_securityQuestions.emplace(question->GetID(), question).second)
+                return Ret(Ret::ERR, "The same question is already added: " + question->GetQuestion());
+            return Ret(Ret::OK, "");
+        });
+}
+
+Ret DataModel::LoadSettings(const DOMElement* section) {
+    return m_settings->Load(section);
+}
+
+Ret DataModel::SaveTunes() {
+    ACE_Guard<ACE_Recursive_Thread_Mutex> guard(m_mutex);
+    DOMImplementation* implementation = DOMImplementationRegistry::getDOMImplementation(u"Core");
+    Released<DOMDocument> document(
+        implementation->createDocument(nullptr, u"tavdata", nullptr, XMLPlatformUtils::fgMemoryManager));
+    DOMElement* root = document->getDocumentElement();
+    SaveCategories(document.get(), root);
+    SaveClientGroups(document.get(), root);
+    SaveClients(document.get(), root);
+    SaveDefaultBlockedUrlWords(document.get(), root);
+    SaveDefaultContentTypes(document.get(), root);
+    SaveSecurityQuestions(document.get(), root);
+    SaveSettings(document.get(), root);
+
+    // The new policy goes to a file beside the old one and replaces it only once it is on disk.
+    const std::string temporary = m_tunesPath + ".new";
+    std::string problem;
+    try {
+        Released<DOMLSSerializer> serializer(
+            static_cast<DOMImplementationLS*>(implementation)->createLSSerializer());
+        ErrorCollector errors;
+        serializer->getDomConfig()->setParameter(XMLUni::fgDOMErrorHandler, &errors);
+        Released<DOMLSOutput> output(static_cast<DOMImplementationLS*>(implementation)->createLSOutput());
+        LocalFileFormatTarget target(temporary.c_str());
+        output->setByteStream(&target);
+        const bool written = serializer->write(document.get(), output.get());
+        target.flush();
+        if (!written)
+            problem = errors.Failed() ? errors.GetMessage() : "the document could not be written";
+    } catch (const XMLException& e) {
+        problem = PolicyXml::Message(e.getMessage());
+    } catch (const DOMException& e) {
+        problem = PolicyXml::Message(e.getMessage());
+    }
+    if (problem.empty() && !Sync(temporary, O_RDONLY))
+        problem = std::strerror(errno);
+    if (problem.empty() && std::rename(temporary.c_str(), m_tunesPath.c_str()) != 0)
+        problem = std::strerror(errno);
+    if (!problem.empty()) {
+        std::remove(temporary.c_str());
+        return Ret(Ret::ERR, "Can not save the policy to " + m_tunesPath + ": " + problem);
+    }
+    Sync(Folder(m_tunesPath), O_RDONLY | O_DIRECTORY);
+    return Ret(Ret::OK, "");
+}
+
+void DataModel::SaveCategories(DOMDocument* document, DOMElement* root) const {
+    DOMElement* section = PolicyXml::Append(root, u"categories");
+    for (const auto& entry : m_categories)
+        entry.second->Save(document, PolicyXml::Append(section, u"category"));
+}
+
+void DataModel::SaveClientGroups(DOMDocument* document, DOMElement* root) const {
+    DOMElement* section = PolicyXml::Append(root, u"clientgroups");
+    for (const auto& entry : m_clientGroups)
+        entry.second->Save(document, PolicyXml::Append(section, u"clientgroup"));
+}
+
+void DataModel::SaveClients(DOMDocument* document, DOMElement* root) const {
+    DOMElement* section = PolicyXml::Append(root, u"clients");
+    for (const auto& entry : m_clients)
+        entry.second->Save(document, PolicyXml::Append(section, u"client"));
+}
+
+void DataModel::SaveDefaultBlockedUrlWords(DOMDocument* document, DOMElement* root) const {
+    WriteRecords(document, PolicyXml::Append(root, u"defaultblockedurlwords"), u"blockedurlword",
+                 m_defaultBlockedUrlWords);
+}
+
+void DataModel::SaveDefaultContentTypes(DOMDocument* document, DOMElement* root) const {
+    WriteRecords(document, PolicyXml::Append(root, u"defaultcontenttypes"), u"contenttype",
+                 m_defaultContentTypes);
+}
+
+void DataModel::SaveSecurityQuestions(DOMDocument* document, DOMElement* root) const {
+    DOMElement* section = PolicyXml::Append(root, u"securityquestions");
+    for (const auto& entry : m_securityQuestions)
+        entry.second->Save(document, PolicyXml::Append(section, u"securityquestion"));
+}
+
+void DataModel::SaveSettings(DOMDocument* document, DOMElement* root) const {
+    m_settings->Save(document, PolicyXml::Append(root, u"settings"));
+}
+
+} // namespace tav

@@ -1,0 +1,85 @@
+#include "PolicyXml.hpp"
+
+#include <quorrel/Text.hpp>
+
+#include <xercesc/util/PlatformUtils.hpp>
+#include <xercesc/util/TransService.hpp>
+#include <xercesc/util/XMLString.hpp>
+
+#include <cstdlib>
+#include <memory>
+#include <mutex>
+#include <stdexcept>
+
+namespace tav {
+
+using namespace xercesc;
+
+namespace {
+
+XMLTranscoder* MakeTranscoder() {
+    XMLTransService::Codes code;
+    XMLTranscoder* transcoder =
+        XMLPlatformUtils::fgTransService->makeNewTranscoderFor("windows-1251", code, 1024);
+    if (!transcoder)
+        throw std::runtime_error("The XML library has no windows-1251 transcoder");
+    return transcoder;
+}
+
+XMLTranscoder& Transcoder() {
+    static const std::unique_ptr<XMLTranscoder> transcoder(MakeTranscoder());
+    return *transcoder;
+}
+
+} // namespace
+
+void PolicyXml::Init() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        XMLPlatformUtils::Initialize(XMLUni::fgXercescDefaultLocale);
+        Transcoder();
+    });
+}
+
+bool PolicyXml::Is(const DOMElement* element, const XMLCh* name) {
+    return XMLString::compareIString(element->getTagName(), name) == 0;
+}
+
+std::string PolicyXml::Text(const DOMElement* element) {
+    const XMLCh* text = element->getTextContent();
+    if (!text || !*text)
+        return std::string();
+    const TranscodeToStr bytes(text, &Transcoder());
+    return TrimBlanks(std::string(reinterpret_cast<const char*>(bytes.str()), bytes.length()));
+}
+
+DOMElement* PolicyXml::Append(DOMElement* parent, const XMLCh* name) {
+    DOMElement* child = parent->getOwnerDocument()->createElement(name);
+    parent->appendChild(child);
+    return child;
+}
+
+void PolicyXml::AppendValue(DOMElement* parent, const XMLCh* name, const std::string& value) {
+    DOMElement* child = Append(parent, name);
+    const TranscodeFromStr text(reinterpret_cast<const XMLByte*>(value.data()), value.size(), &Transcoder());
+    child->appendChild(parent->getOwnerDocument()->createTextNode(text.str()));
+}
+
+std::string PolicyXml::Message(const XMLCh* message) {
+    if (!message)
+        return std::string();
+    char* text = XMLString::transcode(message);
+    std::string result(text);
+    XMLString::release(&text);
+    return result;
+}
+
+bool PolicyXml::ToBool(const std::string& text) {
+    return std::strtol(text.c_str(), nullptr, 10) != 0;
+}
+
+std::string PolicyXml::FromBool(bool value) {
+    return value ? "1" : "0";
+}
+
+} // namespace tav

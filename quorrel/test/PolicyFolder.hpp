@@ -1,0 +1,56 @@
+#pragma once
+
+#include <quorrel/DataModel.hpp>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+
+// A temporary configuration folder: a blocking page template and a policy file.
+class PolicyFolder {
+public:
+    explicit PolicyFolder(const std::string& policy = "<tavdata/>") {
+        char name[] = "/tmp/tollwick-policy-XXXXXX";
+        m_root = ::mkdtemp(name);
+        std::filesystem::create_directories(m_root + "/site/pages/templates");
+        Write(m_root + "/site/pages/templates/ForbiddenPage.tpl.html", "<html>blocked</html>");
+        Write(PolicyPath(), policy);
+    }
+    ~PolicyFolder() {
+        std::error_code ignored;
+        std::filesystem::permissions(m_root, std::filesystem::perms::owner_all, ignored);
+        std::filesystem::remove_all(m_root, ignored);
+    }
+
+    const std::string& Root() const { return m_root; }
+    std::string PolicyPath() const { return m_root + "/zun_data.xml"; }
+    std::string Policy() const { return Read(PolicyPath()); }
+
+    // A model loaded from this folder; the result of its Init goes to `result`.
+    std::unique_ptr<tav::DataModel> Load(tav::Ret& result) const {
+        auto model = std::make_unique<tav::DataModel>();
+        result = model->Init(PolicyPath(), m_root + "/URLFilterDB.bin", m_root + "/site");
+        return model;
+    }
+    std::unique_ptr<tav::DataModel> Load() const {
+        tav::Ret result(tav::Ret::OK, "");
+        auto model = Load(result);
+        EXPECT_TRUE(result.IsOK()) << result.GetMessage();
+        return model;
+    }
+
+    static void Write(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
+    static std::string Read(const std::string& path) {
+        std::ostringstream text;
+        text << std::ifstream(path).rdbuf();
+        return text.str();
+    }
+
+private:
+    std::string m_root;
+};
