@@ -13,6 +13,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <vector>
 
 XERCES_CPP_NAMESPACE_BEGIN
 class DOMDocument;
@@ -114,7 +115,81 @@ public:
     const std::string& GetTunesPath() const { return m_tunesPath; }
     const std::string& GetForbiddenPageTemplate() const { return m_forbiddenPageTemplate; }
 
+    // Editing. New entities carry their defaults and this model as owner. Operations that return a
+    // copy in the result's object hand over a heap object the caller deletes; a copied group
+    // shares its protocol settings with the stored one. A failed operation changes nothing.
+    std::unique_ptr<ClientGroup> CreateClientGroup() const;
+    std::unique_ptr<Client> CreateClient() const;
+    std::unique_ptr<CustomerSite> CreateCustomerSite(bool blocked) const;
+    std::unique_ptr<BlockedUrlWord> CreateBlockedUrlWord() const;
+    std::unique_ptr<InapContentWord> CreateInapContentWord() const;
+    std::unique_ptr<ContentType> CreateContentType() const;
+
+    Ret GetFirstClientGroup() const;
+    Ret GetClientGroup(const std::string& groupId) const;
+    // The stored groups by ID as text; they stay the model's and change with it.
+    void GetClientGroups(std::vector<ClientGroup*>& groups) const;
+    // Adds a group whose ID is blank (giving the caller's object its new ID) or changes the stored one.
+    Ret SaveClientGroup(ClientGroup& group);
+    Ret DeleteClientGroups(const std::vector<std::string>& groupIds);
+    Ret SetBlockedCategories(const std::string& groupId, const std::vector<std::string>& categoryIds);
+    Ret GetProtocolSettings(const std::string& groupId, ProtocolSettingsType type,
+                            std::unique_ptr<ProtocolSettings>& settings) const;
+    Ret SaveProtocolSettings(const std::string& groupId, const ProtocolSettings& settings);
+
+    // The stored clients of a group, or every client for a blank group ID.
+    Ret GetClients(const std::string& groupId, std::vector<Client*>& clients) const;
+    Ret GetClient(const std::string& clientId) const;
+    // Adds a client whose ID is blank or changes the stored one; a client is keyed by its IP.
+    Ret SaveClient(const Client& client);
+    Ret DeleteClients(const std::vector<std::string>& clientIds);
+
+    Ret GetCustomerSites(const std::string& groupId, bool blocked, std::vector<CustomerSite*>& sites) const;
+    Ret GetCustomerSite(const std::string& groupId, const std::string& siteId,
+                        std::unique_ptr<CustomerSite>& site) const;
+    Ret SaveCustomerSite(const std::string& groupId, const CustomerSite& site);
+    Ret DeleteCustomerSites(const std::string& groupId, bool blocked,
+                            const std::vector<std::string>& siteIds);
+
+    // The word lists of the HTTP and HTTPS settings.
+    Ret GetBlockedUrlWords(const std::string& groupId, ProtocolSettingsType type,
+                           std::vector<boost::shared_ptr<BlockedUrlWord>>& words) const;
+    Ret GetBlockedUrlWord(const std::string& groupId, ProtocolSettingsType type, const std::string& wordId,
+                          std::unique_ptr<BlockedUrlWord>& word) const;
+    Ret SaveBlockedUrlWord(const std::string& groupId, ProtocolSettingsType type, const BlockedUrlWord& word);
+    Ret DeleteBlockedUrlWords(const std::string& groupId, ProtocolSettingsType type,
+                              const std::vector<std::string>& wordIds);
+
+    Ret GetInapContentWords(const std::string& groupId,
+                            std::vector<boost::shared_ptr<InapContentWord>>& words) const;
+    Ret GetInapContentWord(const std::string& groupId, const std::string& wordId,
+                           std::unique_ptr<InapContentWord>& word) const;
+    Ret SaveInapContentWord(const std::string& groupId, const InapContentWord& word);
+    Ret DeleteInapContentWords(const std::string& groupId, const std::vector<std::string>& wordIds);
+
+    Ret GetContentTypes(const std::string& groupId, std::vector<boost::shared_ptr<ContentType>>& types) const;
+    Ret GetContentType(const std::string& groupId, const std::string& typeId,
+                       std::unique_ptr<ContentType>& type) const;
+    Ret SaveContentType(const std::string& groupId, const ContentType& type);
+    Ret DeleteContentTypes(const std::string& groupId, const std::vector<std::string>& typeIds);
+
+    const BlockedUrlWords& GetDefaultBlockedUrlWords() const { return m_defaultBlockedUrlWords; }
+    const ContentTypes& GetDefaultContentTypes() const { return m_defaultContentTypes; }
+
+    void GetSecurityQuestions(std::vector<SecurityQuestion*>& questions) const;
+    SecurityQuestion* GetSecurityQuestion(const std::string& questionId) const;
+    Ret GetSettings(std::unique_ptr<Settings>& settings) const;
+    Ret SaveSettings(const Settings& settings);
+    Ret GetCategories(std::vector<const Category*>& categories) const;
+
+    // Whether the name, in any letter case, is one of the three reserved group names.
+    static bool IsReservedClientGroupName(const std::string& name);
+
 private:
+    static bool IsReservedClientGroupID(const std::string& groupId);
+    // A group's HTTP settings, or its word list of the HTTP or HTTPS settings; null for no such group.
+    HTTPProtocolSettings* FindHTTPSettings(const std::string& groupId) const;
+    BlockedUrlWordManager* FindWordList(const std::string& groupId, ProtocolSettingsType type) const;
     // Prepares the XML library once for the process.
     static Ret Init();
 

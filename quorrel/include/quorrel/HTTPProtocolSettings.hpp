@@ -17,6 +17,9 @@ public:
     Ret Load(const xercesc::DOMElement* element) override;
     void Save(xercesc::DOMDocument* document, xercesc::DOMElement* element) const override;
     ProtocolSettingsType GetType() const override { return PST_HTTP; }
+    std::unique_ptr<ProtocolSettings> Clone() const override {
+        return std::make_unique<HTTPProtocolSettings>(*this);
+    }
 
     bool GetIsInnerTrustedDBEnabled() const { return m_isInnerTrustedDBEnabled; }
     void SetIsInnerTrustedDBEnabled(bool enabled) { m_isInnerTrustedDBEnabled = enabled; }

@@ -15,6 +15,9 @@ public:
     Ret Load(const xercesc::DOMElement* element) override;
     void Save(xercesc::DOMDocument* document, xercesc::DOMElement* element) const override;
     ProtocolSettingsType GetType() const override { return PST_HTTPS; }
+    std::unique_ptr<ProtocolSettings> Clone() const override {
+        return std::make_unique<HTTPSProtocolSettings>(*this);
+    }
 
     const BlockedUrlWords& GetWords() const override { return m_blockedUrlWords; }
     void SetWords(const BlockedUrlWords& words) override { m_blockedUrlWords = words; }

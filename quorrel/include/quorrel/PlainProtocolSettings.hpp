@@ -11,6 +11,9 @@ public:
     explicit PlainProtocolSettings(DataModel* owner = nullptr) : ProtocolSettings(owner) {}
 
     ProtocolSettingsType GetType() const override { return Type; }
+    std::unique_ptr<ProtocolSettings> Clone() const override {
+        return std::make_unique<PlainProtocolSettings>(*this);
+    }
 };
 
 } // namespace tav

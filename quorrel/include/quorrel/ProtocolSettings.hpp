@@ -17,6 +17,8 @@ public:
     // Takes the values of other settings of the same type; here the three common switches.
     virtual void Assign(const ProtocolSettings& other);
     virtual ProtocolSettingsType GetType() const = 0;
+    // A copy of the same class.
+    virtual std::unique_ptr<ProtocolSettings> Clone() const = 0;
 
     bool GetIsNetworkEnabled() const { return m_isNetworkEnabled; }
     void SetIsNetworkEnabled(bool enabled) { m_isNetworkEnabled = enabled; }

@@ -1,0 +1,480 @@
+#include <quorrel/DataModel.hpp>
+
+#include "ListEditing.hpp"
+
+#include <ace/Guard_T.h>
+
+#include <locale>
+
+namespace tav {
+
+namespace {
+
+typedef ACE_Guard<ACE_Recursive_Thread_Mutex> Guard;
+
+const char* const RESERVED_GROUP_IDS[] = {"1", "2", "3"};
+const char* const RESERVED_GROUP_NAMES[] = {"* guests *", "* unrestricted users *", "* restricted users *"};
+
+Ret OK() {
+    return Ret(Ret::OK, "");
+}
+
+Ret Reserved(const std::string& name) {
+    return Ret(Ret::ERR, "The '" + name + "' group name is reserved");
+}
+
+// A copy of the stored entity for the caller; failing, the caller's pointer is emptied.
+template <class Entity, class Set>
+Ret CopyMember(const Set& set, const std::string& id, std::unique_ptr<Entity>& copy,
+               const std::string& notFound) {
+    for (const auto& entry : set)
+        if (entry->GetID() == id) {
+            copy.reset(new Entity(*entry));
+            return OK();
+        }
+    copy.reset();
+    return Ret(Ret::ERR, notFound);
+}
+
+template <class Set, class Entity> void AppendAll(const Set& set, std::vector<Entity>& out) {
+    out.insert(out.end(), set.begin(), set.end());
+}
+
+} // namespace
+
+std::unique_ptr<DataModel::ClientGroup> DataModel::CreateClientGroup() const {
+    return std::make_unique<ClientGroup>(const_cast<DataModel*>(this));
+}
+
+std::unique_ptr<DataModel::Client> DataModel::CreateClient() const {
+    return std::make_unique<Client>(const_cast<DataModel*>(this));
+}
+
+std::unique_ptr<DataModel::CustomerSite> DataModel::CreateCustomerSite(bool blocked) const {
+    return std::make_unique<CustomerSite>(const_cast<DataModel*>(this), blocked);
+}
+
+std::unique_ptr<DataModel::BlockedUrlWord> DataModel::CreateBlockedUrlWord() const {
+    return std::make_unique<BlockedUrlWord>(const_cast<DataModel*>(this));
+}
+
+std::unique_ptr<DataModel::InapContentWord> DataModel::CreateInapContentWord() const {
+    return std::make_unique<InapContentWord>(const_cast<DataModel*>(this));
+}
+
+std::unique_ptr<DataModel::ContentType> DataModel::CreateContentType() const {
+    return std::make_unique<ContentType>(const_cast<DataModel*>(this));
+}
+
+bool DataModel::IsReservedClientGroupID(const std::string& groupId) {
+    return std::find(std::begin(RESERVED_GROUP_IDS), std::end(RESERVED_GROUP_IDS), groupId) !=
+           std::end(RESERVED_GROUP_IDS);
+}
+
+bool DataModel::IsReservedClientGroupName(const std::string& name) {
+    std::string lower = name;
+    for (char& c : lower)
+        c = std::tolower(c, std::locale::classic());
+    return std::find(std::begin(RESERVED_GROUP_NAMES), std::end(RESERVED_GROUP_NAMES), lower) !=
+           std::end(RESERVED_GROUP_NAMES);
+}
+
+DataModel::HTTPProtocolSettings* DataModel::FindHTTPSettings(const std::string& groupId) const {
+    const ClientGroup* group = FindClientGroup(groupId);
+    return group ? dynamic_cast<HTTPProtocolSettings*>(group->GetProtocolSettings(PST_HTTP).get()) : nullptr;
+}
+
+DataModel::BlockedUrlWordManager* DataModel::FindWordList(const std::string& groupId,
+                                                          ProtocolSettingsType type) const {
+    const ClientGroup* group = FindClientGroup(groupId);
+    return group ? dynamic_cast<BlockedUrlWordManager*>(group->GetProtocolSettings(type).get()) : nullptr;
+}
+
+Ret DataModel::GetFirstClientGroup() const {
+    Guard guard(m_mutex);
+    if (m_clientGroups.empty())
+        return Ret(Ret::ERR, "No Client Groups in the list");
+    return Ret(Ret::OK, "", new ClientGroup(*m_clientGroups.begin()->second));
+}
+
+Ret DataModel::GetClientGroup(const std::string& groupId) const {
+    Guard guard(m_mutex);
+    const ClientGroup* group = FindClientGroup(groupId);
+    return group ? Ret(Ret::OK, "", new ClientGroup(*group)) : Ret(Ret::ERR, "No such Group");
+}
+
+void DataModel::GetClientGroups(std::vector<ClientGroup*>& groups) const {
+    Guard guard(m_mutex);
+    for (const auto& entry : m_clientGroups)
+        groups.push_back(entry.second);
+}
+
+Ret DataModel::SaveClientGroup(ClientGroup& group) {
+    Guard guard(m_mutex);
+    const Ret valid = group.Validate(true);
+    if (!valid.IsOK())
+        return valid;
+    if (IsBlank(group.GetID())) {
+        if (IsReservedClientGroupName(group.GetName()))
+            return Reserved(group.GetName());
+        group.SetID(NewID(m_clientGroups, [](const auto& entry) { return entry.first; }));
+        auto stored = std::make_unique<ClientGroup>(group);
+        // A new group starts with the default words and content types, shared with the defaults.
+        if (HTTPProtocolSettings* http =
+                dynamic_cast<HTTPProtocolSettings*>(stored->GetProtocolSettings(PST_HTTP).get())) {
+            http->SetWords(m_defaultBlockedUrlWords);
+            http->SetContentTypes(m_defaultContentTypes);
+        }
+        m_clientGroups.emplace(group.GetID(), stored.release());
+        return OK();
+    }
+    ClientGroup* stored = FindClientGroup(group.GetID());
+    if (!stored)
+        return Ret(Ret::ERR, "No such Group");
+    if (stored->GetName() != group.GetName()) {
+        if (IsReservedClientGroupName(stored->GetName()))
+            return Reserved(stored->GetName());
+        if (IsReservedClientGroupName(group.GetName()))
+            return Reserved(group.GetName());
+    }
+    *stored = group;
+    return OK();
+}
+
+Ret DataModel::DeleteClientGroups(const std::vector<std::string>& groupIds) {
+    Guard guard(m_mutex);
+    for (const std::string& id : groupIds) {
+        if (IsReservedClientGroupID(id))
+            return Ret(Ret::ERR, "Record can not be deleted because it is reserved.");
+        for (const auto& entry : m_clients)
+            if (entry.second->GetGroupID() == id)
+                return Ret(Ret::ERR, "Record can not be deleted because some Client(s) reference it.");
+    }
+    for (const std::string& id : groupIds) {
+        const auto found = m_clientGroups.find(id);
+        if (found != m_clientGroups.end()) {
+            delete found->second;
+            m_clientGroups.erase(found);
+        }
+    }
+    return OK();
+}
+
+Ret DataModel::SetBlockedCategories(const std::string& groupId, const std::vector<std::string>& categoryIds) {
+    Guard guard(m_mutex);
+    ClientGroup* group = FindClientGroup(groupId);
+    if (!group)
+        return Ret(Ret::ERR, "No such Group");
+    std::uint32_t mask = 0;
+    for (const std::string& id : categoryIds) {
+        const std::int32_t category = ToInt(id);
+        if (category >= 1 && category <= 32)
+            mask |= 1u << (category - 1);
+    }
+    group->SetBlockedCategoriesMask(mask);
+    return OK();
+}
+
+Ret DataModel::GetProtocolSettings(const std::string& groupId, ProtocolSettingsType type,
+                                   std::unique_ptr<ProtocolSettings>& settings) const {
+    const ClientGroup* group = FindClientGroup(groupId);
+    if (!group)
+        return Ret(Ret::ERR, "No such Client Group");
+    const boost::shared_ptr<ProtocolSettings> stored = group->GetProtocolSettings(type);
+    if (!stored)
+        return Ret(Ret::ERR, "Unknown Protocol Settings Type");
+    settings = stored->Clone();
+    return OK();
+}
+
+Ret DataModel::SaveProtocolSettings(const std::string& groupId, const ProtocolSettings& settings) {
+    ClientGroup* group = FindClientGroup(groupId);
+    if (!group)
+        return Ret(Ret::ERR, "No such Client Group");
+    group->AssignProtocolSettings(settings);
+    return OK();
+}
+
+Ret DataModel::GetClients(const std::string& groupId, std::vector<Client*>& clients) const {
+    Guard guard(m_mutex);
+    for (const auto& entry : m_clients)
+        if (IsBlank(groupId) || entry.second->GetGroupID() == groupId)
+            clients.push_back(entry.second);
+    return OK();
+}
+
+Ret DataModel::GetClient(const std::string& clientId) const {
+    Guard guard(m_mutex);
+    const auto found = m_clients.find(clientId);
+    return found == m_clients.end() ? Ret(Ret::ERR, "No such Client")
+                                    : Ret(Ret::OK, "", new Client(*found->second));
+}
+
+Ret DataModel::SaveClient(const Client& client) {
+    Guard guard(m_mutex);
+    const Ret valid = client.Validate(true);
+    if (!valid.IsOK())
+        return valid;
+    const Ret taken(Ret::ERR, "The record with the same IP is exists.");
+    if (IsBlank(client.GetID())) {
+        if (m_clients.count(client.GetIP()))
+            return taken;
+        auto stored = std::make_unique<Client>(client);
+        stored->SetID(client.GetIP());
+        m_clients.emplace(client.GetIP(), stored.release());
+        return OK();
+    }
+    const auto found = m_clients.find(client.GetID());
+    if (found == m_clients.end())
+        return Ret(Ret::ERR, "No such Client");
+    if (client.GetID() != client.GetIP() && m_clients.count(client.GetIP()))
+        return taken;
+    Client* stored = found->second;
+    m_clients.erase(found);
+    *stored = client;
+    stored->SetID(client.GetIP());
+    m_clients.emplace(stored->GetID(), stored);
+    return OK();
+}
+
+Ret DataModel::DeleteClients(const std::vector<std::string>& clientIds) {
+    Guard guard(m_mutex);
+    for (const std::string& id : clientIds) {
+        const auto found = m_clients.find(id);
+        if (found != m_clients.end()) {
+            delete found->second;
+            m_clients.erase(found);
+        }
+    }
+    return OK();
+}
+
+Ret DataModel::GetCustomerSites(const std::string& groupId, bool blocked,
+                                std::vector<CustomerSite*>& sites) const {
+    Guard guard(m_mutex);
+    const HTTPProtocolSettings* http = FindHTTPSettings(groupId);
+    if (!http)
+        return Ret(Ret::ERR, "No such Group");
+    for (const auto& site : blocked ? http->GetBlockedCustomerSites() : http->GetTrustedCustomerSites())
+        sites.push_back(site.get());
+    return OK();
+}
+
+Ret DataModel::GetCustomerSite(const std::string& groupId, const std::string& siteId,
+                               std::unique_ptr<CustomerSite>& site) const {
+    Guard guard(m_mutex);
+    const HTTPProtocolSettings* http = FindHTTPSettings(groupId);
+    if (!http)
+        return Ret(Ret::ERR, "No such Group");
+    const Ret blocked = CopyMember(http->GetBlockedCustomerSites(), siteId, site, "No such Site");
+    return blocked.IsOK() ? blocked
+                          : CopyMember(http->GetTrustedCustomerSites(), siteId, site, "No such Site");
+}
+
+Ret DataModel::SaveCustomerSite(const std::string& groupId, const CustomerSite& site) {
+    Guard guard(m_mutex);
+    HTTPProtocolSettings* http = FindHTTPSettings(groupId);
+    if (!http)
+        return Ret(Ret::ERR, "No such Group");
+    const Ret valid = site.Validate(true);
+    if (!valid.IsOK())
+        return valid;
+    CustomerSites blocked = http->GetBlockedCustomerSites();
+    CustomerSites trusted = http->GetTrustedCustomerSites();
+    const Ret saved = SaveMember(
+        {&blocked, &trusted}, site,
+        [&blocked, &trusted](const CustomerSite& entry) -> CustomerSites& {
+            return entry.GetIsBlocked() ? blocked : trusted;
+        },
+        [&blocked, &trusted] {
+            std::vector<boost::shared_ptr<CustomerSite>> all(blocked.begin(), blocked.end());
+            all.insert(all.end(), trusted.begin(), trusted.end());
+            return NewID(all, [](const auto& entry) { return entry->GetID(); });
+        },
+        "Customer Site with the same URL already exists: ", "Customer Site not found: ");
+    if (saved.IsOK()) {
+        http->SetBlockedCustomerSites(blocked);
+        http->SetTrustedCustomerSites(trusted);
+    }
+    return saved;
+}
+
+Ret DataModel::DeleteCustomerSites(const std::string& groupId, bool blocked,
+                                   const std::vector<std::string>& siteIds) {
+    Guard guard(m_mutex);
+    HTTPProtocolSettings* http = FindHTTPSettings(groupId);
+    if (!http)
+        return Ret(Ret::ERR, "No such Group");
+    if (blocked)
+        http->SetBlockedCustomerSites(WithoutIDs(http->GetBlockedCustomerSites(), siteIds));
+    else
+        http->SetTrustedCustomerSites(WithoutIDs(http->GetTrustedCustomerSites(), siteIds));
+    return OK();
+}
+
+namespace {
+
+// Saves a member of one keyed list reached through get and set on its holder.
+template <class Holder, class Set, class Entity>
+Ret SaveListMember(Holder& holder, const Set& (Holder::*get)() const, void (Holder::*set)(const Set&),
+                   const Entity& given, const std::string& duplicate, const std::string& notFound) {
+    const Ret valid = given.Validate(true);
+    if (!valid.IsOK())
+        return valid;
+    Set entries = (holder.*get)();
+    const Ret saved = SaveMember(
+        {&entries}, given, [&entries](const Entity&) -> Set& { return entries; },
+        [&entries] { return NewID(entries, [](const auto& entry) { return entry->GetID(); }); }, duplicate,
+        notFound);
+    if (saved.IsOK())
+        (holder.*set)(entries);
+    return saved;
+}
+
+} // namespace
+
+Ret DataModel::GetBlockedUrlWords(const std::string& groupId, ProtocolSettingsType type,
+                                  std::vector<boost::shared_ptr<BlockedUrlWord>>& words) const {
+    Guard guard(m_mutex);
+    const BlockedUrlWordManager* list = FindWordList(groupId, type);
+    if (!list)
+        return Ret(Ret::ERR, "No such Group");
+    AppendAll(list->GetWords(), words);
+    return OK();
+}
+
+Ret DataModel::GetBlockedUrlWord(const std::string& groupId, ProtocolSettingsType type,
+                                 const std::string& wordId, std::unique_ptr<BlockedUrlWord>& word) const {
+    Guard guard(m_mutex);
+    const BlockedUrlWordManager* list = FindWordList(groupId, type);
+    return list ? CopyMember(list->GetWords(), wordId, word, "No such Word") : Ret(Ret::ERR, "No such Group");
+}
+
+Ret DataModel::SaveBlockedUrlWord(const std::string& groupId, ProtocolSettingsType type,
+                                  const BlockedUrlWord& word) {
+    Guard guard(m_mutex);
+    BlockedUrlWordManager* list = FindWordList(groupId, type);
+    if (!list)
+        return Ret(Ret::ERR, "No such Group");
+    return SaveListMember(*list, &BlockedUrlWordManager::GetWords, &BlockedUrlWordManager::SetWords, word,
+                          "The same word already added: ", "Word not found: ");
+}
+
+Ret DataModel::DeleteBlockedUrlWords(const std::string& groupId, ProtocolSettingsType type,
+                                     const std::vector<std::string>& wordIds) {
+    Guard guard(m_mutex);
+    BlockedUrlWordManager* list = FindWordList(groupId, type);
+    if (!list)
+        return Ret(Ret::ERR, "No such Group");
+    list->SetWords(WithoutIDs(list->GetWords(), wordIds));
+    return OK();
+}
+
+Ret DataModel::GetInapContentWords(const std::string& groupId,
+                                   std::vector<boost::shared_ptr<InapContentWord>>& words) const {
+    Guard guard(m_mutex);
+    const HTTPProtocolSettings* http = FindHTTPSettings(groupId);
+    if (!http)
+        return Ret(Ret::ERR, "No such Group");
+    AppendAll(http->GetInapContentWords(), words);
+    return OK();
+}
+
+Ret DataModel::GetInapContentWord(const std::string& groupId, const std::string& wordId,
+                                  std::unique_ptr<InapContentWord>& word) const {
+    Guard guard(m_mutex);
+    const HTTPProtocolSettings* http = FindHTTPSettings(groupId);
+    return http ? CopyMember(http->GetInapContentWords(), wordId, word, "No such Word")
+                : Ret(Ret::ERR, "No such Group");
+}
+
+Ret DataModel::SaveInapContentWord(const std::string& groupId, const InapContentWord& word) {
+    Guard guard(m_mutex);
+    HTTPProtocolSettings* http = FindHTTPSettings(groupId);
+    if (!http)
+        return Ret(Ret::ERR, "No such Group");
+    return SaveListMember(*http, &HTTPProtocolSettings::GetInapContentWords,
+                          &HTTPProtocolSettings::SetInapContentWords, word,
+                          "The same word already added: ", "Word not found: ");
+}
+
+Ret DataModel::DeleteInapContentWords(const std::string& groupId, const std::vector<std::string>& wordIds) {
+    Guard guard(m_mutex);
+    HTTPProtocolSettings* http = FindHTTPSettings(groupId);
+    if (!http)
+        return Ret(Ret::ERR, "No such Group");
+    http->SetInapContentWords(WithoutIDs(http->GetInapContentWords(), wordIds));
+    return OK();
+}
+
+Ret DataModel::GetContentTypes(const std::string& groupId,
+                               std::vector<boost::shared_ptr<ContentType>>& types) const {
+    Guard guard(m_mutex);
+    const HTTPProtocolSettings* http = FindHTTPSettings(groupId);
+    if (!http)
+        return Ret(Ret::ERR, "No such Group");
+    AppendAll(http->GetContentTypes(), types);
+    return OK();
+}
+
+Ret DataModel::GetContentType(const std::string& groupId, const std::string& typeId,
+                              std::unique_ptr<ContentType>& type) const {
+    Guard guard(m_mutex);
+    const HTTPProtocolSettings* http = FindHTTPSettings(groupId);
+    return http ? CopyMember(http->GetContentTypes(), typeId, type, "No such Content Type")
+                : Ret(Ret::ERR, "No such Group");
+}
+
+Ret DataModel::SaveContentType(const std::string& groupId, const ContentType& type) {
+    Guard guard(m_mutex);
+    HTTPProtocolSettings* http = FindHTTPSettings(groupId);
+    if (!http)
+        return Ret(Ret::ERR, "No such Group");
+    return SaveListMember(*http, &HTTPProtocolSettings::GetContentTypes,
+                          &HTTPProtocolSettings::SetContentTypes, type,
+                          "The same content type already added: ", "Type not found: ");
+}
+
+Ret DataModel::DeleteContentTypes(const std::string& groupId, const std::vector<std::string>& typeIds) {
+    Guard guard(m_mutex);
+    HTTPProtocolSettings* http = FindHTTPSettings(groupId);
+    if (!http)
+        return Ret(Ret::ERR, "No such Group");
+    http->SetContentTypes(WithoutIDs(http->GetContentTypes(), typeIds));
+    return OK();
+}
+
+void DataModel::GetSecurityQuestions(std::vector<SecurityQuestion*>& questions) const {
+    Guard guard(m_mutex);
+    for (const auto& entry : m_securityQuestions)
+        questions.push_back(entry.second.get());
+}
+
+DataModel::SecurityQuestion* DataModel::GetSecurityQuestion(const std::string& questionId) const {
+    Guard guard(m_mutex);
+    return FindSecurityQuestion(questionId).get();
+}
+
+Ret DataModel::GetSettings(std::unique_ptr<Settings>& settings) const {
+    Guard guard(m_mutex);
+    settings.reset(new Settings(*m_settings));
+    return OK();
+}
+
+Ret DataModel::SaveSettings(const Settings& settings) {
+    Guard guard(m_mutex);
+    const Ret valid = settings.Validate(false);
+    if (!valid.IsOK())
+        return valid;
+    *m_settings = settings;
+    return OK();
+}
+
+Ret DataModel::GetCategories(std::vector<const Category*>& categories) const {
+    Guard guard(m_mutex);
+    for (const auto& entry : m_categories)
+        categories.push_back(entry.second);
+    return OK();
+}
+
+} // namespace tav
