@@ -1,7 +1,12 @@
 // Uses the installed headers and libraries the way an outside program would.
 #include <quorrel/DataModel.hpp>
+#include <quorrel/URLFilter.hpp>
+#include <quorrel/URLGraphBuilder.hpp>
 #include <tav/uri.hpp>
 
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <iostream>
 
 int main() {
@@ -31,6 +36,21 @@ int main() {
     tav::DataModel::CustomerSite site(nullptr, false);
     site.SetID("1");
     expect(site.SetUrl("http://example.org") && site.Validate(false).IsOK(), "customer site");
+
+    tav::urlfilter::URLGraphBuilder builder;
+    builder.Add("casino.example", "", true, 1U << 5);
+    const std::string database = std::filesystem::temp_directory_path() / "tollwick_install_check.bin";
+    {
+        std::ofstream out(database);
+        builder.Write(out);
+    }
+    tav::urlfilter::URLFilter filter;
+    filter.Load(database);
+    std::remove(database.c_str());
+    tav::uri request;
+    request.host("www.casino.example").path("/poker");
+    const tav::urlfilter::URLLookupResult found = filter.Lookup(request);
+    expect(found.found && found.blocked && found.categories == 32, "URL database lookup");
 
     std::cout << (failures ? "install check failed\n" : "install check passed\n");
     return failures ? 1 : 0;

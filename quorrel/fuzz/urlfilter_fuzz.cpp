@@ -1,0 +1,80 @@
+// Loads arbitrary bytes as a URL category database file. Loading either fails with one of its two
+// messages or gives a graph that lookups can walk; neither may crash, hang or use memory beyond
+// what the input's size explains.
+
+#include <quorrel/URLFilter.hpp>
+
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+#include <string>
+
+namespace {
+
+using tav::urlfilter::URLFilter;
+using tav::urlfilter::URLLookupResult;
+
+void require(bool condition) {
+    if (!condition) {
+        std::abort();
+    }
+}
+
+// The file each input is written to, removed when the fuzzer exits.
+class InputFile {
+public:
+    InputFile()
+        : m_path(std::filesystem::temp_directory_path() / ("urlfilter_fuzz." + std::to_string(getpid()))) {}
+    ~InputFile() { std::remove(m_path.c_str()); }
+    InputFile(const InputFile&) = delete;
+    InputFile& operator=(const InputFile&) = delete;
+
+    const std::string& Write(const std::uint8_t* data, std::size_t size) const {
+        std::ofstream(m_path, std::ios::binary | std::ios::trunc)
+            .write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+        return m_path;
+    }
+
+private:
+    std::string m_path;
+};
+
+void CheckLookup(const URLFilter& filter, const std::string& host, const std::string& path) {
+    tav::uri request;
+    request.host(host).path(path);
+    const URLLookupResult result = filter.Lookup(request);
+    require(result.found || (!result.blocked && result.categories == 0));
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    static const InputFile file;
+    const std::string& path = file.Write(data, size);
+
+    URLFilter filter;
+    try {
+        filter.Load(path);
+    } catch (const std::runtime_error& e) {
+        const std::string message = e.what();
+        require(message == "Problem with loading " + path || message == "No vertices in the graph");
+        require(boost::num_vertices(filter.GetGraph()) == 0);
+        return 0;
+    }
+    require(filter.GetRoot() < boost::num_vertices(filter.GetGraph()));
+    CheckLookup(filter, "", "");
+    CheckLookup(filter, "h.t", "/");
+    CheckLookup(filter, "a.b.example", "/x/y.html");
+    // The input's own text as host and path reaches into the keys it spells.
+    const std::string text(reinterpret_cast<const char*>(data), size);
+    const std::size_t half = size / 2;
+    CheckLookup(filter, text.substr(0, half), text.substr(half));
+    CheckLookup(filter, text, "");
+    return 0;
+}

@@ -1,0 +1,81 @@
+#pragma once
+
+// tav::urlfilter::URLFilter - the URL category database: a character graph (a trie) read once
+// from a file and only searched afterwards.
+//
+// A key is a site's host written backwards followed by a path in lower case, one character per
+// edge from the root. The vertex where a key ends is an entry: a trusted or a blocked site with
+// its categories. Matching stops only at label and segment boundaries, so an entry for a host
+// covers its sub-domains and an entry for a path covers everything below it.
+//
+// Load is not thread-safe; once loaded, Lookup may run on several threads at once.
+
+#include <quorrel/export.hpp>
+#include <tav/uri.hpp>
+
+#include <boost/graph/adjacency_list.hpp>
+
+#include <cstdint>
+#include <string>
+
+namespace tav::urlfilter {
+
+struct VertexPropertyTag {
+    typedef boost::vertex_property_tag kind;
+};
+
+struct SymbolPropertyTag {
+    typedef boost::edge_property_tag kind;
+};
+
+// What a vertex of the graph carries. Only a terminal vertex is an entry.
+struct VertexStruct {
+    bool isBlocked = false; // true: the blocked database; false: the trusted one
+    bool isTerminal = false;
+    std::uint32_t categoriesMask = 0; // bit k-1 set: category ID k
+
+    template <class Archive> void serialize(Archive& archive, const unsigned int /*version*/) {
+        // Formatting would take the line for a declaration of references.
+        // clang-format off
+        archive & isBlocked & isTerminal & categoriesMask;
+        // clang-format on
+    }
+};
+
+// Out-edges keep the order they were added in, which is the order a vertex's edges are tried.
+typedef boost::adjacency_list<boost::listS, boost::vecS, boost::bidirectionalS,
+                              boost::property<VertexPropertyTag, VertexStruct>,
+                              boost::property<SymbolPropertyTag, char>>
+    Graph;
+typedef boost::graph_traits<Graph>::vertex_descriptor Vertex;
+
+struct URLLookupResult {
+    bool found = false;
+    bool blocked = false;         // the entry's isBlocked
+    std::uint32_t categories = 0; // the entry's categoriesMask
+};
+
+class QUORREL_EXPORT URLFilter {
+public:
+    // Reads the graph from a boost text archive and checks that the lookup can rely on it. Throws
+    // std::runtime_error "Problem with loading <path>" when the file cannot be read or does not hold
+    // a well-formed graph, and "No vertices in the graph" for an empty one. A failed load leaves the
+    // database empty.
+    void Load(const std::string& path);
+    void Clear();
+
+    // The entry that covers the request's host and path; query, port and the rest are not consulted.
+    // Finds nothing in an empty database.
+    URLLookupResult Lookup(const uri& request) const;
+
+    const std::string& GetPath() const { return m_path; }
+    const Graph& GetGraph() const { return m_graph; }
+    std::uint32_t GetRoot() const { return m_root; }
+
+private:
+    std::string m_path;
+    Graph m_graph;
+    std::uint32_t m_root = 0;
+};
+
+} // namespace tav::urlfilter
