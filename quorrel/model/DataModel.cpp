@@ -50,7 +50,7 @@ Ret DataModel::Init() {
     return Ret(Ret::OK, "");
 }
 
-DataModel::DataModel() : m_settings(new Settings(this)) {
+DataModel::DataModel() : m_settings(new Settings(this)), m_clock(std::make_shared<Clock>()) {
     for (const Category* category :
          {&CAT_VIOLENCE, &CAT_HATE_SPEECH, &CAT_WEB_CHAT, &CAT_PORNOGRAPHY, &CAT_OBSCENE, &CAT_GAMBLING,
           &CAT_MATURE_CONTENT, &CAT_DRUGS, &CAT_HACKING_AND_SPYWARE, &CAT_WEAPONS, &CAT_SEX_EDUCATION,
@@ -63,6 +63,7 @@ DataModel::~DataModel() {
         delete entry.second;
     for (const auto& entry : m_clients)
         delete entry.second;
+    m_urlFilter.Clear();
 }
 
 Ret DataModel::Init(const std::string& tunesPath, const std::string& urlFilterPath,
@@ -81,7 +82,17 @@ Ret DataModel::Init(const std::string& tunesPath, const std::string& urlFilterPa
     text << file.rdbuf();
     m_forbiddenPageTemplate = text.str();
 
-    return LoadTunes();
+    const Ret tunes = LoadTunes();
+    if (!tunes.IsOK())
+        return tunes;
+    try {
+        m_urlFilter.Load(urlFilterPath);
+    } catch (const std::runtime_error& e) {
+        return Ret(Ret::ERR, e.what());
+    } catch (...) {
+        return Ret(Ret::ERR, "Error on URLFilter initializing");
+    }
+    return Ret(Ret::OK, "");
 }
 
 DataModel::ClientGroup* DataModel::FindClientGroup(const std::string& id) const {

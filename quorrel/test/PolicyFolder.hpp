@@ -1,6 +1,7 @@
 #pragma once
 
 #include <quorrel/DataModel.hpp>
+#include <quorrel/URLGraphBuilder.hpp>
 
 #include <gtest/gtest.h>
 
@@ -11,7 +12,7 @@
 #include <sstream>
 #include <string>
 
-// A temporary configuration folder: a blocking page template and a policy file.
+// A temporary configuration folder: a blocking page template, a policy file and a URL database.
 class PolicyFolder {
 public:
     explicit PolicyFolder(const std::string& policy = "<tavdata/>") {
@@ -20,6 +21,9 @@ public:
         std::filesystem::create_directories(m_root + "/site/pages/templates");
         Write(m_root + "/site/pages/templates/ForbiddenPage.tpl.html", "<html>blocked</html>");
         Write(PolicyPath(), policy);
+        tav::urlfilter::URLGraphBuilder sites;
+        sites.Add("school.example", "", false, 0);
+        WriteDatabase(sites);
     }
     ~PolicyFolder() {
         std::error_code ignored;
@@ -30,11 +34,16 @@ public:
     const std::string& Root() const { return m_root; }
     std::string PolicyPath() const { return m_root + "/zun_data.xml"; }
     std::string Policy() const { return Read(PolicyPath()); }
+    std::string DatabasePath() const { return m_root + "/URLFilterDB.bin"; }
+    void WriteDatabase(const tav::urlfilter::URLGraphBuilder& sites) const {
+        std::ofstream file(DatabasePath());
+        sites.Write(file);
+    }
 
     // A model loaded from this folder; the result of its Init goes to `result`.
     std::unique_ptr<tav::DataModel> Load(tav::Ret& result) const {
         auto model = std::make_unique<tav::DataModel>();
-        result = model->Init(PolicyPath(), m_root + "/URLFilterDB.bin", m_root + "/site");
+        result = model->Init(PolicyPath(), DatabasePath(), m_root + "/site");
         return model;
     }
     std::unique_ptr<tav::DataModel> Load() const {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <quorrel/Clock.hpp>
 #include <quorrel/DataModel.hpp>
 
 #include <cstdint>
@@ -38,6 +39,15 @@ public:
     void SetDailyWorkedTraffic(std::int32_t bytes) { m_dailyWorkedTraffic = bytes; }
     std::int64_t GetDailyWorkedTrafficLastUpdate() const { return m_dailyWorkedTrafficLastUpdate; }
     void SetDailyWorkedTrafficLastUpdate(std::int64_t time) { m_dailyWorkedTrafficLastUpdate = time; }
+
+    // Usage today as the clock tells it: 0 before the first tick of the local day.
+    std::int32_t GetDailyWorkedTime(const Clock& clock) const;
+    std::int32_t GetDailyWorkedTraffic(const Clock& clock) const;
+    // Counts the time since the previous tick as use when it is shorter than five minutes; a
+    // longer gap is a pause. The count restarts with each local day.
+    void TickTime(const Clock& clock);
+    // Adds bytes to today's count, which stops at the largest 32-bit value instead of wrapping.
+    void TickTraffic(const Clock& clock, std::int32_t bytes);
 
 private:
     std::string m_id;

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <quorrel/Clock.hpp>
 #include <quorrel/Ret.hpp>
 #include <quorrel/Text.hpp>
+#include <quorrel/URLFilter.hpp>
 #include <quorrel/export.hpp>
 
 #include <ace/Recursive_Thread_Mutex.h>
@@ -9,6 +11,7 @@
 #include <xercesc/util/XercesDefs.hpp>
 
 #include <cstdint>
+#include <iosfwd>
 #include <map>
 #include <memory>
 #include <set>
@@ -21,6 +24,18 @@ class DOMElement;
 XERCES_CPP_NAMESPACE_END
 
 namespace tav {
+
+// The protocol of a request, as the proxy passes it to DataModel::IsAllowed.
+enum PROTOS {
+    PROTO_HTTP = 0,
+    PROTO_HTTP_PROXY = 1,
+    PROTO_HTTPS = 2,
+    PROTO_SMTP = 3,
+    PROTO_POP3 = 4,
+    PROTO_IMAP = 5,
+    PROTO_SOCKS = 6,
+    PROTO_FTP = 7,
+};
 
 // The filtering policy: client groups with their per-protocol rules, clients, the default word
 // and content type lists, security questions and the administrator settings. The entity classes
@@ -115,6 +130,33 @@ public:
     const std::string& GetTunesPath() const { return m_tunesPath; }
     const std::string& GetForbiddenPageTemplate() const { return m_forbiddenPageTemplate; }
 
+    // Decisions for the proxy. A client is known by its IP address, trimmed of blanks.
+    // Whether the client may reach the request's address now; a refusal, and trusted-only mode
+    // for an allowed request, leave their reason in message.
+    bool IsAllowed(const std::string& clientIP, const uri& request, PROTOS protocol,
+                   std::string& message) const;
+    // Usage reports; an unknown client is ignored.
+    void TickClientTime(const std::string& clientIP);
+    void TickClientTraffic(const std::string& clientIP, std::int32_t bytes);
+    // Whether the client's answers go through the content filter; throws std::runtime_error
+    // "Unknown client: " + IP for an unknown client.
+    bool IsHTTPContentFiltrationEnabled(const std::string& clientIP) const;
+    ContentTypeAction IsContentTypeAllowed(const std::string& clientIP, const std::string& contentType) const;
+    // False when the text holds one of the client's inappropriate words.
+    bool IsInapContentWordsAllowed(const std::string& clientIP, const std::string& text) const;
+    bool IsAllowedCategoryForClientGroup(const std::string& groupId, const std::string& categoryId) const;
+
+    // How a URL stands for a group, as one line of HTML: the customer lists, the URL database and
+    // the resulting accessibility.
+    std::string GetInfo(const std::string& groupId, const uri& url) const;
+    // Lists categories, groups and clients on the standard output, for diagnosis.
+    void PrintModel() const;
+    void PrintModel(std::ostream& out) const;
+
+    // Every time rule reads this clock.
+    void SetClock(const std::shared_ptr<const Clock>& clock);
+    const Clock& GetClock() const { return *m_clock; }
+
     // Editing. New entities carry their defaults and this model as owner. Operations that return a
     // copy in the result's object hand over a heap object the caller deletes; a copied group
     // shares its protocol settings with the stored one. A failed operation changes nothing.
@@ -186,6 +228,19 @@ public:
     static bool IsReservedClientGroupName(const std::string& name);
 
 private:
+    enum HAReturnCodes { HA_NOT_DEFINED = 0, HA_BLOCKED = 1, HA_ALLOWED = 2 };
+
+    Client* FindClient(const std::string& clientIP) const;
+    bool IsTimeTableAllowed(const Client* client) const;
+    bool IsTimeLimitsAllowed(const Client* client) const;
+    bool IsTrafficLimitsAllowed(const Client* client) const;
+    HAReturnCodes IsHTTPAllowed(const ClientGroup* group, const HTTPProtocolSettings* settings,
+                                const uri& request, std::string& message) const;
+    bool IsMatchedCustomerSites(bool blocked, const HTTPProtocolSettings* settings, const uri& request) const;
+    bool IsBlockedUrlWordsAllowed(const Client* client, ProtocolSettingsType type, const uri& request) const;
+    // The category of the smallest ID in the mask, or null.
+    const Category* FindCategory(std::uint32_t mask) const;
+
     static bool IsReservedClientGroupID(const std::string& groupId);
     // A group's HTTP settings, or its word list of the HTTP or HTTPS settings; null for no such group.
     HTTPProtocolSettings* FindHTTPSettings(const std::string& groupId) const;
@@ -224,6 +279,8 @@ private:
     ContentTypes m_defaultContentTypes;
     std::map<std::string, boost::shared_ptr<SecurityQuestion>> m_securityQuestions;
     std::unique_ptr<Settings> m_settings;
+    urlfilter::URLFilter m_urlFilter;
+    std::shared_ptr<const Clock> m_clock;
 };
 
 } // namespace tav

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <quorrel/export.hpp>
+#include <tav/uri.hpp>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tav {
+
+// Whether a listed site covers a request: the site's host is the request's host or a parent
+// domain of it, and the site's path is the request's path or a parent folder of it. Exact,
+// case-sensitive comparison of host and path only.
+QUORREL_EXPORT bool SiteMatches(const uri& site, const uri& request);
+
+// The category IDs of the set bits of a mask, in ascending order: bit 0 is category "1".
+QUORREL_EXPORT std::vector<std::string> CategoryBitsToIDs(std::uint32_t mask);
+
+} // namespace tav

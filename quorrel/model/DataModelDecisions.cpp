@@ -1,0 +1,266 @@
+#include <quorrel/DataModel.hpp>
+#include <quorrel/Matching.hpp>
+
+#include <ace/Guard_T.h>
+
+#include <stdexcept>
+
+namespace tav {
+
+namespace {
+
+typedef ACE_Guard<ACE_Recursive_Thread_Mutex> Guard;
+
+const std::int64_t BYTES_PER_MEBIBYTE = 1048576;
+
+// The settings that govern a protocol, or 0 for a code the proxy should never pass.
+DataModel::ProtocolSettingsType SettingsType(PROTOS protocol) {
+    switch (protocol) {
+    case PROTO_HTTP:
+    case PROTO_HTTP_PROXY:
+        return DataModel::PST_HTTP;
+    case PROTO_HTTPS:
+        return DataModel::PST_HTTPS;
+    case PROTO_SMTP:
+    case PROTO_POP3:
+    case PROTO_IMAP:
+        return DataModel::PST_MAIL;
+    case PROTO_SOCKS:
+        return DataModel::PST_SOCKS;
+    case PROTO_FTP:
+        return DataModel::PST_FTP;
+    }
+    return DataModel::ProtocolSettingsType();
+}
+
+const DataModel::HTTPProtocolSettings* HTTPSettings(const DataModel::ClientGroup* group) {
+    return dynamic_cast<const DataModel::HTTPProtocolSettings*>(
+        group->GetProtocolSettings(DataModel::PST_HTTP).get());
+}
+
+} // namespace
+
+void DataModel::SetClock(const std::shared_ptr<const Clock>& clock) {
+    Guard guard(m_mutex);
+    m_clock = clock;
+}
+
+DataModel::Client* DataModel::FindClient(const std::string& clientIP) const {
+    const auto found = m_clients.find(TrimBlanks(clientIP));
+    return found == m_clients.end() ? nullptr : found->second;
+}
+
+const DataModel::Category* DataModel::FindCategory(std::uint32_t mask) const {
+    const std::vector<std::string> ids = CategoryBitsToIDs(mask);
+    if (ids.empty())
+        return nullptr;
+    const auto found = m_categories.find(ids.front());
+    return found == m_categories.end() ? nullptr : found->second;
+}
+
+bool DataModel::IsAllowed(const std::string& clientIP, const uri& request, PROTOS protocol,
+                          std::string& message) const {
+    Guard guard(m_mutex);
+    if (!m_settings->GetIsFiltrationOn())
+        return true;
+    const Client* client = FindClient(clientIP);
+    if (!client) {
+        message = "Unknown client";
+        return false;
+    }
+    const ClientGroup* group = client->GetGroupPtr();
+    const ProtocolSettingsType type = SettingsType(protocol);
+    const boost::shared_ptr<ProtocolSettings> settings = group->GetProtocolSettings(type);
+    if (!settings) {
+        message = "Unknown protocol";
+        return false;
+    }
+    if (!settings->GetIsNetworkEnabled()) {
+        message = "You are prohibited to access the internet";
+        return false;
+    }
+    if (!settings->GetIsFiltrationEnabled())
+        return true;
+    if (IsIPAddress(request.host()) && !settings->GetCanAccessByIP()) {
+        message = "You can not access web sites through ip addresses";
+        return false;
+    }
+    if (!IsTimeTableAllowed(client)) {
+        message = "You are prohibited to access the internet at this time";
+        return false;
+    }
+    if (!IsTimeLimitsAllowed(client)) {
+        message = "You are exhaust your time limits";
+        return false;
+    }
+    if (!IsTrafficLimitsAllowed(client)) {
+        message = "You are exhaust your traffic limits";
+        return false;
+    }
+    if (type == PST_HTTP) {
+        switch (IsHTTPAllowed(group, HTTPSettings(group), request, message)) {
+        case HA_BLOCKED:
+            return false;
+        case HA_ALLOWED:
+            return true;
+        case HA_NOT_DEFINED:
+            break;
+        }
+    } else if (type != PST_HTTPS) {
+        return true;
+    }
+    if (IsBlockedUrlWordsAllowed(client, type, request))
+        return true;
+    message = "Url you go contains a blocked word";
+    return false;
+}
+
+bool DataModel::IsTimeTableAllowed(const Client* client) const {
+    const ClientGroup* group = client->GetGroupPtr();
+    if (!group->GetIsTimeTableEnabled())
+        return true;
+    const std::tm now = m_clock->LocalTime(m_clock->Now());
+    const std::size_t slot = 48 * now.tm_wday + 2 * now.tm_hour + (now.tm_min >= 30 ? 1 : 0);
+    return slot < group->GetTimeTable().size() && group->GetTimeTable()[slot] == '1';
+}
+
+bool DataModel::IsTimeLimitsAllowed(const Client* client) const {
+    const ClientGroup* group = client->GetGroupPtr();
+    if (!group->GetIsTimeLimitsEnabled())
+        return true;
+    const std::int64_t limit =
+        std::int64_t(group->GetTimeLimit(m_clock->LocalTime(m_clock->Now()).tm_wday)) * 60;
+    return client->GetDailyWorkedTime(*m_clock) <= limit;
+}
+
+bool DataModel::IsTrafficLimitsAllowed(const Client* client) const {
+    const ClientGroup* group = client->GetGroupPtr();
+    if (!group->GetIsTrafficLimitsEnabled())
+        return true;
+    const std::int32_t limit = group->GetTrafficLimit(m_clock->LocalTime(m_clock->Now()).tm_wday);
+    if (limit == EMPTY_VALUE)
+        return true;
+    return client->GetDailyWorkedTraffic(*m_clock) <= std::int64_t(limit) * BYTES_PER_MEBIBYTE;
+}
+
+DataModel::HAReturnCodes DataModel::IsHTTPAllowed(const ClientGroup* group,
+                                                  const HTTPProtocolSettings* settings, const uri& request,
+                                                  std::string& message) const {
+    if (settings->GetIsTrustedSitesEnabled() && settings->GetIsTrustedSitesFixed()) {
+        message = "You can access Customer Trusted Sites only";
+        return IsMatchedCustomerSites(false, settings, request) ? HA_ALLOWED : HA_BLOCKED;
+    }
+    if (settings->GetIsBlockedSitesEnabled() && IsMatchedCustomerSites(true, settings, request)) {
+        message = "Site is blocked by Customer Blocked Sites List";
+        return HA_BLOCKED;
+    }
+    if (settings->GetIsTrustedSitesEnabled() && IsMatchedCustomerSites(false, settings, request))
+        return HA_ALLOWED;
+    if (!settings->GetIsInnerBlockedDBEnabled() && !settings->GetIsInnerTrustedDBEnabled())
+        return HA_NOT_DEFINED;
+    const urlfilter::URLLookupResult found = m_urlFilter.Lookup(request);
+    if (!found.found)
+        return HA_NOT_DEFINED;
+    if (!found.blocked)
+        return settings->GetIsInnerTrustedDBEnabled() ? HA_ALLOWED : HA_NOT_DEFINED;
+    const std::uint32_t blocked = found.categories & group->GetBlockedCategoriesMask();
+    if (!settings->GetIsInnerBlockedDBEnabled() || blocked == 0)
+        return HA_NOT_DEFINED;
+    if (const Category* category = FindCategory(blocked))
+        message =
+            "You are prohibited to access the sites of '" + category->GetName() + "' category (Inner DB)";
+    return HA_BLOCKED;
+}
+
+bool DataModel::IsMatchedCustomerSites(bool blocked, const HTTPProtocolSettings* settings,
+                                       const uri& request) const {
+    for (const auto& site :
+         blocked ? settings->GetBlockedCustomerSites() : settings->GetTrustedCustomerSites())
+        if (SiteMatches(site->GetUrl(), request))
+            return true;
+    return false;
+}
+
+bool DataModel::IsBlockedUrlWordsAllowed(const Client* client, ProtocolSettingsType type,
+                                         const uri& request) const {
+    const ClientGroup* group = client->GetGroupPtr();
+    const auto* words = dynamic_cast<const BlockedUrlWordManager*>(group->GetProtocolSettings(type).get());
+    if (!words || !words->GetIsBlockedUrlWordsEnabled())
+        return true;
+    std::string url;
+    request.flatten(url, uri::all_bits);
+    // The first listed word found in the URL decides, by the first of its categories.
+    for (const auto& word : words->GetWords())
+        if (word->GetCategoriesMask() != 0 && url.find(word->GetWord()) != std::string::npos)
+            return IsAllowedCategoryForClientGroup(
+                group->GetID(),
+                CategoryBitsToIDs(static_cast<std::uint32_t>(word->GetCategoriesMask())).front());
+    return true;
+}
+
+bool DataModel::IsAllowedCategoryForClientGroup(const std::string& groupId,
+                                                const std::string& categoryId) const {
+    Guard guard(m_mutex);
+    if (IsBlank(groupId) || IsBlank(categoryId))
+        return false;
+    const ClientGroup* group = FindClientGroup(groupId);
+    if (!group)
+        return false;
+    const std::int32_t category = ToInt(categoryId);
+    return category < 1 || category > 32 || (group->GetBlockedCategoriesMask() & (1u << (category - 1))) == 0;
+}
+
+void DataModel::TickClientTime(const std::string& clientIP) {
+    Guard guard(m_mutex);
+    if (Client* client = FindClient(clientIP))
+        client->TickTime(*m_clock);
+}
+
+void DataModel::TickClientTraffic(const std::string& clientIP, std::int32_t bytes) {
+    Guard guard(m_mutex);
+    if (Client* client = FindClient(clientIP))
+        client->TickTraffic(*m_clock, bytes);
+}
+
+bool DataModel::IsHTTPContentFiltrationEnabled(const std::string& clientIP) const {
+    Guard guard(m_mutex);
+    if (!m_settings->GetIsFiltrationOn())
+        return false;
+    const Client* client = FindClient(clientIP);
+    if (!client)
+        throw std::runtime_error("Unknown client: " + TrimBlanks(clientIP));
+    const HTTPProtocolSettings* http = HTTPSettings(client->GetGroupPtr());
+    return http->GetIsNetworkEnabled() && http->GetIsFiltrationEnabled() &&
+           http->GetIsContentFiltrationEnabled();
+}
+
+DataModel::ContentTypeAction DataModel::IsContentTypeAllowed(const std::string& clientIP,
+                                                             const std::string& contentType) const {
+    Guard guard(m_mutex);
+    const Client* client = FindClient(clientIP);
+    if (!client)
+        return Preventing;
+    const HTTPProtocolSettings* http = HTTPSettings(client->GetGroupPtr());
+    if (!http->GetIsContentTypesEnabled())
+        return Filtering;
+    for (const auto& rule : http->GetContentTypes())
+        if (contentType.compare(0, rule->GetType().size(), rule->GetType()) == 0)
+            return rule->GetAction();
+    return Filtering;
+}
+
+bool DataModel::IsInapContentWordsAllowed(const std::string& clientIP, const std::string& text) const {
+    Guard guard(m_mutex);
+    const Client* client = FindClient(clientIP);
+    if (!client)
+        return false;
+    const HTTPProtocolSettings* http = HTTPSettings(client->GetGroupPtr());
+    if (!http->GetIsInapContentWordsEnabled())
+        return true;
+    for (const auto& word : http->GetInapContentWords())
+        if (text.find(word->GetWord()) != std::string::npos)
+            return false;
+    return true;
+}
+
+} // namespace tav

@@ -1,0 +1,68 @@
+#include <quorrel/DataModel.hpp>
+#include <quorrel/Matching.hpp>
+
+#include <ace/Guard_T.h>
+
+#include <iostream>
+
+namespace tav {
+
+std::string DataModel::GetInfo(const std::string& groupId, const uri& url) const {
+    ACE_Guard<ACE_Recursive_Thread_Mutex> guard(m_mutex);
+    const ClientGroup* group = FindClientGroup(groupId);
+    if (!group)
+        return "No such Group";
+    const auto* http = dynamic_cast<const HTTPProtocolSettings*>(group->GetProtocolSettings(PST_HTTP).get());
+    std::string tested;
+    url.flatten(tested, uri::all_bits);
+    std::string report = "Tested URL: " + tested + "<br>User Group: " + group->GetName();
+
+    const bool blocked = IsMatchedCustomerSites(true, http, url);
+    const bool trusted = IsMatchedCustomerSites(false, http, url);
+    report += "<br>Customer DB: tested URL is ";
+    report += blocked ? " defined as Blocked" : trusted ? " defined as Trusted" : " not defined";
+
+    report += "<br>Inner DB: tested URL is ";
+    const urlfilter::URLLookupResult found = m_urlFilter.Lookup(url);
+    const bool blockedCategory =
+        found.found && found.blocked && (found.categories & group->GetBlockedCategoriesMask());
+    if (!found.found) {
+        report += " not defined";
+    } else if (!found.blocked) {
+        report += " defined as trusted";
+    } else {
+        std::string names;
+        for (const std::string& id : CategoryBitsToIDs(found.categories)) {
+            const auto category = m_categories.find(id);
+            if (category != m_categories.end())
+                names += (names.empty() ? "" : ",") + category->second->GetName();
+        }
+        report += " defined as blocked in the " + names + " Blocked Categories. It is " +
+                  (blockedCategory ? "Blocked" : "Allowed") + " for " + group->GetName();
+    }
+    report += "<br>URL accessibility: ";
+    report += trusted ? "Allowed" : blocked || blockedCategory ? "Blocked" : "Allowed";
+    return report;
+}
+
+void DataModel::PrintModel() const {
+    PrintModel(std::cout);
+}
+
+void DataModel::PrintModel(std::ostream& out) const {
+    out << std::endl << "Categories:" << std::endl;
+    for (const auto& entry : m_categories)
+        out << " - " << entry.first << " / " << entry.second->GetName() << std::endl;
+    out << "ClientGroups:" << std::endl;
+    for (const auto& entry : m_clientGroups)
+        out << " - " << entry.first << " / " << entry.second->GetName() << " / " << std::endl;
+    out << "Clients:" << std::endl;
+    for (const auto& entry : m_clients) {
+        const Client* client = entry.second;
+        const ClientGroup* group = client->GetGroupPtr();
+        out << " - " << client->GetID() << " / " << client->GetIP() << " / " << client->GetGroupID() << " ("
+            << (group ? group->GetName() : std::string()) << ")" << std::endl;
+    }
+}
+
+} // namespace tav

@@ -1,0 +1,35 @@
+#include <quorrel/Matching.hpp>
+
+namespace tav {
+
+namespace {
+
+bool HostMatches(const std::string& site, const std::string& request) {
+    if (site.size() > request.size() || request.compare(request.size() - site.size(), site.size(), site) != 0)
+        return false;
+    return site.size() == request.size() || request[request.size() - site.size() - 1] == '.';
+}
+
+bool PathMatches(const std::string& site, const std::string& request) {
+    if (site.size() > request.size() || request.compare(0, site.size(), site) != 0)
+        return false;
+    if (site.size() == request.size())
+        return true;
+    return (!site.empty() && site.back() == '/') || request[site.size()] == '/';
+}
+
+} // namespace
+
+bool SiteMatches(const uri& site, const uri& request) {
+    return HostMatches(site.host(), request.host()) && PathMatches(site.path(), request.path());
+}
+
+std::vector<std::string> CategoryBitsToIDs(std::uint32_t mask) {
+    std::vector<std::string> ids;
+    for (unsigned bit = 0; bit < 32; ++bit)
+        if (mask & (1u << bit))
+            ids.push_back(std::to_string(bit + 1));
+    return ids;
+}
+
+} // namespace tav

@@ -1,0 +1,356 @@
+#include "FakeClock.hpp"
+#include "PolicyFolder.hpp"
+
+#include <quorrel/Matching.hpp>
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <stdexcept>
+
+using tav::DataModel;
+using tav::Ret;
+using tav::uri;
+
+namespace {
+
+uri Url(const std::string& text) {
+    uri parsed;
+    EXPECT_TRUE(parsed.parse_absolute(text.data(), text.data() + text.size())) << text;
+    return parsed;
+}
+
+// Group 4 "Kids" has client 10.0.0.4; group 5 "Teens" has client 10.0.0.5 and blocks no category.
+const std::string POLICY = R"(<tavdata><clientgroups>
+<clientgroup><id>4</id><name>Kids</name><blockedcategoriesmask>60</blockedcategoriesmask><protocolssettings>
+  <httpprotocolsettings><isblockedsitesenabled>1</isblockedsitesenabled><istrustedsitesenabled>1</istrustedsitesenabled>
+    <customersites><customersite><id>1</id><uri>http://h.t</uri><isblocked>1</isblocked></customersite>
+      <customersite><id>2</id><uri>http://homework.example/maths/</uri><isblocked>0</isblocked></customersite>
+      <customersite><id>3</id><uri>http://casino.example/rules</uri><isblocked>0</isblocked></customersite></customersites>
+    <blockedurlwordsenabled>1</blockedurlwordsenabled><blockedurlwords>
+      <blockedurlword><id>1</id><word>poker</word><categoriesmask>12</categoriesmask></blockedurlword>
+      <blockedurlword><id>2</id><word>roulette</word><categoriesmask>20</categoriesmask></blockedurlword>
+    </blockedurlwords>
+    <iscontenttypesenabled>1</iscontenttypesenabled><contenttypes>
+      <contenttype><id>1</id><type>text/</type><action>1</action></contenttype>
+      <contenttype><id>2</id><type>image/png</type><action>0</action></contenttype></contenttypes>
+    <isinapcontentwordsenabled>1</isinapcontentwordsenabled>
+    <inapcontentwords><inapcontentword><id>1</id><word>gore</word></inapcontentword></inapcontentwords>
+    <contentfiltrationenabled>1</contentfiltrationenabled></httpprotocolsettings>
+  <httpsprotocolsettings><blockedurlwordsenabled>1</blockedurlwordsenabled><blockedurlwords>
+      <blockedurlword><id>1</id><word>roulette</word><categoriesmask>20</categoriesmask></blockedurlword>
+    </blockedurlwords></httpsprotocolsettings>
+</protocolssettings></clientgroup>
+<clientgroup><id>5</id><name>Teens</name></clientgroup>
+</clientgroups><clients>
+<client><ip>10.0.0.4</ip><groupid>4</groupid></client><client><ip>10.0.0.5</ip><groupid>5</groupid></client>
+</clients><settings><isfiltrationon>1</isfiltrationon></settings></tavdata>)";
+
+class Decisions : public testing::Test {
+protected:
+    Decisions() {
+        tav::urlfilter::URLGraphBuilder sites;
+        sites.Add("school.example", "", false, 0);
+        sites.Add("casino.example", "", true, 1u << 5);              // gambling
+        sites.Add("mixed.example", "", true, (1u << 2) | (1u << 6)); // web chat and mature content
+        sites.Add("poker-school.example", "", false, 0);
+        folder.WriteDatabase(sites);
+        model = folder.Load();
+        model->SetClock(clock);
+        clock->SetTuesday(12, 0);
+    }
+
+    // The verdict, and the message it left ("-" when untouched).
+    std::string Decide(const std::string& url, tav::PROTOS protocol = tav::PROTO_HTTP,
+                       const std::string& ip = "10.0.0.4") {
+        std::string message = "-";
+        const bool allowed = model->IsAllowed(ip, Url(url), protocol, message);
+        return std::string(allowed ? "allowed" : "refused") + ": " + message;
+    }
+
+    // Changes group 4 through the editing operations, as the administration does.
+    template <class Change> void EditGroup(Change change) {
+        std::unique_ptr<DataModel::ClientGroup> group(
+            static_cast<DataModel::ClientGroup*>(model->GetClientGroup("4").GetObj()));
+        change(*group);
+        ASSERT_TRUE(model->SaveClientGroup(*group).IsOK());
+    }
+    template <class Settings, class Change>
+    void EditSettings(DataModel::ProtocolSettingsType type, Change change) {
+        std::unique_ptr<DataModel::ProtocolSettings> settings;
+        ASSERT_TRUE(model->GetProtocolSettings("4", type, settings).IsOK());
+        change(dynamic_cast<Settings&>(*settings));
+        ASSERT_TRUE(model->SaveProtocolSettings("4", *settings).IsOK());
+    }
+
+    PolicyFolder folder{POLICY};
+    std::unique_ptr<DataModel> model;
+    std::shared_ptr<FakeClock> clock = std::make_shared<FakeClock>();
+};
+
+} // namespace
+
+TEST_F(Decisions, GlobalSwitchClientAndProtocol) {
+    EXPECT_EQ(Decide("http://a.example/", tav::PROTO_HTTP, "10.9.9.9"), "refused: Unknown client");
+    EXPECT_EQ(Decide("http://a.example/", tav::PROTO_HTTP, " 10.0.0.4\t"), "allowed: -");
+    EXPECT_EQ(Decide("http://a.example/", static_cast<tav::PROTOS>(8)), "refused: Unknown protocol");
+    EXPECT_EQ(Decide("http://a.example/", static_cast<tav::PROTOS>(-1)), "refused: Unknown protocol");
+
+    std::unique_ptr<DataModel::Settings> settings;
+    model->GetSettings(settings);
+    settings->SetIsFiltrationOn(false);
+    model->SaveSettings(*settings);
+    EXPECT_EQ(Decide("http://casino.example/", tav::PROTO_HTTP, "10.9.9.9"), "allowed: -");
+    EXPECT_FALSE(model->IsHTTPContentFiltrationEnabled("10.9.9.9"));
+}
+
+TEST_F(Decisions, ProtocolSwitchesComeBeforeEverythingElse) {
+    EditSettings<DataModel::HTTPProtocolSettings>(DataModel::PST_HTTP,
+                                                  [](auto& http) { http.SetIsNetworkEnabled(false); });
+    EXPECT_EQ(Decide("http://a.example/"), "refused: You are prohibited to access the internet");
+    EXPECT_EQ(Decide("http://a.example/", tav::PROTO_HTTP_PROXY),
+              "refused: You are prohibited to access the internet");
+    EXPECT_EQ(Decide("smtp://mail.example", tav::PROTO_POP3), "allowed: -");
+
+    EditGroup([](DataModel::ClientGroup& group) {
+        group.SetTimeTable(std::string(336, '0'));
+        group.SetIsTimeTableEnabled(true);
+    });
+    EditSettings<DataModel::FTPProtocolSettings>(DataModel::PST_FTP,
+                                                 [](auto& ftp) { ftp.SetIsFiltrationEnabled(false); });
+    EXPECT_EQ(Decide("ftp://files.example/", tav::PROTO_FTP), "allowed: -");
+    EXPECT_EQ(Decide("socks://files.example/", tav::PROTO_SOCKS),
+              "refused: You are prohibited to access the internet at this time");
+}
+
+TEST_F(Decisions, NumericHostsNeedPermission) {
+    EXPECT_EQ(Decide("http://192.168.0.1/"), "refused: You can not access web sites through ip addresses");
+    EXPECT_EQ(Decide("http://300.1.1.1/", tav::PROTO_IMAP),
+              "refused: You can not access web sites through ip addresses");
+    for (const char* host : {"http://1.2.3/", "http://1.2.3.4.5/", "http://a.b.c.d/"})
+        EXPECT_EQ(Decide(host), "allowed: -") << host;
+    EditSettings<DataModel::HTTPProtocolSettings>(DataModel::PST_HTTP,
+                                                  [](auto& http) { http.SetCanAccessByIP(true); });
+    EXPECT_EQ(Decide("http://192.168.0.1/"), "allowed: -");
+}
+
+TEST_F(Decisions, TimeTableSlotsAreHalfHoursOfTheWeek) {
+    EditGroup([](DataModel::ClientGroup& group) {
+        std::string table(336, '0');
+        table[122] = '1'; // Tuesday 13:00-13:30
+        group.SetTimeTable(table);
+        group.SetIsTimeTableEnabled(true);
+    });
+    clock->SetTuesday(13, 29, 59);
+    EXPECT_EQ(Decide("http://a.example/"), "allowed: -");
+    clock->SetTuesday(13, 30);
+    EXPECT_EQ(Decide("http://a.example/"), "refused: You are prohibited to access the internet at this time");
+    clock->SetTuesday(12, 59, 59);
+    EXPECT_EQ(Decide("http://a.example/"), "refused: You are prohibited to access the internet at this time");
+}
+
+TEST_F(Decisions, TimeTicksCountContinuousUse) {
+    model->TickClientTime("10.0.0.4");
+    for (int i = 0; i < 12; ++i) {
+        clock->Advance(299);
+        model->TickClientTime("10.0.0.4");
+    }
+    clock->Advance(300);
+    model->TickClientTime("10.0.0.4");
+    auto worked = [this] {
+        std::unique_ptr<DataModel::Client> client(
+            static_cast<DataModel::Client*>(model->GetClient("10.0.0.4").GetObj()));
+        return client->GetDailyWorkedTime(*clock);
+    };
+    EXPECT_EQ(worked(), 12 * 299) << "the 300-second gap is a pause";
+
+    EditGroup([](DataModel::ClientGroup& group) {
+        group.SetTimeLimit(2, 60);
+        group.SetIsTimeLimitsEnabled(true);
+    });
+    for (int i = 0; i < 4; ++i) {
+        clock->Advance(6);
+        model->TickClientTime("10.0.0.4");
+    }
+    EXPECT_EQ(worked(), 3612);
+    EXPECT_EQ(Decide("http://a.example/"), "refused: You are exhaust your time limits");
+
+    std::unique_ptr<DataModel::Client> client(
+        static_cast<DataModel::Client*>(model->GetClient("10.0.0.4").GetObj()));
+    client->SetDailyWorkedTime(3600);
+    model->SaveClient(*client);
+    EXPECT_EQ(Decide("http://a.example/"), "allowed: -") << "exactly the limit is admitted";
+    client->SetDailyWorkedTime(3601);
+    model->SaveClient(*client);
+    EXPECT_EQ(Decide("http://a.example/"), "refused: You are exhaust your time limits");
+    clock->Advance(24 * 3600);
+    EXPECT_EQ(worked(), 0) << "yesterday's count reads 0 before any tick";
+    EXPECT_EQ(Decide("http://a.example/"), "allowed: -");
+}
+
+TEST_F(Decisions, TimeTicksAcrossMidnight) {
+    DataModel::Client client(nullptr);
+    FakeClock late;
+    late.SetTuesday(23, 59);
+    client.TickTime(late);
+    late.SetTuesday(24, 2, 10);
+    client.TickTime(late);
+    EXPECT_EQ(client.GetDailyWorkedTime(late), 130);
+
+    late.SetTuesday(23, 50);
+    client.TickTime(late);
+    late.SetTuesday(24, 2, 10);
+    client.TickTime(late);
+    EXPECT_EQ(client.GetDailyWorkedTime(late), 0);
+    EXPECT_EQ(client.GetDailyWorkedTimeLastUpdate(), late.Now());
+}
+
+TEST_F(Decisions, TrafficQuotaCountsBytesWithoutWrapping) {
+    EditGroup([](DataModel::ClientGroup& group) {
+        group.SetTrafficLimit(2, 0);
+        group.SetIsTrafficLimitsEnabled(true);
+    });
+    EXPECT_EQ(Decide("http://a.example/"), "allowed: -") << "no byte yet today";
+    model->TickClientTraffic("10.0.0.4", 1);
+    EXPECT_EQ(Decide("http://a.example/"), "refused: You are exhaust your traffic limits");
+
+    EditGroup([](DataModel::ClientGroup& group) { group.SetTrafficLimit(2, 1); });
+    model->TickClientTraffic("10.0.0.4", 1048575);
+    EXPECT_EQ(Decide("http://a.example/"), "allowed: -") << "exactly one MiB is admitted";
+    for (int i = 0; i < 3; ++i)
+        model->TickClientTraffic("10.0.0.4", 2000000000);
+    EXPECT_EQ(Decide("http://a.example/"), "refused: You are exhaust your traffic limits")
+        << "a heavy day must not wrap around to a small count";
+    std::unique_ptr<DataModel::Client> client(
+        static_cast<DataModel::Client*>(model->GetClient("10.0.0.4").GetObj()));
+    EXPECT_EQ(client->GetDailyWorkedTraffic(*clock), INT32_MAX);
+
+    EditGroup([](DataModel::ClientGroup& group) { group.SetTrafficLimit(2, tav::EMPTY_VALUE); });
+    EXPECT_EQ(Decide("http://a.example/"), "allowed: -");
+    EditGroup([](DataModel::ClientGroup& group) { group.SetTrafficLimit(2, 4000); });
+    EXPECT_EQ(Decide("http://a.example/"), "allowed: -") << "a limit above 2 GiB is computed in 64 bits";
+    clock->Advance(24 * 3600);
+    model->TickClientTraffic("10.0.0.4", 5);
+    client.reset(static_cast<DataModel::Client*>(model->GetClient("10.0.0.4").GetObj()));
+    EXPECT_EQ(client->GetDailyWorkedTraffic(*clock), 5) << "a new day starts from the first tick";
+    model->TickClientTraffic("10.9.9.9", 5);
+}
+
+TEST_F(Decisions, CustomerListsOutrankTheDatabase) {
+    EXPECT_EQ(Decide("http://w.h.t/any"), "refused: Site is blocked by Customer Blocked Sites List");
+    EXPECT_EQ(Decide("http://h.t"), "refused: Site is blocked by Customer Blocked Sites List");
+    EXPECT_EQ(Decide("http://xh.t/"), "allowed: -");
+    EXPECT_EQ(Decide("http://casino.example/rules/poker"), "allowed: -")
+        << "trusted list before the database";
+    EXPECT_EQ(Decide("http://casino.example/rulesx"),
+              "refused: You are prohibited to access the sites of 'Gambling' category (Inner DB)");
+    EXPECT_EQ(Decide("http://homework.example/maths/x?q=poker"), "allowed: -")
+        << "trusted sites skip the words";
+
+    EditSettings<DataModel::HTTPProtocolSettings>(DataModel::PST_HTTP, [](auto& http) {
+        http.SetIsTrustedSitesFixed(true);
+        http.SetIsBlockedSitesEnabled(false);
+    });
+    EXPECT_EQ(Decide("http://homework.example/maths/"),
+              "allowed: You can access Customer Trusted Sites only");
+    EXPECT_EQ(Decide("http://homework.example/art/"), "refused: You can access Customer Trusted Sites only");
+}
+
+TEST_F(Decisions, DatabaseCategoriesAndBlockedWords) {
+    EXPECT_EQ(Decide("http://poker-school.example/poker"), "allowed: -")
+        << "trusted database entry beats words";
+    EXPECT_EQ(Decide("http://chat.mixed.example/"),
+              "refused: You are prohibited to access the sites of 'Mature Content' category (Inner DB)");
+    EXPECT_EQ(Decide("http://chat.mixed.example/", tav::PROTO_HTTP, "10.0.0.5"), "allowed: -");
+
+    // "poker" is in categories 2 and 5; the group blocks 5 but the word is judged by 2 alone.
+    EXPECT_EQ(Decide("http://a.example/?game=poker"), "allowed: -");
+    EXPECT_EQ(Decide("http://a.example/roulette"), "refused: Url you go contains a blocked word");
+    EXPECT_EQ(Decide("https://a.example/roulette", tav::PROTO_HTTPS),
+              "refused: Url you go contains a blocked word");
+    EXPECT_EQ(Decide("http://a.example/Roulette"), "allowed: -") << "words are case-sensitive";
+    EXPECT_EQ(Decide("smtp://roulette.example/", tav::PROTO_SMTP), "allowed: -");
+
+    EditSettings<DataModel::HTTPProtocolSettings>(DataModel::PST_HTTP, [](auto& http) {
+        http.SetIsInnerBlockedDBEnabled(false);
+        http.SetIsInnerTrustedDBEnabled(false);
+    });
+    EXPECT_EQ(Decide("http://casino.example/"), "allowed: -");
+    EXPECT_EQ(Decide("http://school.example/roulette"), "refused: Url you go contains a blocked word");
+
+    EXPECT_TRUE(model->IsAllowedCategoryForClientGroup("4", "1"));
+    EXPECT_FALSE(model->IsAllowedCategoryForClientGroup("4", "6"));
+    EXPECT_TRUE(model->IsAllowedCategoryForClientGroup("4", "33"));
+    EXPECT_FALSE(model->IsAllowedCategoryForClientGroup("404", "1"));
+    EXPECT_FALSE(model->IsAllowedCategoryForClientGroup("4", " "));
+}
+
+TEST_F(Decisions, ContentChecks) {
+    EXPECT_EQ(model->IsContentTypeAllowed("10.0.0.4", "text/html; charset=utf-8"), DataModel::Preventing);
+    EXPECT_EQ(model->IsContentTypeAllowed("10.0.0.4", "image/png"), DataModel::PassingThrough);
+    EXPECT_EQ(model->IsContentTypeAllowed("10.0.0.4", "image/gif"), DataModel::Filtering);
+    EXPECT_EQ(model->IsContentTypeAllowed("10.0.0.4", "Text/html"), DataModel::Filtering);
+    EXPECT_EQ(model->IsContentTypeAllowed("10.0.0.5", "text/html"), DataModel::Filtering);
+    EXPECT_EQ(model->IsContentTypeAllowed("10.9.9.9", "image/png"), DataModel::Preventing);
+
+    EXPECT_FALSE(model->IsInapContentWordsAllowed("10.0.0.4", "lots of gore here"));
+    EXPECT_TRUE(model->IsInapContentWordsAllowed("10.0.0.4", "Gore"));
+    EXPECT_TRUE(model->IsInapContentWordsAllowed("10.0.0.5", "gore"));
+    EXPECT_FALSE(model->IsInapContentWordsAllowed("10.9.9.9", "anything"));
+
+    EXPECT_TRUE(model->IsHTTPContentFiltrationEnabled("10.0.0.4"));
+    EXPECT_FALSE(model->IsHTTPContentFiltrationEnabled("10.0.0.5"));
+    try {
+        model->IsHTTPContentFiltrationEnabled(" 10.9.9.9 ");
+        FAIL();
+    } catch (const std::runtime_error& e) {
+        EXPECT_STREQ(e.what(), "Unknown client: 10.9.9.9");
+    }
+}
+
+TEST_F(Decisions, ReportExplainsListsAndDatabase) {
+    EXPECT_EQ(model->GetInfo("404", Url("http://a.example/")), "No such Group");
+    EXPECT_EQ(model->GetInfo("4", Url("http://casino.example/rules")),
+              "Tested URL: http://casino.example/rules<br>User Group: Kids<br>Customer DB: tested URL is "
+              " defined as Trusted<br>Inner DB: tested URL is  defined as blocked in the Gambling Blocked "
+              "Categories. It is Blocked for Kids<br>URL accessibility: Allowed");
+    EXPECT_EQ(
+        model->GetInfo("5", Url("http://mixed.example/")),
+        "Tested URL: http://mixed.example/<br>User Group: Teens<br>Customer DB: tested URL is  not defined"
+        "<br>Inner DB: tested URL is  defined as blocked in the Web Chat,Mature Content Blocked Categories. "
+        "It is Allowed for Teens<br>URL accessibility: Allowed");
+    EXPECT_EQ(model->GetInfo("4", Url("http://h.t/")),
+              "Tested URL: http://h.t/<br>User Group: Kids<br>Customer DB: tested URL is  defined as Blocked"
+              "<br>Inner DB: tested URL is  not defined<br>URL accessibility: Blocked");
+    EXPECT_NE(model->GetInfo("4", Url("http://school.example/")).find("is  defined as trusted<br>"),
+              std::string::npos);
+
+    std::ostringstream out;
+    model->PrintModel(out);
+    EXPECT_EQ(out.str().rfind("\nCategories:\n - 1 / Violence\n - 10 / Hacking And Spyware\n - 11 /", 0), 0u);
+    EXPECT_NE(out.str().find("ClientGroups:\n - 4 / Kids / \n - 5 / Teens / \nClients:\n"
+                             " - 10.0.0.4 / 10.0.0.4 / 4 (Kids)\n"),
+              std::string::npos);
+}
+
+TEST(Matching, SitesCoverParentDomainsAndFolders) {
+    const std::pair<const char*, const char*> matches[] = {
+        {"http://h.t", "http://h.t"},
+        {"http://h.t", "http://w.h.t/x"},
+        {"http://h.t/g", "http://h.t/g"},
+        {"http://h.t/g", "http://h.t/g/x"},
+        {"http://h.t/g/", "http://h.t/g/x"},
+        {"ftp://h.t", "ftp://h.t"},
+        {"http://h.t:81/g", "http://h.t/g?q#f"},
+    };
+    for (const auto& [site, request] : matches)
+        EXPECT_TRUE(tav::SiteMatches(Url(site), Url(request))) << site << " " << request;
+    const std::pair<const char*, const char*> misses[] = {
+        {"http://h.t", "http://xh.t/"},   {"http://w.h.t", "http://h.t/"}, {"http://h.t/g", "http://h.t/gx"},
+        {"http://H.t/g", "http://h.t/G"}, {"ftp://h.t/g", "ftp://h.t"},    {"ftp://h.t", "ftp://h.tx"},
+    };
+    for (const auto& [site, request] : misses)
+        EXPECT_FALSE(tav::SiteMatches(Url(site), Url(request))) << site << " " << request;
+    EXPECT_EQ(tav::CategoryBitsToIDs(0x80000201u), (std::vector<std::string>{"1", "10", "32"}));
+    EXPECT_TRUE(tav::CategoryBitsToIDs(0).empty());
+}
