@@ -177,6 +177,7 @@ Ret DataModel::SetBlockedCategories(const std::string& groupId, const std::vecto
 
 Ret DataModel::GetProtocolSettings(const std::string& groupId, ProtocolSettingsType type,
                                    std::unique_ptr<ProtocolSettings>& settings) const {
+    Guard guard(m_mutex);
     const ClientGroup* group = FindClientGroup(groupId);
     if (!group)
         return Ret(Ret::ERR, "No such Client Group");
@@ -188,6 +189,7 @@ Ret DataModel::GetProtocolSettings(const std::string& groupId, ProtocolSettingsT
 }
 
 Ret DataModel::SaveProtocolSettings(const std::string& groupId, const ProtocolSettings& settings) {
+    Guard guard(m_mutex);
     ClientGroup* group = FindClientGroup(groupId);
     if (!group)
         return Ret(Ret::ERR, "No such Client Group");

@@ -43,7 +43,8 @@ enum PROTOS {
 //
 // The service uses the one instance of GetInstance, loaded from "cfg/" below the working
 // directory; tools and tests may build and Init models of their own. The public operations hold
-// the recursive model lock m_mutex for their whole run.
+// the recursive model lock m_mutex for their whole run, except the factories, the default-list
+// accessors and PrintModel, which is meant for a quiet model.
 class QUORREL_EXPORT DataModel {
 public:
     class Base;

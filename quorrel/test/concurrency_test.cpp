@@ -1,0 +1,104 @@
+#include "PolicyFolder.hpp"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+using tav::DataModel;
+
+namespace {
+
+tav::uri Url(const std::string& text) {
+    tav::uri parsed;
+    parsed.parse_absolute(text.data(), text.data() + text.size());
+    return parsed;
+}
+
+const std::string POLICY =
+    "<tavdata><clientgroups><clientgroup><id>4</id><name>Kids</name>"
+    "<trafficlimitsenabled>1</trafficlimitsenabled><timelimitsenabled>1</timelimitsenabled>"
+    "<protocolssettings><httpprotocolsettings><isblockedsitesenabled>1</isblockedsitesenabled>"
+    "<blockedurlwordsenabled>1</blockedurlwordsenabled></httpprotocolsettings>"
+    "</protocolssettings></clientgroup></clientgroups><clients>"
+    "<client><ip>10.0.0.1</ip><groupid>4</groupid></client>"
+    "<client><ip>10.0.0.2</ip><groupid>4</groupid></client></clients>"
+    "<settings><isfiltrationon>1</isfiltrationon></settings></tavdata>";
+
+// Creates, changes and deletes groups, clients, sites and words through the model's operations.
+void Edit(DataModel& model, int round) {
+    auto group = model.CreateClientGroup();
+    group->SetName("Group " + std::to_string(round));
+    model.SaveClientGroup(*group);
+
+    auto client = model.CreateClient();
+    client->SetIP("10.1.0." + std::to_string(round % 200));
+    client->SetGroupID(group->GetID());
+    model.SaveClient(*client);
+
+    auto site = model.CreateCustomerSite(round % 2 == 0);
+    site->SetUrl("http://site" + std::to_string(round % 7) + ".example/");
+    model.SaveCustomerSite("4", *site);
+    auto word = model.CreateBlockedUrlWord();
+    word->SetWord("word" + std::to_string(round % 5));
+    word->SetCategoriesMask(1);
+    model.SaveBlockedUrlWord("4", DataModel::PST_HTTP, *word);
+
+    std::unique_ptr<DataModel::ProtocolSettings> settings;
+    model.GetProtocolSettings("4", DataModel::PST_HTTP, settings);
+    settings->SetCanAccessByIP(round % 3 == 0);
+    model.SaveProtocolSettings("4", *settings);
+    model.SetBlockedCategories("4", {std::to_string(round % 16 + 1)});
+
+    model.DeleteClients({client->GetIP()});
+    model.DeleteClientGroups({group->GetID()});
+    if (round % 10 == 0) {
+        model.DeleteCustomerSites("4", true, {"1", "2", "3"});
+        model.DeleteBlockedUrlWords("4", DataModel::PST_HTTP, {"1", "2"});
+        model.SaveTunes();
+    }
+}
+
+} // namespace
+
+TEST(Concurrency, DecisionsAndTicksRunBesideEditing) {
+    const PolicyFolder folder(POLICY);
+    const auto model = folder.Load();
+    const tav::uri requests[] = {Url("http://site3.example/page"), Url("http://a.example/word2"),
+                                 Url("http://192.168.0.1/"), Url("https://site4.example/")};
+    std::atomic<bool> stop(false);
+    std::atomic<long> decisions(0);
+
+    std::vector<std::thread> proxies;
+    for (int t = 0; t < 4; ++t)
+        proxies.emplace_back([&, t] {
+            const std::string ip = t % 2 ? "10.0.0.1" : "10.0.0.2";
+            while (!stop) {
+                std::string message;
+                model->IsAllowed(ip, requests[decisions % 4],
+                                 decisions % 2 ? tav::PROTO_HTTP : tav::PROTO_HTTPS, message);
+                model->TickClientTime(ip);
+                model->TickClientTraffic(ip, 1500);
+                model->IsContentTypeAllowed(ip, "text/html");
+                model->IsInapContentWordsAllowed(ip, "some page text");
+                model->IsAllowedCategoryForClientGroup("4", "3");
+                model->GetInfo("4", requests[t]);
+                ++decisions;
+            }
+        });
+    int rounds = 0;
+    for (const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+         std::chrono::steady_clock::now() < end;)
+        Edit(*model, ++rounds);
+    stop = true;
+    for (std::thread& proxy : proxies)
+        proxy.join();
+
+    EXPECT_GT(rounds, 10);
+    EXPECT_GT(decisions.load(), 100);
+    std::vector<DataModel::ClientGroup*> groups;
+    model->GetClientGroups(groups);
+    EXPECT_EQ(groups.size(), 1u) << "every group the editor made was deleted again";
+    EXPECT_TRUE(folder.Load() != nullptr);
+}

@@ -1,0 +1,140 @@
+#include "PolicyCommand.hpp"
+
+#include <quorrel/DataModel.hpp>
+
+#include <boost/algorithm/string/replace.hpp>
+
+#include <map>
+#include <memory>
+#include <ostream>
+#include <stdexcept>
+
+namespace {
+
+using tav::DataModel;
+
+const char* const USAGE = R"(usage: tollwick-policy [--config DIR] COMMAND
+
+Asks the filtering policy in DIR (zun_data.xml, URLFilterDB.bin, Administration/site)
+the questions the proxy and the administrator ask.
+
+commands:
+  check CLIENT-IP URL [PROTOCOL]  whether the client may open the URL now; PROTOCOL is
+                                  http, https, smtp, pop3, imap, socks, ftp or 0 to 7
+                                  (default: from the URL's scheme, else http)
+  report GROUP-ID URL             how the URL stands for the group: customer lists,
+                                  URL database and accessibility
+  dump                            the categories, groups and clients of the policy
+
+exit status: 0 allowed or done, 1 refused, 2 usage or configuration error
+)";
+
+const std::map<std::string, tav::PROTOS> PROTOCOLS = {
+    {"http", tav::PROTO_HTTP}, {"https", tav::PROTO_HTTPS}, {"smtp", tav::PROTO_SMTP},
+    {"pop3", tav::PROTO_POP3}, {"imap", tav::PROTO_IMAP},   {"socks", tav::PROTO_SOCKS},
+    {"ftp", tav::PROTO_FTP},
+};
+
+bool ParseProtocol(const std::string& text, tav::PROTOS& protocol) {
+    const auto named = PROTOCOLS.find(text);
+    if (named != PROTOCOLS.end()) {
+        protocol = named->second;
+        return true;
+    }
+    if (text.size() == 1 && text[0] >= '0' && text[0] <= '7') {
+        protocol = static_cast<tav::PROTOS>(text[0] - '0');
+        return true;
+    }
+    return false;
+}
+
+// Whether a lookup found its entity; the copy it hands over is released.
+template <class Entity> bool Found(const tav::Ret& result) {
+    const std::unique_ptr<Entity> copy(static_cast<Entity*>(result.GetObj()));
+    return result.IsOK();
+}
+
+} // namespace
+
+PolicyCommand::PolicyCommand(std::string defaultConfig, std::ostream& out, std::ostream& err)
+    : m_config(std::move(defaultConfig)), m_out(out), m_err(err) {}
+
+int PolicyCommand::Usage(int status) {
+    (status == 0 ? m_out : m_err) << USAGE;
+    return status;
+}
+
+int PolicyCommand::Run(const std::vector<std::string>& arguments) {
+    std::vector<std::string> args = arguments;
+    if (!args.empty() && (args[0] == "--help" || args[0] == "-h"))
+        return Usage(0);
+    if (args.size() >= 2 && args[0] == "--config") {
+        m_config = args[1];
+        args.erase(args.begin(), args.begin() + 2);
+    }
+    const std::string command = args.empty() ? "" : args[0];
+    const bool known = (command == "check" && (args.size() == 3 || args.size() == 4)) ||
+                       (command == "report" && args.size() == 3) || (command == "dump" && args.size() == 1);
+    if (!known)
+        return Usage(2);
+
+    tav::uri url;
+    tav::PROTOS protocol = tav::PROTO_HTTP;
+    if (command != "dump") {
+        const std::string& text = args[2];
+        if (!url.parse_absolute(text.data(), text.data() + text.size()) || tav::IsBlank(url.host())) {
+            m_err << "tollwick-policy: bad URL '" << text
+                  << "': give an absolute URL such as http://example.com/\n";
+            return 2;
+        }
+        if (args.size() == 4 && !ParseProtocol(args[3], protocol)) {
+            m_err << "tollwick-policy: unknown protocol '" << args[3] << "'\n";
+            return 2;
+        }
+        if (args.size() == 3)
+            ParseProtocol(url.scheme(), protocol);
+    }
+
+    DataModel model;
+    tav::Ret loaded(tav::Ret::OK, "");
+    try {
+        loaded = model.Init(m_config + "/zun_data.xml", m_config + "/URLFilterDB.bin",
+                            m_config + "/Administration/site");
+    } catch (const std::exception& e) {
+        loaded = tav::Ret(tav::Ret::ERR, e.what());
+    }
+    if (!loaded.IsOK()) {
+        std::string messages = loaded.GetMessage();
+        boost::replace_all(messages, "<br>", "\n  ");
+        m_err << "tollwick-policy: the configuration in " << m_config << " does not load:\n  " << messages
+              << '\n';
+        return 2;
+    }
+
+    if (command == "dump") {
+        model.PrintModel(m_out);
+        return 0;
+    }
+    if (command == "report") {
+        if (!Found<DataModel::ClientGroup>(model.GetClientGroup(args[1]))) {
+            m_err << "tollwick-policy: no client group with ID '" << args[1] << "'\n";
+            return 2;
+        }
+        std::string report = model.GetInfo(args[1], url);
+        boost::replace_all(report, "<br>", "\n");
+        m_out << report << '\n';
+        return 0;
+    }
+    if (!Found<DataModel::Client>(model.GetClient(tav::TrimBlanks(args[1])))) {
+        m_err << "tollwick-policy: unknown client " << args[1]
+              << ": no client of the policy has this IP address\n";
+        return 2;
+    }
+    std::string message;
+    const bool allowed = model.IsAllowed(args[1], url, protocol, message);
+    m_out << (allowed ? "allowed" : "refused");
+    if (!message.empty())
+        m_out << ": " << message;
+    m_out << '\n';
+    return allowed ? 0 : 1;
+}

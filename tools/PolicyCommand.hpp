@@ -1,0 +1,22 @@
+#pragma once
+
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+// The policy check command: asks the policy of a configuration folder about one request, shows
+// the URL test report of a group, or lists the model. Run() returns the process exit status:
+// 0 allowed or done, 1 refused, 2 a usage or configuration error.
+class PolicyCommand {
+public:
+    PolicyCommand(std::string defaultConfig, std::ostream& out, std::ostream& err);
+
+    int Run(const std::vector<std::string>& args);
+
+private:
+    int Usage(int status);
+
+    std::string m_config;
+    std::ostream& m_out;
+    std::ostream& m_err;
+};

@@ -1,0 +1,102 @@
+#include "PolicyCommand.hpp"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+// A configuration folder: the sample's URL database and site, and a policy of the test's own.
+class Folder {
+public:
+    explicit Folder(const std::string& policy) {
+        char name[] = "/tmp/tollwick-command-XXXXXX";
+        m_root = ::mkdtemp(name);
+        std::filesystem::copy(SAMPLE_CFG, m_root, std::filesystem::copy_options::recursive);
+        std::ofstream(m_root + "/zun_data.xml") << policy;
+    }
+    ~Folder() { std::filesystem::remove_all(m_root); }
+    const std::string& Root() const { return m_root; }
+
+private:
+    std::string m_root;
+};
+
+struct Outcome {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+Outcome Command(const Folder& folder, std::vector<std::string> args) {
+    std::ostringstream out, err;
+    const int status = PolicyCommand(folder.Root(), out, err).Run(args);
+    return {status, out.str(), err.str()};
+}
+
+const std::string POLICY = R"(<tavdata><clientgroups>
+<clientgroup><id>4</id><name>Kids</name><blockedcategoriesmask>20</blockedcategoriesmask><protocolssettings>
+<httpprotocolsettings><isblockedsitesenabled>1</isblockedsitesenabled><customersites><customersite><id>1</id>
+<uri>http://games.example/</uri><isblocked>1</isblocked></customersite></customersites></httpprotocolsettings>
+<ftpprotocolsettings><networkenabled>0</networkenabled></ftpprotocolsettings></protocolssettings></clientgroup>
+</clientgroups><clients><client><ip>10.0.0.4</ip><groupid>4</groupid></client></clients>
+<settings><isfiltrationon>1</isfiltrationon></settings></tavdata>)";
+
+} // namespace
+
+TEST(PolicyCommand, ChecksRequestsWithExitStatus) {
+    const Folder folder(POLICY);
+    const Outcome refused = Command(folder, {"check", "10.0.0.4", "http://games.example/play"});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_EQ(refused.out, "refused: Site is blocked by Customer Blocked Sites List\n");
+    EXPECT_EQ(Command(folder, {"check", "10.0.0.4", "http://library.example/"}).out, "allowed\n");
+    EXPECT_EQ(Command(folder, {"check", "10.0.0.4", "http://library.example/"}).status, 0);
+
+    // The protocol comes from the scheme unless it is given.
+    EXPECT_EQ(Command(folder, {"check", "10.0.0.4", "ftp://files.example/"}).out,
+              "refused: You are prohibited to access the internet\n");
+    EXPECT_EQ(Command(folder, {"check", "10.0.0.4", "ftp://files.example/", "http"}).out, "allowed\n");
+    EXPECT_EQ(Command(folder, {"check", "10.0.0.4", "ftp://files.example/", "7"}).status, 1);
+}
+
+TEST(PolicyCommand, ReportsAndDumps) {
+    const Folder folder(POLICY);
+    const Outcome report = Command(folder, {"report", "4", "http://games.example/"});
+    EXPECT_EQ(report.status, 0);
+    EXPECT_EQ(
+        report.out.find("Tested URL: http://games.example/\nUser Group: Kids\nCustomer DB: tested URL is  "
+                        "defined as Blocked\n"),
+        0u);
+    EXPECT_NE(
+        Command(folder, {"--config", folder.Root(), "dump"}).out.find(" - 10.0.0.4 / 10.0.0.4 / 4 (Kids)"),
+        std::string::npos);
+    EXPECT_NE(Command(folder, {"--help"}).out.find("usage: tollwick-policy"), std::string::npos);
+}
+
+TEST(PolicyCommand, ExplainsWhatItCannotAnswer) {
+    const Folder folder(POLICY);
+    const std::pair<std::vector<std::string>, std::string> errors[] = {
+        {{"check", "10.0.0.4", "games.example"}, "bad URL 'games.example'"},
+        {{"check", "10.9.9.9", "http://games.example/"}, "unknown client 10.9.9.9"},
+        {{"check", "10.0.0.4", "http://games.example/", "gopher"}, "unknown protocol 'gopher'"},
+        {{"report", "9", "http://games.example/"}, "no client group with ID '9'"},
+        {{"check", "10.0.0.4"}, "usage: tollwick-policy"},
+        {{"frobnicate"}, "usage: tollwick-policy"},
+        {{}, "usage: tollwick-policy"},
+    };
+    for (const auto& [args, message] : errors) {
+        const Outcome outcome = Command(folder, args);
+        EXPECT_EQ(outcome.status, 2) << message;
+        EXPECT_NE(outcome.err.find(message), std::string::npos) << outcome.err;
+    }
+
+    const Folder broken("<tavdata><clientgroups><clientgroup><id>4</id><name>A</name></clientgroup>"
+                        "<clientgroup><id>4</id><name>B</name></clientgroup></clientgroups></tavdata>");
+    const Outcome outcome = Command(broken, {"dump"});
+    EXPECT_EQ(outcome.status, 2);
+    EXPECT_NE(outcome.err.find("does not load:\n  ClientGroup with the same ID is already added: 4"),
+              std::string::npos)
+        << outcome.err;
+}
