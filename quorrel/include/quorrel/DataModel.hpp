@@ -26,7 +26,7 @@ XERCES_CPP_NAMESPACE_END
 namespace tav {
 
 // The protocol of a request, as the proxy passes it to DataModel::IsAllowed.
-enum PROTOS {
+enum PROTOS : int {
     PROTO_HTTP = 0,
     PROTO_HTTP_PROXY = 1,
     PROTO_HTTPS = 2,
@@ -63,7 +63,7 @@ public:
     class SecurityQuestion;
     class Settings;
 
-    enum ProtocolSettingsType { PST_HTTP = 1, PST_HTTPS = 2, PST_MAIL = 3, PST_SOCKS = 4, PST_FTP = 5 };
+    enum ProtocolSettingsType : int { PST_HTTP = 1, PST_HTTPS = 2, PST_MAIL = 3, PST_SOCKS = 4, PST_FTP = 5 };
     template <ProtocolSettingsType Type> class PlainProtocolSettings;
     typedef PlainProtocolSettings<PST_MAIL> MailProtocolSettings;
     typedef PlainProtocolSettings<PST_SOCKS> SocksProtocolSettings;
