@@ -67,12 +67,15 @@ TEST(SafeSave, AReadOnlyFolderLeavesThePreviousFile) {
     const SavedFolder state;
     auto model = state.folder.Load();
     ::chmod(state.folder.Root().c_str(), 0555);
+    const int cannotDropRights = 3;
     const int status = InChild([&model] {
         // The superuser may write anywhere; give up the rights of one first.
         if (::geteuid() == 0 && ::setuid(65534) != 0)
-            return 2;
+            return cannotDropRights;
         return model->SaveTunes().IsOK() ? 1 : 0;
     });
+    if (status == cannotDropRights)
+        GTEST_SKIP() << "running as the superuser, who may not give up the right to write anywhere";
     EXPECT_EQ(status, 0);
     state.ExpectIntact();
 }
