@@ -42,9 +42,12 @@ void GraphLoader::serialize(boost::archive::text_iarchive& archive, const unsign
     if (std::uintmax_t{vertices} + 3 * std::uintmax_t{edges} > NumbersLeft())
         throw std::runtime_error("more vertices or edges than the file can hold");
 
-    m_graph = Graph(vertices);
-    for (Vertex vertex = 0; vertex < vertices; ++vertex)
-        archive >> boost::get(boost::vertex_all_t(), m_graph, vertex);
+    // Assigning Graph(vertices) would copy it, as the graph type has no move. Adding the vertices
+    // one by one into boost's vertex vector, reserved first, touches their memory only once.
+    m_graph.clear();
+    m_graph.m_vertices.reserve(vertices);
+    for (unsigned int i = 0; i < vertices; ++i)
+        archive >> boost::get(boost::vertex_all_t(), m_graph, boost::add_vertex(m_graph));
     for (unsigned int i = 0; i < edges; ++i) {
         int source = 0;
         int target = 0;

@@ -74,13 +74,9 @@ bool HasDistinctSymbols(const Graph& graph) {
     return true;
 }
 
-} // namespace
-
-void URLFilter::Load(const std::string& path) {
-    Clear();
-    m_path = path;
+// Reads the graph and checks it; its root.
+std::uint32_t ReadGraph(const std::string& path, Graph& graph) {
     const std::runtime_error problem("Problem with loading " + path);
-    Graph graph;
     if (!GraphLoader::Load(path, graph))
         throw problem;
     if (boost::num_vertices(graph) == 0)
@@ -88,8 +84,21 @@ void URLFilter::Load(const std::string& path) {
     const std::optional<Vertex> root = FindRoot(graph);
     if (!root || !LeadsBackToRoot(graph, *root) || !HasDistinctSymbols(graph))
         throw problem;
-    m_graph.swap(graph);
-    m_root = static_cast<std::uint32_t>(*root);
+    return static_cast<std::uint32_t>(*root);
+}
+
+} // namespace
+
+void URLFilter::Load(const std::string& path) {
+    Clear();
+    m_path = path;
+    // Read in place: the graph type has no move, and its swap copies the whole graph twice.
+    try {
+        m_root = ReadGraph(path, m_graph);
+    } catch (...) {
+        m_graph.clear();
+        throw;
+    }
 }
 
 void URLFilter::Clear() {
