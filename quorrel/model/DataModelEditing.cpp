@@ -36,8 +36,9 @@ Ret CopyMember(const Set& set, const std::string& id, std::unique_ptr<Entity>& c
     return Ret(Ret::ERR, notFound);
 }
 
-template <class Set, class Entity> void AppendAll(const Set& set, std::vector<Entity>& out) {
-    out.insert(out.end(), set.begin(), set.end());
+// Runs an operation on a group's settings, or fails for a group that does not exist.
+template <class Settings, class Operation> Ret InGroup(Settings* settings, Operation operation) {
+    return settings ? operation(*settings) : Ret(Ret::ERR, "No such Group");
 }
 
 } // namespace
@@ -254,196 +255,195 @@ Ret DataModel::DeleteClients(const std::vector<std::string>& clientIds) {
 Ret DataModel::GetCustomerSites(const std::string& groupId, bool blocked,
                                 std::vector<CustomerSite*>& sites) const {
     Guard guard(m_mutex);
-    const HTTPProtocolSettings* http = FindHTTPSettings(groupId);
-    if (!http)
-        return Ret(Ret::ERR, "No such Group");
-    for (const auto& site : blocked ? http->GetBlockedCustomerSites() : http->GetTrustedCustomerSites())
-        sites.push_back(site.get());
-    return OK();
+    return InGroup(FindHTTPSettings(groupId), [&](const HTTPProtocolSettings& http) {
+        for (const auto& site : blocked ? http.GetBlockedCustomerSites() : http.GetTrustedCustomerSites())
+            sites.push_back(site.get());
+        return OK();
+    });
 }
 
 Ret DataModel::GetCustomerSite(const std::string& groupId, const std::string& siteId,
                                std::unique_ptr<CustomerSite>& site) const {
     Guard guard(m_mutex);
-    const HTTPProtocolSettings* http = FindHTTPSettings(groupId);
-    if (!http)
-        return Ret(Ret::ERR, "No such Group");
-    const Ret blocked = CopyMember(http->GetBlockedCustomerSites(), siteId, site, "No such Site");
-    return blocked.IsOK() ? blocked
-                          : CopyMember(http->GetTrustedCustomerSites(), siteId, site, "No such Site");
+    return InGroup(FindHTTPSettings(groupId), [&](const HTTPProtocolSettings& http) {
+        const Ret blocked = CopyMember(http.GetBlockedCustomerSites(), siteId, site, "No such Site");
+        return blocked.IsOK() ? blocked
+                              : CopyMember(http.GetTrustedCustomerSites(), siteId, site, "No such Site");
+    });
 }
 
 Ret DataModel::SaveCustomerSite(const std::string& groupId, const CustomerSite& site) {
     Guard guard(m_mutex);
-    HTTPProtocolSettings* http = FindHTTPSettings(groupId);
-    if (!http)
-        return Ret(Ret::ERR, "No such Group");
-    const Ret valid = site.Validate(true);
-    if (!valid.IsOK())
-        return valid;
-    CustomerSites blocked = http->GetBlockedCustomerSites();
-    CustomerSites trusted = http->GetTrustedCustomerSites();
-    const Ret saved = SaveMember(
-        {&blocked, &trusted}, site,
-        [&blocked, &trusted](const CustomerSite& entry) -> CustomerSites& {
-            return entry.GetIsBlocked() ? blocked : trusted;
-        },
-        [&blocked, &trusted] {
-            std::vector<boost::shared_ptr<CustomerSite>> all(blocked.begin(), blocked.end());
-            all.insert(all.end(), trusted.begin(), trusted.end());
-            return NewID(all, [](const auto& entry) { return entry->GetID(); });
-        },
-        "Customer Site with the same URL already exists: ", "Customer Site not found: ");
-    if (saved.IsOK()) {
-        http->SetBlockedCustomerSites(blocked);
-        http->SetTrustedCustomerSites(trusted);
-    }
-    return saved;
+    return InGroup(FindHTTPSettings(groupId), [&](HTTPProtocolSettings& http) {
+        const Ret valid = site.Validate(true);
+        if (!valid.IsOK())
+            return valid;
+        CustomerSites blocked = http.GetBlockedCustomerSites();
+        CustomerSites trusted = http.GetTrustedCustomerSites();
+        const Ret saved = SaveMember(
+            {&blocked, &trusted}, site,
+            [&blocked, &trusted](const CustomerSite& entry) -> CustomerSites& {
+                return entry.GetIsBlocked() ? blocked : trusted;
+            },
+            [&blocked, &trusted] {
+                std::vector<boost::shared_ptr<CustomerSite>> all(blocked.begin(), blocked.end());
+                all.insert(all.end(), trusted.begin(), trusted.end());
+                return NewID(all, [](const auto& entry) { return entry->GetID(); });
+            },
+            "Customer Site with the same URL already exists: ", "Customer Site not found: ");
+        if (saved.IsOK()) {
+            http.SetBlockedCustomerSites(blocked);
+            http.SetTrustedCustomerSites(trusted);
+        }
+        return saved;
+    });
 }
 
 Ret DataModel::DeleteCustomerSites(const std::string& groupId, bool blocked,
                                    const std::vector<std::string>& siteIds) {
     Guard guard(m_mutex);
-    HTTPProtocolSettings* http = FindHTTPSettings(groupId);
-    if (!http)
-        return Ret(Ret::ERR, "No such Group");
-    if (blocked)
-        http->SetBlockedCustomerSites(WithoutIDs(http->GetBlockedCustomerSites(), siteIds));
-    else
-        http->SetTrustedCustomerSites(WithoutIDs(http->GetTrustedCustomerSites(), siteIds));
-    return OK();
+    return InGroup(FindHTTPSettings(groupId), [&](HTTPProtocolSettings& http) {
+        if (blocked)
+            http.SetBlockedCustomerSites(WithoutIDs(http.GetBlockedCustomerSites(), siteIds));
+        else
+            http.SetTrustedCustomerSites(WithoutIDs(http.GetTrustedCustomerSites(), siteIds));
+        return OK();
+    });
 }
 
 namespace {
 
-// Saves a member of one keyed list reached through get and set on its holder.
-template <class Holder, class Set, class Entity>
-Ret SaveListMember(Holder& holder, const Set& (Holder::*get)() const, void (Holder::*set)(const Set&),
-                   const Entity& given, const std::string& duplicate, const std::string& notFound) {
-    const Ret valid = given.Validate(true);
-    if (!valid.IsOK())
-        return valid;
-    Set entries = (holder.*get)();
-    const Ret saved = SaveMember(
-        {&entries}, given, [&entries](const Entity&) -> Set& { return entries; },
-        [&entries] { return NewID(entries, [](const auto& entry) { return entry->GetID(); }); }, duplicate,
-        notFound);
-    if (saved.IsOK())
-        (holder.*set)(entries);
-    return saved;
+// The operations on one keyed list of a group: its holder, and how the list is read and replaced.
+template <class Holder, class Set> struct ListOf {
+    Holder* holder;
+    const Set& (Holder::*get)() const;
+    void (Holder::*set)(const Set&);
+
+    template <class Entity> Ret Append(std::vector<boost::shared_ptr<Entity>>& out) const {
+        return InGroup(holder, [&](const Holder& found) {
+            const Set& entries = (found.*get)();
+            out.insert(out.end(), entries.begin(), entries.end());
+            return OK();
+        });
+    }
+    template <class Entity>
+    Ret Copy(const std::string& id, std::unique_ptr<Entity>& copy, const std::string& notFound) const {
+        return InGroup(holder,
+                       [&](const Holder& found) { return CopyMember((found.*get)(), id, copy, notFound); });
+    }
+    template <class Entity>
+    Ret Save(const Entity& given, const std::string& duplicate, const std::string& notFound) const {
+        return InGroup(holder, [&](Holder& found) {
+            const Ret valid = given.Validate(true);
+            if (!valid.IsOK())
+                return valid;
+            Set entries = (found.*get)();
+            const Ret saved = SaveMember(
+                {&entries}, given, [&entries](const Entity&) -> Set& { return entries; },
+                [&entries] { return NewID(entries, [](const auto& entry) { return entry->GetID(); }); },
+                duplicate, notFound);
+            if (saved.IsOK())
+                (found.*set)(entries);
+            return saved;
+        });
+    }
+    Ret Delete(const std::vector<std::string>& ids) const {
+        return InGroup(holder, [&](Holder& found) {
+            (found.*set)(WithoutIDs((found.*get)(), ids));
+            return OK();
+        });
+    }
+};
+
+ListOf<DataModel::BlockedUrlWordManager, DataModel::BlockedUrlWords>
+Words(DataModel::BlockedUrlWordManager* holder) {
+    return {holder, &DataModel::BlockedUrlWordManager::GetWords, &DataModel::BlockedUrlWordManager::SetWords};
 }
+
+ListOf<DataModel::HTTPProtocolSettings, DataModel::InapContentWords>
+InapWords(DataModel::HTTPProtocolSettings* holder) {
+    return {holder, &DataModel::HTTPProtocolSettings::GetInapContentWords,
+            &DataModel::HTTPProtocolSettings::SetInapContentWords};
+}
+
+ListOf<DataModel::HTTPProtocolSettings, DataModel::ContentTypes>
+Types(DataModel::HTTPProtocolSettings* holder) {
+    return {holder, &DataModel::HTTPProtocolSettings::GetContentTypes,
+            &DataModel::HTTPProtocolSettings::SetContentTypes};
+}
+
+const char* const WORD_EXISTS = "The same word already added: ";
+const char* const WORD_NOT_FOUND = "Word not found: ";
 
 } // namespace
 
 Ret DataModel::GetBlockedUrlWords(const std::string& groupId, ProtocolSettingsType type,
                                   std::vector<boost::shared_ptr<BlockedUrlWord>>& words) const {
     Guard guard(m_mutex);
-    const BlockedUrlWordManager* list = FindWordList(groupId, type);
-    if (!list)
-        return Ret(Ret::ERR, "No such Group");
-    AppendAll(list->GetWords(), words);
-    return OK();
+    return Words(FindWordList(groupId, type)).Append(words);
 }
 
 Ret DataModel::GetBlockedUrlWord(const std::string& groupId, ProtocolSettingsType type,
                                  const std::string& wordId, std::unique_ptr<BlockedUrlWord>& word) const {
     Guard guard(m_mutex);
-    const BlockedUrlWordManager* list = FindWordList(groupId, type);
-    return list ? CopyMember(list->GetWords(), wordId, word, "No such Word") : Ret(Ret::ERR, "No such Group");
+    return Words(FindWordList(groupId, type)).Copy(wordId, word, "No such Word");
 }
 
 Ret DataModel::SaveBlockedUrlWord(const std::string& groupId, ProtocolSettingsType type,
                                   const BlockedUrlWord& word) {
     Guard guard(m_mutex);
-    BlockedUrlWordManager* list = FindWordList(groupId, type);
-    if (!list)
-        return Ret(Ret::ERR, "No such Group");
-    return SaveListMember(*list, &BlockedUrlWordManager::GetWords, &BlockedUrlWordManager::SetWords, word,
-                          "The same word already added: ", "Word not found: ");
+    return Words(FindWordList(groupId, type)).Save(word, WORD_EXISTS, WORD_NOT_FOUND);
 }
 
 Ret DataModel::DeleteBlockedUrlWords(const std::string& groupId, ProtocolSettingsType type,
                                      const std::vector<std::string>& wordIds) {
     Guard guard(m_mutex);
-    BlockedUrlWordManager* list = FindWordList(groupId, type);
-    if (!list)
-        return Ret(Ret::ERR, "No such Group");
-    list->SetWords(WithoutIDs(list->GetWords(), wordIds));
-    return OK();
+    return Words(FindWordList(groupId, type)).Delete(wordIds);
 }
 
 Ret DataModel::GetInapContentWords(const std::string& groupId,
                                    std::vector<boost::shared_ptr<InapContentWord>>& words) const {
     Guard guard(m_mutex);
-    const HTTPProtocolSettings* http = FindHTTPSettings(groupId);
-    if (!http)
-        return Ret(Ret::ERR, "No such Group");
-    AppendAll(http->GetInapContentWords(), words);
-    return OK();
+    return InapWords(FindHTTPSettings(groupId)).Append(words);
 }
 
 Ret DataModel::GetInapContentWord(const std::string& groupId, const std::string& wordId,
                                   std::unique_ptr<InapContentWord>& word) const {
     Guard guard(m_mutex);
-    const HTTPProtocolSettings* http = FindHTTPSettings(groupId);
-    return http ? CopyMember(http->GetInapContentWords(), wordId, word, "No such Word")
-                : Ret(Ret::ERR, "No such Group");
+    return InapWords(FindHTTPSettings(groupId)).Copy(wordId, word, "No such Word");
 }
 
 Ret DataModel::SaveInapContentWord(const std::string& groupId, const InapContentWord& word) {
     Guard guard(m_mutex);
-    HTTPProtocolSettings* http = FindHTTPSettings(groupId);
-    if (!http)
-        return Ret(Ret::ERR, "No such Group");
-    return SaveListMember(*http, &HTTPProtocolSettings::GetInapContentWords,
-                          &HTTPProtocolSettings::SetInapContentWords, word,
-                          "The same word already added: ", "Word not found: ");
+    return InapWords(FindHTTPSettings(groupId)).Save(word, WORD_EXISTS, WORD_NOT_FOUND);
 }
 
 Ret DataModel::DeleteInapContentWords(const std::string& groupId, const std::vector<std::string>& wordIds) {
     Guard guard(m_mutex);
-    HTTPProtocolSettings* http = FindHTTPSettings(groupId);
-    if (!http)
-        return Ret(Ret::ERR, "No such Group");
-    http->SetInapContentWords(WithoutIDs(http->GetInapContentWords(), wordIds));
-    return OK();
+    return InapWords(FindHTTPSettings(groupId)).Delete(wordIds);
 }
 
 Ret DataModel::GetContentTypes(const std::string& groupId,
                                std::vector<boost::shared_ptr<ContentType>>& types) const {
     Guard guard(m_mutex);
-    const HTTPProtocolSettings* http = FindHTTPSettings(groupId);
-    if (!http)
-        return Ret(Ret::ERR, "No such Group");
-    AppendAll(http->GetContentTypes(), types);
-    return OK();
+    return Types(FindHTTPSettings(groupId)).Append(types);
 }
 
 Ret DataModel::GetContentType(const std::string& groupId, const std::string& typeId,
                               std::unique_ptr<ContentType>& type) const {
     Guard guard(m_mutex);
-    const HTTPProtocolSettings* http = FindHTTPSettings(groupId);
-    return http ? CopyMember(http->GetContentTypes(), typeId, type, "No such Content Type")
-                : Ret(Ret::ERR, "No such Group");
+    return Types(FindHTTPSettings(groupId)).Copy(typeId, type, "No such Content Type");
 }
 
 Ret DataModel::SaveContentType(const std::string& groupId, const ContentType& type) {
     Guard guard(m_mutex);
-    HTTPProtocolSettings* http = FindHTTPSettings(groupId);
-    if (!http)
-        return Ret(Ret::ERR, "No such Group");
-    return SaveListMember(*http, &HTTPProtocolSettings::GetContentTypes,
-                          &HTTPProtocolSettings::SetContentTypes, type,
-                          "The same content type already added: ", "Type not found: ");
+    return Types(FindHTTPSettings(groupId))
+        .Save(type, "The same content type already added: ", "Type not found: ");
 }
 
 Ret DataModel::DeleteContentTypes(const std::string& groupId, const std::vector<std::string>& typeIds) {
     Guard guard(m_mutex);
-    HTTPProtocolSettings* http = FindHTTPSettings(groupId);
-    if (!http)
-        return Ret(Ret::ERR, "No such Group");
-    http->SetContentTypes(WithoutIDs(http->GetContentTypes(), typeIds));
-    return OK();
+    return Types(FindHTTPSettings(groupId)).Delete(typeIds);
 }
 
 void DataModel::GetSecurityQuestions(std::vector<SecurityQuestion*>& questions) const {
