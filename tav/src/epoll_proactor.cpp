@@ -3,6 +3,7 @@
 #include "gather_write_stream.hpp"
 #include "socket_accept.hpp"
 #include "socket_connect.hpp"
+#include "socket_read_stream.hpp"
 
 #include <ace/Message_Block.h>
 
@@ -307,20 +308,33 @@ int epoll_proactor::start_aio(ACE_POSIX_Asynch_Result* result, Opcode op) {
 }
 
 int epoll_proactor::cancel_aio(ACE_HANDLE handle) {
+    return cancel(handle, true, true);
+}
+
+int epoll_proactor::cancel(ACE_HANDLE handle, bool reads, bool writes) {
     std::lock_guard<std::mutex> lock(mutex_);
     auto it = descriptors_.find(handle);
     if (it == descriptors_.end())
         return 1;
-    for (std::deque<op>* queue : {&it->second.in, &it->second.out}) {
+    descriptor& d = it->second;
+    bool cancelled = false;
+    for (std::deque<op>* queue : {reads ? &d.in : nullptr, writes ? &d.out : nullptr}) {
+        if (queue == nullptr)
+            continue;
         for (op& o : *queue) {
             o.result->set_bytes_transferred(o.done);
             o.result->set_error(ECANCELED);
             push_ready(o.result);
+            cancelled = true;
         }
         queue->clear();
     }
-    update_interest(handle, it->second);
-    return 0;
+    update_interest(handle, d);
+    return cancelled ? 0 : 1;
+}
+
+ACE_Asynch_Read_Stream_Impl* epoll_proactor::create_asynch_read_stream() {
+    return new (std::nothrow) socket_read_stream(this);
 }
 
 ACE_Asynch_Write_Stream_Impl* epoll_proactor::create_asynch_write_stream() {

@@ -31,6 +31,10 @@ public:
     int start(int fd, ACE_POSIX_Asynch_Result* result, op_kind kind, ACE_Message_Block* chain = nullptr,
               std::size_t want = 0);
 
+    // Completes the waiting reads and accepts (`reads`) and writes and connects (`writes`) of `handle` with
+    // ECANCELED. Returns 0 when something was cancelled, 1 when nothing waited.
+    int cancel(ACE_HANDLE handle, bool reads, bool writes);
+
     // Queues a result that is already finished.
     void finish(ACE_POSIX_Asynch_Result* result, std::size_t bytes, int error);
 
@@ -42,6 +46,7 @@ public:
     int cancel_aio(ACE_HANDLE handle) override;
     ACE_HANDLE get_handle() const override { return epoll_fd_; }
 
+    ACE_Asynch_Read_Stream_Impl* create_asynch_read_stream() override;
     ACE_Asynch_Write_Stream_Impl* create_asynch_write_stream() override;
     ACE_Asynch_Accept_Impl* create_asynch_accept() override;
     ACE_Asynch_Connect_Impl* create_asynch_connect() override;

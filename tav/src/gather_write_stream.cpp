@@ -39,4 +39,8 @@ int gather_write_stream::write(ACE_Message_Block& message_block, size_t bytes_to
     return 0;
 }
 
+int gather_write_stream::cancel() {
+    return epoll_->cancel(handle_, false, true);
+}
+
 } // namespace tav

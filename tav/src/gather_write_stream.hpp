@@ -14,6 +14,9 @@ public:
     int write(ACE_Message_Block& message_block, size_t bytes_to_write, const void* act, int priority,
               int signal_number) override;
 
+    // Cancels the writes of the socket only; its reads go on.
+    int cancel() override;
+
 private:
     epoll_proactor* epoll_;
 };

@@ -9,10 +9,13 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -276,6 +279,54 @@ TEST_F(proactor_test, CancelCompletesThePendingReadWithECANCELED) {
     EXPECT_EQ(1, reader.cancel());
 }
 
+// Reads and writes of one socket wait at the same time; cancelling the writer leaves the reader waiting.
+TEST_F(proactor_test, CancellingTheWriterLeavesTheReaderPending) {
+    tcp_pair pair;
+    int small = 16 * 1024;
+    ::setsockopt(pair.a.fd, SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+    ::setsockopt(pair.b.fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    ACE_Asynch_Read_Stream reader;
+    ACE_Asynch_Write_Stream writer;
+    ASSERT_EQ(0, reader.open(handler, pair.a.fd));
+    ASSERT_EQ(0, writer.open(handler, pair.a.fd));
+    ACE_Message_Block input(64);
+    ASSERT_EQ(0, reader.read(input, input.space()));
+    const size_t size = 8 * 1024 * 1024;
+    ACE_Message_Block output(size);
+    std::memset(output.wr_ptr(), 'x', size);
+    output.wr_ptr(size);
+    ASSERT_EQ(0, writer.write(output, size));
+    EXPECT_EQ(0, writer.cancel());
+    ASSERT_TRUE(run_until_count(1));
+    auto e = handler.events().at(0);
+    EXPECT_EQ("write", e.kind);
+    EXPECT_EQ(0, e.success);
+    EXPECT_EQ(static_cast<unsigned long>(ECANCELED), e.error);
+    EXPECT_LT(e.bytes, size);
+    EXPECT_EQ(size - e.bytes, output.length());
+
+    ASSERT_EQ(1, ::send(pair.b.fd, "r", 1, 0));
+    ASSERT_TRUE(run_until_count(2));
+    e = handler.events().at(1);
+    EXPECT_EQ("read", e.kind);
+    EXPECT_EQ(1u, e.bytes);
+}
+
+TEST_F(proactor_test, CancelCompletesAPendingAccept) {
+    unsigned short port = 0;
+    fd_guard listener(loopback_socket(true, &port));
+    ACE_Asynch_Accept acceptor;
+    ASSERT_EQ(0, acceptor.open(handler, listener.fd, 0, 0));
+    ACE_Message_Block block(64);
+    ASSERT_EQ(0, acceptor.accept(block, 0));
+    EXPECT_EQ(0, acceptor.cancel());
+    ASSERT_TRUE(run_until_count(1));
+    auto e = handler.events().at(0);
+    EXPECT_EQ("accept", e.kind);
+    EXPECT_EQ(static_cast<unsigned long>(ECANCELED), e.error);
+    EXPECT_EQ(ACE_INVALID_HANDLE, e.handle);
+}
+
 TEST_F(proactor_test, AcceptAndConnectMeetOnLoopback) {
     unsigned short port = 0;
     fd_guard listener(loopback_socket(true, &port));
@@ -416,6 +467,97 @@ TEST_F(proactor_test, TwoEventLoopThreadsDeliverEverything) {
     EXPECT_EQ(4u, e.bytes);
     EXPECT_TRUE(e.thread == ids.at(0) || e.thread == ids.at(1));
     EXPECT_EQ(posts, destroyed.load());
+}
+
+// Unlike select, epoll has no limit at descriptor 1024.
+TEST_F(proactor_test, DescriptorsAboveTheSelectLimitWork) {
+    rlimit limit{};
+    ASSERT_EQ(0, ::getrlimit(RLIMIT_NOFILE, &limit));
+    if (limit.rlim_max < 1200)
+        GTEST_SKIP() << "descriptor limit " << limit.rlim_max;
+    rlimit raised = limit;
+    raised.rlim_cur = std::max<rlim_t>(limit.rlim_cur, 1200);
+    ASSERT_EQ(0, ::setrlimit(RLIMIT_NOFILE, &raised));
+    tcp_pair pair;
+    fd_guard high(::fcntl(pair.a.fd, F_DUPFD_CLOEXEC, 1100));
+    ASSERT_GE(high.fd, 1100);
+    ACE_Asynch_Read_Stream reader;
+    ASSERT_EQ(0, reader.open(handler, high.fd));
+    ACE_Message_Block block(64);
+    ASSERT_EQ(0, reader.read(block, block.space()));
+    ASSERT_EQ(4, ::send(pair.b.fd, "high", 4, 0));
+    bool done = run_until_count(1);
+    ::close(high.release());
+    ::setrlimit(RLIMIT_NOFILE, &limit);
+    ASSERT_TRUE(done);
+    EXPECT_EQ(4u, handler.events().at(0).bytes);
+}
+
+// Sends back what it reads until the peer closes.
+class echo : public ACE_Handler {
+public:
+    echo(ACE_Proactor* proactor, int fd, std::atomic<int>& closed) : ACE_Handler(proactor), closed_(closed) {
+        ok_ = reader_.open(*this, fd) == 0 && writer_.open(*this, fd) == 0 && reader_.read(block_, 64) == 0;
+    }
+    bool ok() const { return ok_; }
+
+    void handle_read_stream(const ACE_Asynch_Read_Stream::Result& r) override {
+        if (r.bytes_transferred() == 0 || writer_.write(block_, block_.length()) != 0)
+            ++closed_;
+    }
+    void handle_write_stream(const ACE_Asynch_Write_Stream::Result& r) override {
+        block_.reset();
+        if (!r.success() || reader_.read(block_, 64) != 0)
+            ++closed_;
+    }
+
+private:
+    std::atomic<int>& closed_;
+    ACE_Asynch_Read_Stream reader_;
+    ACE_Asynch_Write_Stream writer_;
+    ACE_Message_Block block_{64};
+    bool ok_;
+};
+
+TEST_F(proactor_test, TwoEventLoopThreadsEchoManyConnectionsByteExact) {
+    const int connections = 20, rounds = 50;
+    std::atomic<int> closed{0};
+    std::vector<std::unique_ptr<tcp_pair>> pairs;
+    std::vector<std::unique_ptr<echo>> echoes;
+    for (int i = 0; i < connections; ++i) {
+        pairs.push_back(std::make_unique<tcp_pair>());
+        echoes.push_back(std::make_unique<echo>(proactor.get(), pairs.back()->a.fd, closed));
+        ASSERT_TRUE(echoes.back()->ok());
+    }
+    std::vector<std::thread> loops;
+    for (int i = 0; i < 2; ++i)
+        loops.emplace_back([&] { proactor->proactor_run_event_loop(); });
+    bool exact = true;
+    for (int round = 0; round < rounds && exact; ++round) {
+        for (int i = 0; i < connections && exact; ++i) {
+            std::string message(64, static_cast<char>('a' + (round + i) % 26));
+            exact = ::send(pairs[static_cast<size_t>(i)]->b.fd, message.data(), 64, 0) == 64;
+            std::string back;
+            char buf[64];
+            while (exact && back.size() < 64) {
+                ssize_t n = ::recv(pairs[static_cast<size_t>(i)]->b.fd, buf, 64 - back.size(), 0);
+                exact = n > 0;
+                if (exact)
+                    back.append(buf, static_cast<size_t>(n));
+            }
+            exact = exact && back == message;
+        }
+    }
+    for (auto& pair : pairs)
+        ::close(pair->b.release());
+    auto deadline = std::chrono::steady_clock::now() + 5s;
+    while (closed.load() < connections && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::yield();
+    proactor->proactor_end_event_loop();
+    for (std::thread& t : loops)
+        t.join();
+    EXPECT_TRUE(exact);
+    EXPECT_EQ(connections, closed.load());
 }
 
 TEST_F(proactor_test, ReadOnABadDescriptorCompletesWithTheError) {
