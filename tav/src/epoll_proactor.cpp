@@ -104,11 +104,11 @@ int epoll_proactor::start(int fd, ACE_POSIX_Asynch_Result* result, op_kind kind,
     // Only the first operation of a queue may run now; the others keep their order behind it.
     if (queue.empty() && kind != op_kind::connect && perform(o)) {
         push_ready(result);
-    } else {
-        queue.push_back(o);
+        update_interest(fd, d);
+        return 0;
     }
-    int error = update_interest(fd, d);
-    if (error != 0) {
+    queue.push_back(o);
+    if (int error = update_interest(fd, d); error != 0) {
         queue.pop_back();
         update_interest(fd, d);
         errno = error;
