@@ -1,0 +1,20 @@
+#pragma once
+
+#include <ace/POSIX_Asynch_IO.h>
+
+namespace tav {
+
+class epoll_proactor;
+
+// ACE's asynchronous read, whose cancel stops the reads of the socket only, so that its writes go on.
+class socket_read_stream : public ACE_POSIX_Asynch_Read_Stream {
+public:
+    explicit socket_read_stream(epoll_proactor* proactor);
+
+    int cancel() override;
+
+private:
+    epoll_proactor* epoll_;
+};
+
+} // namespace tav
