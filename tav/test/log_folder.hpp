@@ -17,7 +17,6 @@ protected:
         char name[] = "/tmp/tollwick-log-XXXXXX";
         ASSERT_NE(::mkdtemp(name), nullptr);
         root_ = name;
-        previous_ = std::filesystem::current_path();
         std::filesystem::current_path(root_);
     }
 
@@ -44,5 +43,5 @@ protected:
     std::filesystem::path root_;
 
 private:
-    std::filesystem::path previous_;
+    const std::filesystem::path previous_ = std::filesystem::current_path();
 };

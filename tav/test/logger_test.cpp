@@ -9,7 +9,6 @@
 #include <ctime>
 #include <filesystem>
 #include <optional>
-#include <regex>
 #include <string>
 #include <thread>
 #include <utility>
@@ -32,124 +31,78 @@ record_ptr value(const std::string& v) {
     return record({{"v", v}});
 }
 
-// The text of the exception that start throws, or nothing when it starts.
-std::optional<std::string> start_failure(tav::logger& log, const std::string& name) {
-    try {
-        log.start(name, {"v"}, true);
-    } catch (const std::runtime_error& e) {
-        return std::string(e.what());
-    }
-    return std::nullopt;
-}
-
-// The seconds since the epoch that a "#Date:" line names, reading its clock text as UTC.
+// The seconds since the epoch that a "#Date: " line names, reading its clock as UTC; -1 if it is
+// not such a line.
 std::time_t date_line_seconds(const std::string& line) {
     std::tm parts{};
-    EXPECT_NE(::strptime(line.c_str(), "#Date: %Y-%m-%d %H:%M:%S", &parts), nullptr) << line;
-    return ::timegm(&parts);
+    const char* end = ::strptime(line.c_str(), "#Date: %Y-%m-%d %H:%M:%S", &parts);
+    return end != nullptr && *end == '\0' && line.size() == 26 ? ::timegm(&parts) : -1;
 }
-
-const std::regex date_line(R"(#Date: \d{4}-\d\d-\d\d \d\d:\d\d:\d\d)");
 
 class logger_test : public log_folder_test {
 protected:
+    // The text of the exception that start throws, or nothing when it starts.
+    std::optional<std::string> start_failure(const std::string& name) {
+        try {
+            log_.start(name, {"v"}, true);
+        } catch (const std::runtime_error& e) {
+            return std::string(e.what());
+        }
+        return std::nullopt;
+    }
+
     const fs::path file_ = "log/x/log.txt";
     const fs::path old_file_ = "log/x/log.txt.old";
     tav::logger log_;
 };
 
-TEST_F(logger_test, new_file_starts_with_the_header_and_a_date_line) {
+TEST_F(logger_test, header_on_a_new_file_and_a_date_line_at_each_opening) {
     const std::time_t before = std::time(nullptr);
     log_.start("proxy/access", {"date", "c-ip", "cs-uri"}, true);
-    const std::time_t after = std::time(nullptr);
     log_.log(record({{"c-ip", "10.0.0.1"}, {"cs-uri", "http://a.example/x y"}}));
     log_.stop();
-
-    const auto written = lines("log/proxy/access/log.txt");
-    ASSERT_EQ(written.size(), 5U);
-    EXPECT_EQ(written[0], "#Version: 1.0");
-    EXPECT_EQ(written[1], "#Fields:\tdate\tc-ip\tcs-uri");
-    EXPECT_EQ(written[2], "");
-    ASSERT_TRUE(std::regex_match(written[3], date_line)) << written[3];
-    EXPECT_GE(date_line_seconds(written[3]), before);
-    EXPECT_LE(date_line_seconds(written[3]), after);
-    EXPECT_EQ(written[4], "-\t10.0.0.1\thttp://a.example/x_y");
-}
-
-TEST_F(logger_test, reopening_adds_only_an_empty_line_and_a_date_line) {
-    log_.start("x", {"v"}, true);
-    log_.log(value("first"));
-    log_.stop();
-    log_.start("x", {"v"}, true);
-    log_.log(value("second"));
-    log_.stop();
-
-    const auto written = lines(file_);
-    ASSERT_EQ(written.size(), 8U);
-    EXPECT_EQ(written[4], "first");
-    EXPECT_EQ(written[5], "");
-    EXPECT_TRUE(std::regex_match(written[6], date_line)) << written[6];
-    EXPECT_EQ(written[7], "second");
-}
-
-// Sets TZ for one case, five and a half hours east of UTC, and puts it back afterwards.
-class time_zone {
-public:
-    time_zone() {
-        if (const char* old = std::getenv("TZ")) {
-            old_ = old;
-        }
-        ::setenv("TZ", "TWK-05:30", 1);
-        ::tzset();
-    }
-    ~time_zone() {
-        if (old_) {
-            ::setenv("TZ", old_->c_str(), 1);
-        } else {
-            ::unsetenv("TZ");
-        }
-        ::tzset();
-    }
-    time_zone(const time_zone&) = delete;
-    time_zone& operator=(const time_zone&) = delete;
-
-private:
-    std::optional<std::string> old_;
-};
-
-TEST_F(logger_test, date_line_is_in_local_time_unless_utc_is_asked) {
-    const time_zone east;
-    const std::time_t before = std::time(nullptr);
-    log_.start("local", {"v"}, false);
-    log_.stop();
-    log_.start("utc", {"v"}, true);
+    log_.start("proxy/access", {"date", "c-ip", "cs-uri"}, true);
+    log_.log(record({{"date", "2024-05-01"}}));
     log_.stop();
     const std::time_t after = std::time(nullptr);
 
-    const std::time_t offset = 5 * 3600 + 30 * 60;
-    const std::time_t local = date_line_seconds(lines("log/local/log.txt").at(3));
-    EXPECT_GE(local, before + offset);
-    EXPECT_LE(local, after + offset);
-    const std::time_t utc = date_line_seconds(lines("log/utc/log.txt").at(3));
-    EXPECT_GE(utc, before);
-    EXPECT_LE(utc, after);
-}
-
-TEST_F(logger_test, start_refuses_bad_names) {
-    for (const std::string name : {"", "a b", "a\tb", "caf\xc3\xa9", "a*b", "a:b", "a\\b", ".", "/", "./.",
-                                   "a/..", "..", "../x", "a/../../x"}) {
-        EXPECT_EQ(start_failure(log_, name), "Can't start " + name + " logger: bad logger name");
+    const auto written = lines("log/proxy/access/log.txt");
+    ASSERT_EQ(written.size(), 8U);
+    EXPECT_EQ(written[0], "#Version: 1.0");
+    EXPECT_EQ(written[1], "#Fields:\tdate\tc-ip\tcs-uri");
+    for (const std::size_t date : {3, 6}) {
+        EXPECT_EQ(written[date - 1], "");
+        EXPECT_GE(date_line_seconds(written[date]), before) << written[date];
+        EXPECT_LE(date_line_seconds(written[date]), after) << written[date];
     }
-    // Nothing was created outside "log", and no failed start left the logger running.
-    EXPECT_EQ(std::distance(fs::directory_iterator(root_), fs::directory_iterator()), 1);
-    EXPECT_EQ(start_failure(log_, "Ok-1.2_3/sub/"), std::nullopt);
-    log_.stop();
-    EXPECT_TRUE(fs::exists("log/Ok-1.2_3/sub/log.txt"));
+    EXPECT_EQ(written[4], "-\t10.0.0.1\thttp://a.example/x_y");
+    EXPECT_EQ(written[7], "2024-05-01\t-\t-");
 }
 
-TEST_F(logger_test, second_start_fails_and_the_first_keeps_writing) {
-    log_.start("x", {"v"}, true);
-    EXPECT_EQ(start_failure(log_, "y"), "Can't start y logger: already started");
+TEST_F(logger_test, date_line_is_in_local_time_unless_utc_is_asked) {
+    ::setenv("TZ", "TWK-05:30", 1); // five and a half hours east of UTC
+    ::tzset();
+    const std::time_t before = std::time(nullptr);
+    log_.start("x", {"v"}, false);
+    log_.stop();
+    const std::time_t after = std::time(nullptr);
+    ::unsetenv("TZ");
+    ::tzset();
+
+    const std::time_t local = date_line_seconds(lines(file_).at(3)) - (5 * 3600 + 30 * 60);
+    EXPECT_GE(local, before);
+    EXPECT_LE(local, after);
+}
+
+TEST_F(logger_test, start_refuses_bad_names_and_a_second_start) {
+    for (const std::string name : {"", "a b", "a\tb", "caf\xc3\xa9", "a*b", "a\\b", ".", "/", "./.", "a/..",
+                                   "..", "../x", "a/../../x"}) {
+        EXPECT_EQ(start_failure(name), "Can't start " + name + " logger: bad logger name");
+    }
+    // Nothing was made outside "log", and no failed start left the logger running.
+    EXPECT_EQ(std::distance(fs::directory_iterator(root_), fs::directory_iterator()), 1);
+    EXPECT_EQ(start_failure("x"), std::nullopt);
+    EXPECT_EQ(start_failure("y"), "Can't start y logger: already started");
     log_.log(value("kept"));
     log_.stop();
     EXPECT_EQ(lines(file_).back(), "kept");
@@ -158,57 +111,41 @@ TEST_F(logger_test, second_start_fails_and_the_first_keeps_writing) {
 
 TEST_F(logger_test, start_reports_folder_and_file_errors) {
     std::ofstream("log") << "a file where the folder should be";
-    const auto folder_failure = start_failure(log_, "x");
+    const std::string prefix = "Can't start x logger: ";
+    const auto folder_failure = start_failure("x");
     ASSERT_TRUE(folder_failure);
-    EXPECT_EQ(folder_failure->rfind("Can't start x logger: ", 0), 0U) << *folder_failure;
-    EXPECT_GT(folder_failure->size(), std::string("Can't start x logger: ").size());
+    EXPECT_EQ(folder_failure->rfind(prefix, 0), 0U) << *folder_failure;
+    EXPECT_GT(folder_failure->size(), prefix.size());
 
     fs::remove("log");
     fs::create_directories(file_);
-    EXPECT_EQ(start_failure(log_, "x"), "Can't start x logger: fail to open \"log/x/log.txt\"");
-
+    EXPECT_EQ(start_failure("x"), prefix + "fail to open \"log/x/log.txt\"");
     fs::remove(file_);
-    EXPECT_EQ(start_failure(log_, "x"), std::nullopt);
+    EXPECT_EQ(start_failure("x"), std::nullopt);
 }
 
-TEST_F(logger_test, keeps_only_records_logged_while_started) {
+TEST_F(logger_test, writes_every_record_logged_while_started_and_nothing_else) {
+    constexpr int count = 20000;
     log_.log(value("before start"));
     log_.start("x", {"v"}, true);
     log_.log(record_ptr());
-    log_.log(value("while started"));
+    for (int n = 0; n < count; ++n) {
+        log_.log(value(std::to_string(n)));
+    }
     log_.stop();
     log_.log(value("after stop"));
-    log_.start("x", {"v"}, true);
-    log_.stop();
-
-    const auto written = lines(file_);
-    ASSERT_EQ(written.size(), 7U);
-    EXPECT_EQ(written[4], "while_started");
-    EXPECT_TRUE(std::regex_match(written[6], date_line));
-}
-
-TEST_F(logger_test, stop_writes_every_record_queued_before_it) {
-    constexpr int count = 20000;
-    log_.start("x", {"n", "v"}, true);
-    for (int n = 0; n < count; ++n) {
-        log_.log(record({{"n", std::to_string(n)}, {"v", "a b"}}));
-    }
-    log_.stop();
-
-    const auto written = lines(file_);
-    ASSERT_EQ(written.size(), 4U + count);
-    for (int n = 0; n < count; ++n) {
-        ASSERT_EQ(written[4 + n], std::to_string(n) + "\ta_b");
-    }
-}
-
-TEST_F(logger_test, destructor_writes_what_is_queued) {
     {
-        tav::logger running;
-        running.start("x", {"v"}, true);
-        running.log(value("last"));
+        tav::logger destroyed_running;
+        destroyed_running.start("x", {"v"}, true);
+        destroyed_running.log(value("last"));
     }
-    EXPECT_EQ(lines(file_).back(), "last");
+
+    const auto written = lines(file_);
+    ASSERT_EQ(written.size(), 4U + count + 3U);
+    for (int n = 0; n < count; ++n) {
+        ASSERT_EQ(written[4 + n], std::to_string(n));
+    }
+    EXPECT_EQ(written.back(), "last");
 }
 
 // The first line brings the file to exactly 2 MiB, which is not past the limit; the next one is.
@@ -224,13 +161,11 @@ TEST_F(logger_test, rotates_past_2_MiB_replacing_the_older_old_file) {
 
     const auto old_lines = lines(old_file_);
     ASSERT_EQ(old_lines.size(), 6U);
-    EXPECT_EQ(old_lines[0], "#Version: 1.0");
     EXPECT_EQ(old_lines[4], fill);
     EXPECT_EQ(old_lines[5], "past");
     const auto written = lines(file_);
     ASSERT_EQ(written.size(), 5U);
     EXPECT_EQ(written[0], "#Version: 1.0");
-    EXPECT_EQ(written[1], "#Fields:\tv");
     EXPECT_EQ(written[4], "new_file");
 }
 
@@ -249,7 +184,6 @@ TEST_F(logger_test, write_error_makes_the_next_record_rotate) {
     EXPECT_TRUE(fs::is_symlink(old_file_));
     const auto written = lines(file_);
     ASSERT_EQ(written.size(), 5U);
-    EXPECT_EQ(written[0], "#Version: 1.0");
     EXPECT_EQ(written[4], "after_the_error");
 }
 
@@ -297,7 +231,6 @@ TEST_F(logger_test, rotation_reopens_a_log_file_removed_while_running) {
     EXPECT_FALSE(fs::exists(old_file_));
     const auto written = lines(file_);
     ASSERT_EQ(written.size(), 5U);
-    EXPECT_EQ(written[0], "#Version: 1.0");
     EXPECT_EQ(written[4], "next");
 }
 
@@ -315,10 +248,10 @@ TEST_F(logger_test, goaccess_reads_the_log) {
     }
     const std::vector<std::string> fields{"date",        "time",      "c-ip",     "cs-method",
                                           "cs-uri-stem", "sc-status", "sc-bytes", "cs(User-Agent)"};
-    const auto hit = [](const std::string& time, const std::string& ip, const std::string& path,
-                        const std::string& status, const std::string& bytes) {
+    const auto hit = [](const std::string& ip, const std::string& path, const std::string& status,
+                        const std::string& bytes) {
         return record({{"date", "2024-05-01"},
-                       {"time", time},
+                       {"time", "10:00:01"},
                        {"c-ip", ip},
                        {"cs-method", "GET"},
                        {"cs-uri-stem", path},
@@ -327,11 +260,11 @@ TEST_F(logger_test, goaccess_reads_the_log) {
                        {"cs(User-Agent)", "Mozilla/5.0 (X11; Linux x86_64)"}});
     };
     log_.start("web", fields, true);
-    log_.log(hit("10:00:01", "192.168.1.10", "/index.html", "200", "512"));
-    log_.log(hit("10:00:02", "192.168.1.11", "/missing", "404", ""));
+    log_.log(hit("192.168.1.10", "/index.html", "200", "512"));
+    log_.log(hit("192.168.1.11", "/missing", "404", ""));
     log_.stop();
     log_.start("web", fields, true);
-    log_.log(hit("11:30:00", "192.168.1.10", "/a b", "200", "1000"));
+    log_.log(hit("192.168.1.10", "/a b", "200", "1000"));
     log_.stop();
 
     const int status = std::system("goaccess log/web/log.txt --no-global-config --log-format="

@@ -12,25 +12,21 @@ namespace {
 class counted : public tav::ref_counted {
 public:
     explicit counted(std::atomic<int>& destroyed) : destroyed_(&destroyed) {}
-    ~counted() override { destroyed_->fetch_add(1); }
-
-    int value = 42;
+    ~counted() override { ++*destroyed_; }
 
 private:
     std::atomic<int>* destroyed_;
 };
 
-// Several threads copy and drop pointers to one object while the owner drops its own; whichever
-// thread drops the last pointer destroys it, exactly once, and no thread sees it destroyed early.
+// Threads copy and drop pointers to one object while the owner drops its own; whichever thread
+// drops the last one destroys it, exactly once and never while another still holds a pointer.
 TEST(ref_count_threads, contended_copies_destroy_the_object_once) {
     constexpr int threads = 8;
-    constexpr int rounds = 20;
-    for (int round = 0; round < rounds; ++round) {
+    for (int round = 0; round < 20; ++round) {
         std::atomic<int> destroyed(0);
         boost::intrusive_ptr<counted> owner(new counted(destroyed));
         std::atomic<bool> go(false);
         std::vector<std::thread> workers;
-        workers.reserve(threads);
         workers.reserve(threads);
         for (int t = 0; t < threads; ++t) {
             workers.emplace_back([&go, &destroyed, shared = owner] {
@@ -43,7 +39,6 @@ TEST(ref_count_threads, contended_copies_destroy_the_object_once) {
                     if (copies.size() > 16) {
                         copies.erase(copies.begin(), copies.begin() + 8);
                     }
-                    EXPECT_EQ(copies.back()->value, 42);
                 }
                 EXPECT_EQ(destroyed.load(), 0);
             });
