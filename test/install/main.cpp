@@ -2,6 +2,9 @@
 #include <quorrel/DataModel.hpp>
 #include <quorrel/URLFilter.hpp>
 #include <quorrel/URLGraphBuilder.hpp>
+#include <tav/atom.hpp>
+#include <tav/logger.hpp>
+#include <tav/msg.hpp>
 #include <tav/uri.hpp>
 
 #include <cstdio>
@@ -51,6 +54,13 @@ int main() {
     request.host("www.casino.example").path("/poker");
     const tav::urlfilter::URLLookupResult found = filter.Lookup(request);
     expect(found.found && found.blocked && found.categories == 32, "URL database lookup");
+
+    const tav::msg_auto_release block(tav::make_msg("abc", 3));
+    expect(block->length() == 3, "message block");
+    const boost::intrusive_ptr<tav::log_record> record(new tav::log_record);
+    record->set_field("c-ip", "10.0.0.1", true);
+    expect(record->format({"c-ip", "cs-uri"}) == "10.0.0.1\t-", "log record line");
+    expect(!tav::atom(), "null atom");
 
     std::cout << (failures ? "install check failed\n" : "install check passed\n");
     return failures ? 1 : 0;

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+// Runs each case in a fresh temporary working directory, where the loggers make their "log"
+// folder, and goes back to the previous working directory afterwards.
+class log_folder_test : public testing::Test {
+protected:
+    void SetUp() override {
+        char name[] = "/tmp/tollwick-log-XXXXXX";
+        ASSERT_NE(::mkdtemp(name), nullptr);
+        root_ = name;
+        std::filesystem::current_path(root_);
+    }
+
+    void TearDown() override {
+        std::filesystem::current_path(previous_);
+        std::filesystem::remove_all(root_);
+    }
+
+    static std::string read(const std::filesystem::path& path) {
+        std::ostringstream text;
+        text << std::ifstream(path, std::ios::binary).rdbuf();
+        return text.str();
+    }
+
+    static std::vector<std::string> lines(const std::filesystem::path& path) {
+        std::vector<std::string> result;
+        std::ifstream file(path);
+        for (std::string line; std::getline(file, line);) {
+            result.push_back(line);
+        }
+        return result;
+    }
+
+    std::filesystem::path root_;
+
+private:
+    const std::filesystem::path previous_ = std::filesystem::current_path();
+};
