@@ -25,23 +25,29 @@ namespace {
 
 constexpr std::size_t max_iov = 64;
 
-// Gathers up to `want` bytes of the chain, skipping the first `skip` of them.
-std::size_t gather(ACE_Message_Block* block, std::size_t skip, std::size_t want, iovec* iov) {
+// Gathers up to `want` unsent bytes of the chain.
+std::size_t gather(ACE_Message_Block* block, std::size_t want, iovec* iov) {
     std::size_t count = 0;
     for (; block != nullptr && want > 0 && count < max_iov; block = block->cont()) {
-        std::size_t length = block->length();
-        if (skip >= length) {
-            skip -= length;
+        std::size_t take = std::min(block->length(), want);
+        if (take == 0)
             continue;
-        }
-        std::size_t take = std::min(length - skip, want);
-        iov[count].iov_base = block->rd_ptr() + skip;
+        iov[count].iov_base = block->rd_ptr();
         iov[count].iov_len = take;
         ++count;
         want -= take;
-        skip = 0;
     }
     return count;
+}
+
+// Marks `sent` bytes of the chain as sent. This happens as the bytes leave, under the proactor's lock, so
+// that a completion never touches a chain its owner may already have taken back after a cancellation.
+void consume(ACE_Message_Block* block, std::size_t sent) {
+    for (; block != nullptr && sent > 0; block = block->cont()) {
+        std::size_t take = std::min(block->length(), sent);
+        block->rd_ptr(take);
+        sent -= take;
+    }
 }
 
 bool would_block(int error) {
@@ -142,7 +148,7 @@ bool epoll_proactor::perform(op& o) {
             msghdr msg{};
             msg.msg_iov = iov;
             if (o.chain != nullptr) {
-                msg.msg_iovlen = gather(o.chain, o.done, o.want - o.done, iov);
+                msg.msg_iovlen = gather(o.chain, o.want - o.done, iov);
             } else {
                 iov[0].iov_base = static_cast<char*>(const_cast<void*>(r->aio_buf)) + o.done;
                 iov[0].iov_len = o.want - o.done;
@@ -151,6 +157,8 @@ bool epoll_proactor::perform(op& o) {
             n = ::sendmsg(o.fd, &msg, MSG_DONTWAIT | MSG_NOSIGNAL);
             if (n >= 0) {
                 o.done += static_cast<std::size_t>(n);
+                if (o.chain != nullptr)
+                    consume(o.chain, static_cast<std::size_t>(n));
                 if (o.done < o.want)
                     continue;
                 r->set_bytes_transferred(o.done);

@@ -25,8 +25,8 @@ public:
     bool is_open() const { return epoll_fd_ >= 0 && wake_fd_ >= 0; }
 
     // Starts an operation on descriptor `fd`. A read fills aio_buf with up to aio_nbytes bytes; a write sends
-    // `want` bytes from the chain of blocks linked by cont() starting at `chain`, or from aio_buf when
-    // `chain` is null; an accept stores the new descriptor in aio_fildes. Returns 0, or -1 with errno set
+    // `want` bytes from the chain of blocks linked by cont() starting at `chain`, moving their read pointers
+    // as bytes leave, or from aio_buf when `chain` is null; an accept stores the new descriptor in aio_fildes. Returns 0, or -1 with errno set
     // when the operation could not be started; the caller then still owns the result.
     int start(int fd, ACE_POSIX_Asynch_Result* result, op_kind kind, ACE_Message_Block* chain = nullptr,
               std::size_t want = 0);

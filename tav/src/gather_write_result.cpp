@@ -2,7 +2,6 @@
 
 #include <ace/Message_Block.h>
 
-#include <algorithm>
 
 namespace tav {
 
@@ -29,12 +28,6 @@ void gather_write_result::complete(size_t bytes_transferred, int success, const 
     success_ = success;
     completion_key_ = completion_key;
     error_ = error;
-    size_t left = bytes_transferred;
-    for (ACE_Message_Block* block = &message_block_; block != nullptr && left > 0; block = block->cont()) {
-        size_t take = std::min(left, block->length());
-        block->rd_ptr(take);
-        left -= take;
-    }
     write_result_view result(this);
     if (ACE_Handler* handler = handler_proxy_.get()->handler())
         handler->handle_write_stream(result);

@@ -4,8 +4,9 @@
 
 namespace tav {
 
-// The result of a gather write: on completion it moves the read pointers of the whole chain of blocks
-// linked by cont(), not only of the first block, by the bytes sent.
+// The result of a gather write of a chain of blocks linked by cont(). The proactor moves the read pointers
+// of the whole chain as bytes are sent, so completing touches the chain no more: ACE's own write result
+// would move the first block's pointer a second time.
 class gather_write_result : public ACE_POSIX_Asynch_Write_Stream_Result {
 public:
     gather_write_result(const ACE_Handler::Proxy_Ptr& handler_proxy, ACE_HANDLE handle,

@@ -1,4 +1,6 @@
-#include <tav/proactor.hpp>
+#include <tav/aio_cmd.hpp>
+
+#include "loopback.hpp"
 
 #include <ace/Asynch_IO.h>
 #include <ace/INET_Addr.h>
@@ -32,56 +34,7 @@
 namespace {
 
 using namespace std::chrono_literals;
-
-// A descriptor closed when it goes out of scope.
-struct fd_guard {
-    int fd = -1;
-    explicit fd_guard(int f = -1) : fd(f) {}
-    fd_guard(const fd_guard&) = delete;
-    fd_guard& operator=(const fd_guard&) = delete;
-    ~fd_guard() {
-        if (fd >= 0)
-            ::close(fd);
-    }
-    int release() { return std::exchange(fd, -1); }
-};
-
-// A TCP socket bound to an ephemeral port of 127.0.0.1, listening when asked.
-int loopback_socket(bool listening, unsigned short* port) {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof addr;
-    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-        (listening && ::listen(fd, 64) != 0) ||
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &length) != 0) {
-        ADD_FAILURE() << "loopback socket: " << std::strerror(errno);
-        return fd;
-    }
-    *port = ntohs(addr.sin_port);
-    return fd;
-}
-
-// Both ends of a connected loopback TCP connection; both blocking, with a receive timeout.
-struct tcp_pair {
-    fd_guard a, b;
-    tcp_pair() {
-        unsigned short port = 0;
-        fd_guard listener(loopback_socket(true, &port));
-        a.fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        addr.sin_port = htons(port);
-        EXPECT_EQ(0, ::connect(a.fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr));
-        b.fd = ::accept4(listener.fd, nullptr, nullptr, SOCK_CLOEXEC);
-        EXPECT_GE(b.fd, 0);
-        timeval timeout{5, 0};
-        for (int fd : {a.fd, b.fd})
-            ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-    }
-};
+using namespace loopback;
 
 // What a handler saw of one completion.
 struct event {

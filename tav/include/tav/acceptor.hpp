@@ -1,0 +1,80 @@
+#pragma once
+
+// Listening for TCP connections on a proactor.
+//
+// The acceptor keeps a number of asynchronous accepts outstanding and hands every accepted socket to a
+// session that its session_manager creates. Each outstanding accept holds a reference to the acceptor.
+
+#include <tav/export.hpp>
+#include <tav/ref_counted.hpp>
+
+#include <ace/Asynch_Acceptor.h>
+#include <ace/INET_Addr.h>
+
+#include <boost/intrusive_ptr.hpp>
+
+#include <mutex>
+
+namespace tav {
+
+// Takes over an accepted socket.
+class TAV_EXPORT session : public virtual ref_counted {
+public:
+    ~session() override;
+    // Takes over the socket (the arguments of aio_socket_stream::open); false when it cannot use it.
+    virtual bool open_session(ACE_HANDLE handle, ACE_Message_Block& initial_data, ACE_Proactor* proactor,
+                              const ACE_INET_Addr& remote, const ACE_INET_Addr& local) = 0;
+    // Ends the session. For the owners of sessions; the acceptor never calls it.
+    virtual void close_session() = 0;
+};
+
+// Creates the sessions of an acceptor. Its operations may run on several proactor threads at once.
+class TAV_EXPORT session_manager {
+public:
+    session_manager() = default;
+    session_manager(const session_manager& /*other*/) {}
+    session_manager& operator=(const session_manager& /*other*/) { return *this; }
+    virtual ~session_manager();
+    // A new, unopened session, or null to refuse the connection.
+    virtual boost::intrusive_ptr<session> create_session() = 0;
+    // The session could not open; the manager forgets or recycles it.
+    virtual void session_failed(const boost::intrusive_ptr<session>& s) = 0;
+};
+
+} // namespace tav
+
+// The acceptor hands sockets to sessions itself; ACE's creation and opening of handlers does not apply.
+template <>
+TAV_EXPORT tav::session* ACE_Asynch_Acceptor<tav::session>::make_handler();
+template <>
+TAV_EXPORT void ACE_Asynch_Acceptor<tav::session>::handle_accept(const ACE_Asynch_Accept::Result& result);
+
+namespace tav {
+
+class TAV_EXPORT acceptor : public ACE_Asynch_Acceptor<session>, public virtual ref_counted {
+public:
+    acceptor();
+
+    // Listens on `address` (port 0: any free port) with `backlog` accepts outstanding. False, with nothing
+    // kept, when the socket cannot be made, bound or listened on, or an argument is null.
+    bool start(const ACE_INET_Addr& address, session_manager* manager, ACE_Proactor* proactor, int backlog,
+               bool reuse_address);
+    // Stops listening: outstanding accepts end without sessions and the manager is no longer called once
+    // stop has returned.
+    void stop();
+    // The address listened on (with the port the system chose), or the default address when idle.
+    const ACE_INET_Addr& address() const;
+
+    int accept(size_t bytes_to_read = 0, const void* act = nullptr) override;
+    void handle_accept(const ACE_Asynch_Accept::Result& result) override;
+
+protected:
+    ~acceptor() override;
+
+private:
+    ACE_INET_Addr address_;
+    session_manager* manager_;
+    mutable std::recursive_mutex mutex_;
+};
+
+} // namespace tav
