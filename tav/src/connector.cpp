@@ -2,6 +2,8 @@
 
 #include <ace/Message_Block.h>
 
+#include <new>
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -20,7 +22,11 @@ bool connector::open(ACE_Proactor* proactor) {
     if (proactor == nullptr)
         return false;
     this->proactor(proactor);
-    return asynch_connect().open(*this, ACE_INVALID_HANDLE, nullptr, proactor) == 0;
+    // ACE's open does not free the operation an earlier opening made, so each opening starts from a new one.
+    ACE_Asynch_Connect& operation = asynch_connect();
+    operation.~ACE_Asynch_Connect();
+    new (&operation) ACE_Asynch_Connect;
+    return operation.open(*this, ACE_INVALID_HANDLE, nullptr, proactor) == 0;
 }
 
 bool connector::connect(const ACE_INET_Addr& remote, bool reuse_address, const ACE_INET_Addr& local) {
