@@ -5,12 +5,19 @@
 #include <tav/atom.hpp>
 #include <tav/logger.hpp>
 #include <tav/msg.hpp>
+#include <tav/service.hpp>
 #include <tav/uri.hpp>
 
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <string>
+
+// A service module, with init within reach.
+struct sample_module : tav::service {
+    using tav::service::init;
+};
 
 int main() {
     int failures = 0;
@@ -61,6 +68,14 @@ int main() {
     record->set_field("c-ip", "10.0.0.1", true);
     expect(record->format({"c-ip", "cs-uri"}) == "10.0.0.1\t-", "log record line");
     expect(!tav::atom(), "null atom");
+
+    sample_module service;
+    ACE_TCHAR argument[] = ACE_TEXT("--service.module-file=module.so");
+    ACE_TCHAR* arguments[] = {argument, nullptr};
+    expect(service.init(1, arguments) == 0 &&
+               service.options()[tav::service_module_file].as<std::string>() == "module.so" &&
+               tav::hidden_options().find_nothrow(tav::service_config_file, false) != nullptr,
+           "service options");
 
     std::cout << (failures ? "install check failed\n" : "install check passed\n");
     return failures ? 1 : 0;
