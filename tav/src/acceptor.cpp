@@ -9,8 +9,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-template <>
-tav::session* ACE_Asynch_Acceptor<tav::session>::make_handler() {
+template <> tav::session* ACE_Asynch_Acceptor<tav::session>::make_handler() {
     return nullptr;
 }
 

@@ -24,8 +24,8 @@ int aio_cmd_handler::get_signal_number() const {
 
 aio_cmd::aio_cmd(const boost::intrusive_ptr<aio_cmd_handler>& handler, const void* act)
     : ACE_Asynch_Result_Impl(),
-      ACE_POSIX_Asynch_Result(handler ? handler->proxy() : ACE_Handler::Proxy_Ptr(), act, ACE_INVALID_HANDLE, 0,
-                              0, 0, handler ? handler->get_signal_number() : 0) {}
+      ACE_POSIX_Asynch_Result(handler ? handler->proxy() : ACE_Handler::Proxy_Ptr(), act, ACE_INVALID_HANDLE,
+                              0, 0, 0, handler ? handler->get_signal_number() : 0) {}
 
 bool aio_cmd::enqueue() {
     aio_cmd_handler* handler = target_of(handler_proxy_);
@@ -63,7 +63,7 @@ ACE_Proactor* make_proactor(unsigned threads) {
     impl->number_of_threads(threads);
     auto* proactor = new (std::nothrow) ACE_Proactor(impl.get(), true);
     if (proactor != nullptr)
-        impl.release();
+        static_cast<void>(impl.release()); // the proactor owns it now
     return proactor;
 }
 

@@ -32,7 +32,8 @@ bool aio_socket_stream::open(ACE_HANDLE handle, ACE_Message_Block& initial_data,
         return false;
     reader_.emplace();
     writer_.emplace();
-    if (reader_->open(*this, handle, nullptr, proactor) != 0 || writer_->open(*this, handle, nullptr, proactor) != 0)
+    if (reader_->open(*this, handle, nullptr, proactor) != 0 ||
+        writer_->open(*this, handle, nullptr, proactor) != 0)
         return false;
     if (input_.capacity() < input_size && input_.size(input_size) != 0)
         return false;
@@ -59,8 +60,7 @@ boost::intrusive_ptr<aio_socket_stream::handler> aio_socket_stream::get_handler(
     return handler_;
 }
 
-template <class F>
-aio_error::code aio_socket_stream::post(const F& f) {
+template <class F> aio_error::code aio_socket_stream::post(const F& f) {
     try {
         post_call(this, f);
         return aio_error::ok;
@@ -192,7 +192,7 @@ bool aio_socket_stream::read_stream(size_t bytes) {
     if (view == nullptr)
         return false;
     intrusive_ptr_add_ref(this);
-    if (reader_->read(*view, bytes, reinterpret_cast<const void*>(generation_)) != 0) {
+    if (reader_->read(*view, bytes, token()) != 0) {
         view->release();
         intrusive_ptr_release(this);
         return false;
@@ -248,7 +248,7 @@ void aio_socket_stream::write() {
 
 bool aio_socket_stream::writev(ACE_Message_Block* chain) {
     intrusive_ptr_add_ref(this);
-    if (writer_->write(*chain, chain->total_length(), reinterpret_cast<const void*>(generation_)) != 0) {
+    if (writer_->write(*chain, chain->total_length(), token()) != 0) {
         intrusive_ptr_release(this);
         return false;
     }
@@ -329,12 +329,16 @@ void aio_socket_stream::close_socket() {
     handle(ACE_INVALID_HANDLE);
 }
 
-bool aio_socket_stream::stale(const ACE_Asynch_Result& result) const {
-    return result.act() != reinterpret_cast<const void*>(generation_);
+const void* aio_socket_stream::token() const {
+    // NOLINTNEXTLINE(performance-no-int-to-ptr): a tag compared by value, never dereferenced
+    return reinterpret_cast<const void*>(generation_);
 }
 
-template <class F>
-bool aio_socket_stream::guarded(const F& callback) {
+bool aio_socket_stream::stale(const ACE_Asynch_Result& result) const {
+    return reinterpret_cast<std::uintptr_t>(result.act()) != generation_;
+}
+
+template <class F> bool aio_socket_stream::guarded(const F& callback) {
     try {
         callback();
         return true;

@@ -8,7 +8,8 @@
 #include <unistd.h>
 
 template <>
-void ACE_Asynch_Connector<tav::aio_socket_stream>::handle_connect(const ACE_Asynch_Connect::Result& /*result*/) {}
+void ACE_Asynch_Connector<tav::aio_socket_stream>::handle_connect(
+    const ACE_Asynch_Connect::Result& /*result*/) {}
 
 namespace tav {
 

@@ -70,7 +70,7 @@ epoll_proactor::epoll_proactor()
 }
 
 epoll_proactor::~epoll_proactor() {
-    close();
+    epoll_proactor::close();
 }
 
 int epoll_proactor::close() {
@@ -292,7 +292,7 @@ int epoll_proactor::wait(int timeout_ms) {
 }
 
 int epoll_proactor::handle_events(ACE_Time_Value& wait_time) {
-    return wait(static_cast<int>(std::min<long>(wait_time.msec(), INT32_MAX)));
+    return wait(static_cast<int>(std::min<unsigned long>(wait_time.msec(), INT32_MAX)));
 }
 
 int epoll_proactor::handle_events() {

@@ -2,7 +2,6 @@
 
 #include <ace/Message_Block.h>
 
-
 namespace tav {
 
 namespace {

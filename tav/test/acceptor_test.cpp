@@ -54,9 +54,7 @@ protected:
         EXPECT_TRUE(drain(proactor.get()));
     }
 
-    int echo_sessions() const {
-        return static_cast<int>(manager.created().size() - manager.failed().size());
-    }
+    int echo_sessions() const { return static_cast<int>(manager.created().size() - manager.failed().size()); }
     bool start(int backlog) {
         return acceptor->start(loopback_address(0), &manager, proactor.get(), backlog, true);
     }

@@ -122,6 +122,7 @@ TEST_F(aio_cmd_test, ManyPostsFromSeveralThreadsArriveOnceEach) {
     {
         loop_threads loops(proactor.get(), 2);
         std::vector<std::thread> posters;
+        posters.reserve(2);
         for (int i = 0; i < 2; ++i)
             posters.emplace_back([&] {
                 for (int n = 0; n < per_thread; ++n)

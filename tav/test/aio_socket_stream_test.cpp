@@ -54,7 +54,8 @@ public:
     bool handle_input(const stream_ptr& stream) override {
         ACE_Message_Block& in = stream->input_buffer();
         std::string unread(in.rd_ptr(), in.length());
-        log_.add((stream->status() & aio_socket_stream::peer_closed) ? "input-eof:" + unread : "input:" + unread);
+        log_.add((stream->status() & aio_socket_stream::peer_closed) ? "input-eof:" + unread
+                                                                     : "input:" + unread);
         switch (mode.load()) {
         case on_input::consume:
             in.rd_ptr(in.length());
@@ -124,6 +125,7 @@ chain_ptr message(const std::string& text) {
 }
 
 const void* token(std::uintptr_t n) {
+    // NOLINTNEXTLINE(performance-no-int-to-ptr): a tag compared by value
     return reinterpret_cast<const void*>(n);
 }
 
@@ -325,7 +327,9 @@ TEST_F(stream_test, FailingWriteDiscardsTheRestAndReadingRunsToItsEnd) {
     ::close(pair.b.release());
     ASSERT_TRUE(wait_for("close"));
     auto events = log.events();
-    auto at = [&](const std::string& e) { return std::find(events.begin(), events.end(), e) - events.begin(); };
+    auto at = [&](const std::string& e) {
+        return std::find(events.begin(), events.end(), e) - events.begin();
+    };
     ASSERT_TRUE(log.has("write-error:1:3"));
     EXPECT_LT(at("write-error:1:3"), at("write-error:2:5"));
     EXPECT_LT(at("write-error:2:5"), at("write-error:3:5"));

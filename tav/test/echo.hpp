@@ -34,12 +34,15 @@ public:
     void handle_input_error(const stream_ptr& /*stream*/, const tav::aio_error& /*error*/) override {}
     void handle_close(const stream_ptr& /*stream*/) override { ++closed_; }
     void handle_written(const stream_ptr& /*stream*/, const void* act) override { release(act); }
-    void handle_write_error(const stream_ptr& /*stream*/, const void* act, const tav::aio_error& /*e*/) override {
+    void handle_write_error(const stream_ptr& /*stream*/, const void* act,
+                            const tav::aio_error& /*e*/) override {
         release(act);
     }
 
 private:
-    static void release(const void* act) { static_cast<ACE_Message_Block*>(const_cast<void*>(act))->release(); }
+    static void release(const void* act) {
+        static_cast<ACE_Message_Block*>(const_cast<void*>(act))->release();
+    }
     std::atomic<int>& closed_;
 };
 

@@ -48,7 +48,9 @@ public:
         payload_.wr_ptr(payload_size);
     }
 
-    bool send(const stream_ptr& stream) { return stream->write(&payload_, this, nullptr) == tav::aio_error::ok; }
+    bool send(const stream_ptr& stream) {
+        return stream->write(&payload_, this, nullptr) == tav::aio_error::ok;
+    }
 
     bool handle_input(const stream_ptr& stream) override {
         ACE_Message_Block& in = stream->input_buffer();

@@ -2,22 +2,75 @@
 #include <quorrel/DataModel.hpp>
 #include <quorrel/URLFilter.hpp>
 #include <quorrel/URLGraphBuilder.hpp>
+#include <tav/acceptor.hpp>
+#include <tav/aio_cmd.hpp>
 #include <tav/atom.hpp>
+#include <tav/connector.hpp>
 #include <tav/logger.hpp>
 #include <tav/msg.hpp>
 #include <tav/service.hpp>
 #include <tav/uri.hpp>
 
+#include <ace/Proactor.h>
+
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <memory>
 #include <string>
 
 // A service module, with init within reach.
 struct sample_module : tav::service {
     using tav::service::init;
 };
+
+// Refuses every connection, so the client sees it closed.
+struct refusing_manager : tav::session_manager {
+    boost::intrusive_ptr<tav::session> create_session() override { return nullptr; }
+    void session_failed(const boost::intrusive_ptr<tav::session>&) override {}
+};
+
+// Keeps the stream of its one connection.
+struct one_connector : tav::connector {
+    boost::intrusive_ptr<tav::aio_socket_stream> create_stream() override {
+        return new tav::aio_socket_stream;
+    }
+    void on_connected(const boost::intrusive_ptr<tav::aio_socket_stream>& s) override { stream = s; }
+    void on_connect_failed(const boost::intrusive_ptr<tav::aio_socket_stream>&, unsigned long) override {
+        failed = true;
+    }
+    boost::intrusive_ptr<tav::aio_socket_stream> stream;
+    bool failed = false;
+};
+
+// Connects to a listener on the loopback address, on one proactor run by this thread.
+bool connects_on_loopback() {
+    std::unique_ptr<ACE_Proactor> proactor(tav::make_proactor(1));
+    refusing_manager manager;
+    boost::intrusive_ptr<tav::acceptor> listener(new tav::acceptor);
+    boost::intrusive_ptr<one_connector> client(new one_connector);
+    if (!proactor ||
+        !listener->start(ACE_INET_Addr(static_cast<u_short>(0), "127.0.0.1"), &manager, proactor.get(), 2,
+                         true) ||
+        !client->open(proactor.get()) || !client->connect(listener->address(), false))
+        return false;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (!client->stream && !client->failed && std::chrono::steady_clock::now() < deadline) {
+        ACE_Time_Value wait(0, 100000);
+        proactor->handle_events(wait);
+    }
+    bool connected = client->stream != nullptr;
+    listener->stop();
+    if (connected)
+        client->stream->shutdown();
+    for (int i = 0; i < 20; ++i) {
+        ACE_Time_Value wait(0, 10000);
+        proactor->handle_events(wait);
+    }
+    return connected;
+}
 
 int main() {
     int failures = 0;
@@ -76,6 +129,8 @@ int main() {
                service.options()[tav::service_module_file].as<std::string>() == "module.so" &&
                tav::hidden_options().find_nothrow(tav::service_config_file, false) != nullptr,
            "service options");
+
+    expect(connects_on_loopback(), "acceptor and connector on loopback");
 
     std::cout << (failures ? "install check failed\n" : "install check passed\n");
     return failures ? 1 : 0;

@@ -44,8 +44,7 @@ public:
 } // namespace tav
 
 // The acceptor hands sockets to sessions itself; ACE's creation and opening of handlers does not apply.
-template <>
-TAV_EXPORT tav::session* ACE_Asynch_Acceptor<tav::session>::make_handler();
+template <> TAV_EXPORT tav::session* ACE_Asynch_Acceptor<tav::session>::make_handler();
 template <>
 TAV_EXPORT void ACE_Asynch_Acceptor<tav::session>::handle_accept(const ACE_Asynch_Accept::Result& result);
 

@@ -75,8 +75,7 @@ public:
 
 // A command that calls a stored function object. When the function holds an intrusive_ptr to the target,
 // the target stays alive until the command is destroyed.
-template <class F>
-class call_cmd : public aio_cmd {
+template <class F> class call_cmd : public aio_cmd {
 public:
     call_cmd(const boost::intrusive_ptr<aio_cmd_handler>& handler, const F& f, const void* act = nullptr)
         : ACE_Asynch_Result_Impl(), aio_cmd(handler, act), f_(f) {}
@@ -89,8 +88,7 @@ private:
 
 // Posts a call of f to the threads of the handler's proactor. Throws std::runtime_error when the command
 // cannot be posted and std::bad_alloc when memory runs out.
-template <class F>
-void post_call(const boost::intrusive_ptr<aio_cmd_handler>& handler, const F& f) {
+template <class F> void post_call(const boost::intrusive_ptr<aio_cmd_handler>& handler, const F& f) {
     if (!(new call_cmd<F>(handler, f))->enqueue())
         throw std::runtime_error("call_cmd::enqueue() failed");
 }

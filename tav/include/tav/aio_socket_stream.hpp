@@ -30,12 +30,12 @@ class TAV_EXPORT aio_socket_stream : public aio_cmd_handler {
 public:
     // Status bits.
     enum : unsigned long {
-        reading = 0x01,         // a read is outstanding
+        reading = 0x01,          // a read is outstanding
         shutdown_pending = 0x02, // shutdown requested while writes were queued
-        peer_closed = 0x04,     // a read completed with 0 bytes
-        read_error = 0x08,      // a read failed
-        write_error = 0x10,     // a write failed
-        callback_error = 0x20,  // a callback threw, or the input buffer overflowed
+        peer_closed = 0x04,      // a read completed with 0 bytes
+        read_error = 0x08,       // a read failed
+        write_error = 0x10,      // a write failed
+        callback_error = 0x20,   // a callback threw, or the input buffer overflowed
         read_stopped = 0x40,
         write_stopped = 0x80,
         closed = read_stopped | write_stopped
@@ -62,10 +62,11 @@ public:
     public:
         ~writer() override;
         // The whole chain of the request with token `act` has been sent.
-        virtual void handle_written(const boost::intrusive_ptr<aio_socket_stream>& stream, const void* act) = 0;
+        virtual void handle_written(const boost::intrusive_ptr<aio_socket_stream>& stream,
+                                    const void* act) = 0;
         // The request with token `act` failed or was discarded.
-        virtual void handle_write_error(const boost::intrusive_ptr<aio_socket_stream>& stream, const void* act,
-                                        const aio_error& error) = 0;
+        virtual void handle_write_error(const boost::intrusive_ptr<aio_socket_stream>& stream,
+                                        const void* act, const aio_error& error) = 0;
     };
 
     // One queued write. The chain is not owned: its owner may free it once the writer has been told.
@@ -120,8 +121,7 @@ private:
     void do_start_reading();
     void do_write(ACE_Message_Block* chain, const boost::intrusive_ptr<writer>& w, const void* act);
     void do_shutdown();
-    template <class F>
-    aio_error::code post(const F& f);
+    template <class F> aio_error::code post(const F& f);
 
     void read();
     void write();
@@ -134,14 +134,15 @@ private:
     void on_write(const request_ptr& request);
     void on_write_error(const boost::intrusive_ptr<writer>& w, const void* act, const aio_error& error);
     // Runs a callback; an exception it throws sets callback_error and is swallowed. False after a throw.
-    template <class F>
-    bool guarded(const F& callback);
+    template <class F> bool guarded(const F& callback);
     boost::intrusive_ptr<aio_socket_stream> self() { return this; }
 
     void stop_reading();
     void stop_writing();
     void finish_close();
     void close_socket();
+    // The completion token of the operations of this opening.
+    const void* token() const;
     // True when a completion belongs to an earlier opening of the stream.
     bool stale(const ACE_Asynch_Result& result) const;
 
