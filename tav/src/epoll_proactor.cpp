@@ -7,6 +7,7 @@
 
 #include <ace/Message_Block.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
@@ -24,6 +25,16 @@ namespace tav {
 namespace {
 
 constexpr std::size_t max_iov = 64;
+
+// Destroys a delivered result, leaving its memory to be freed later, even when its delivery throws.
+// Results are plain heap objects made with new; the most derived object starts the block.
+struct finish_guard {
+    ACE_POSIX_Asynch_Result* result;
+    explicit finish_guard(ACE_POSIX_Asynch_Result* r) : result(r) {}
+    finish_guard(const finish_guard&) = delete;
+    finish_guard& operator=(const finish_guard&) = delete;
+    ~finish_guard() { result->~ACE_POSIX_Asynch_Result(); }
+};
 
 // Gathers up to `want` unsent bytes of the chain.
 std::size_t gather(ACE_Message_Block* block, std::size_t want, iovec* iov) {
@@ -74,9 +85,10 @@ epoll_proactor::~epoll_proactor() {
 }
 
 int epoll_proactor::close() {
+    spent_memory freed;
     std::deque<ACE_POSIX_Asynch_Result*> dropped;
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        std::lock_guard<adaptive_mutex> lock(mutex_);
         for (auto& [fd, d] : descriptors_) {
             for (op& o : d.in)
                 dropped.push_back(o.result);
@@ -86,6 +98,7 @@ int epoll_proactor::close() {
         descriptors_.clear();
         dropped.insert(dropped.end(), ready_.begin(), ready_.end());
         ready_.clear();
+        collect_spent_locked(freed);
         for (int* fd : {&epoll_fd_, &wake_fd_}) {
             if (*fd >= 0)
                 ::close(*fd);
@@ -100,34 +113,52 @@ int epoll_proactor::close() {
 int epoll_proactor::start(int fd, ACE_POSIX_Asynch_Result* result, op_kind kind, ACE_Message_Block* chain,
                           std::size_t want) {
     op o{fd, result, kind, chain, want, 0};
-    std::lock_guard<std::mutex> lock(mutex_);
+    spent_memory freed;
+    std::lock_guard<adaptive_mutex> lock(mutex_);
+    collect_spent_locked(freed);
     if (!is_open()) {
         errno = EBADF;
         return -1;
     }
     descriptor& d = descriptors_[fd];
-    std::deque<op>& queue = (kind == op_kind::read || kind == op_kind::accept) ? d.in : d.out;
+    bool input = kind == op_kind::read || kind == op_kind::accept;
+    std::deque<op>& queue = input ? d.in : d.out;
+    bool& ready = input ? d.readable : d.writable;
+    // A connect is under way until the socket turns writable.
+    if (kind == op_kind::connect)
+        ready = false;
     // Only the first operation of a queue may run now; the others keep their order behind it.
-    if (queue.empty() && kind != op_kind::connect && perform(o)) {
-        push_ready(result);
-        update_interest(fd, d);
-        return 0;
+    if (queue.empty() && ready) {
+        if (perform(o)) {
+            // A read that got less than it asked for has drained the socket: the next one waits for epoll.
+            if (kind == op_kind::read && result->bytes_transferred() > 0 &&
+                result->bytes_transferred() < result->aio_nbytes)
+                ready = false;
+            push_ready_locked(result);
+            return 0;
+        }
+        ready = false;
     }
-    queue.push_back(o);
-    if (int error = update_interest(fd, d); error != 0) {
-        queue.pop_back();
-        update_interest(fd, d);
+    if (int error = watch_locked(fd, d); error != 0) {
         errno = error;
         return -1;
     }
+    queue.push_back(o);
     return 0;
 }
 
 void epoll_proactor::finish(ACE_POSIX_Asynch_Result* result, std::size_t bytes, int error) {
     result->set_bytes_transferred(bytes);
     result->set_error(static_cast<u_long>(error));
-    std::lock_guard<std::mutex> lock(mutex_);
-    push_ready(result);
+    std::lock_guard<adaptive_mutex> lock(mutex_);
+    push_ready_locked(result);
+}
+
+void epoll_proactor::adopt(int fd) {
+    std::lock_guard<adaptive_mutex> lock(mutex_);
+    auto it = descriptors_.find(fd);
+    if (it != descriptors_.end() && it->second.in.empty() && it->second.out.empty())
+        descriptors_.erase(it);
 }
 
 bool epoll_proactor::perform(op& o) {
@@ -200,94 +231,155 @@ bool epoll_proactor::perform(op& o) {
     }
 }
 
-void epoll_proactor::run_queue(std::deque<op>& queue) {
-    while (!queue.empty() && perform(queue.front())) {
-        push_ready(queue.front().result);
+void epoll_proactor::run_queue_locked(std::deque<op>& queue, bool& ready) {
+    while (!queue.empty()) {
+        if (!perform(queue.front())) {
+            ready = false;
+            return;
+        }
+        push_ready_locked(queue.front().result);
         queue.pop_front();
     }
 }
 
-int epoll_proactor::update_interest(int fd, descriptor& d) {
-    unsigned events = (d.in.empty() ? 0u : unsigned{EPOLLIN}) | (d.out.empty() ? 0u : unsigned{EPOLLOUT});
-    int error = 0;
-    if (events != d.events) {
-        epoll_event ev{};
-        ev.events = events;
-        ev.data.fd = fd;
-        int how = events == 0 ? EPOLL_CTL_DEL : d.events == 0 ? EPOLL_CTL_ADD : EPOLL_CTL_MOD;
-        if (::epoll_ctl(epoll_fd_, how, fd, &ev) != 0 && !(how == EPOLL_CTL_DEL && errno == EBADF))
-            error = errno;
-        else
-            d.events = events;
-    }
-    if (d.in.empty() && d.out.empty())
-        descriptors_.erase(fd);
-    return error;
+int epoll_proactor::watch_locked(int fd, descriptor& d) {
+    if (d.registered)
+        return 0;
+    epoll_event ev{};
+    ev.events = EPOLLIN | EPOLLOUT | EPOLLRDHUP | EPOLLET;
+    ev.data.fd = fd;
+    // EEXIST: the descriptor was adopted again while the same socket stayed registered.
+    if (::epoll_ctl(epoll_fd_, EPOLL_CTL_ADD, fd, &ev) != 0 && errno != EEXIST)
+        return errno;
+    d.registered = true;
+    return 0;
 }
 
-void epoll_proactor::on_ready(int fd, unsigned events) {
-    std::lock_guard<std::mutex> lock(mutex_);
+void epoll_proactor::on_ready_locked(int fd, unsigned events) {
     auto it = descriptors_.find(fd);
     if (it == descriptors_.end())
         return;
     descriptor& d = it->second;
     // Errors and hang-ups complete whatever waits, each operation reporting what it finds.
-    if (events & (EPOLLIN | EPOLLERR | EPOLLHUP))
-        run_queue(d.in);
-    if (events & (EPOLLOUT | EPOLLERR | EPOLLHUP))
-        run_queue(d.out);
-    update_interest(fd, d);
+    if (events & (EPOLLIN | EPOLLRDHUP | EPOLLERR | EPOLLHUP)) {
+        d.readable = true;
+        run_queue_locked(d.in, d.readable);
+    }
+    if (events & (EPOLLOUT | EPOLLERR | EPOLLHUP)) {
+        d.writable = true;
+        run_queue_locked(d.out, d.writable);
+    }
 }
 
-void epoll_proactor::push_ready(ACE_POSIX_Asynch_Result* result) {
-    if (ready_.empty()) {
+void epoll_proactor::push_ready_locked(ACE_POSIX_Asynch_Result* result) {
+    ready_.push_back(result);
+    // Only a thread blocked in epoll_wait needs waking; the others look at the queue before they block.
+    if (waiting_ > 0 && !woken_) {
         std::uint64_t one = 1;
         ssize_t n = ::write(wake_fd_, &one, sizeof one);
         (void)n;
+        woken_ = true;
     }
-    ready_.push_back(result);
-}
-
-ACE_POSIX_Asynch_Result* epoll_proactor::pop_ready() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (ready_.empty())
-        return nullptr;
-    ACE_POSIX_Asynch_Result* result = ready_.front();
-    ready_.pop_front();
-    // The wake-up descriptor stays readable exactly while results wait.
-    if (ready_.empty()) {
-        std::uint64_t count = 0;
-        ssize_t n = ::read(wake_fd_, &count, sizeof count);
-        (void)n;
-    }
-    return result;
 }
 
 int epoll_proactor::wait(int timeout_ms) {
     using clock = std::chrono::steady_clock;
+    // Results are taken a few at a time under one lock; epoll is asked at least every poll_interval
+    // results so that a flood of posted results cannot hold back socket I/O.
+    constexpr std::size_t batch = 16;
+    constexpr unsigned poll_interval = 64;
     auto deadline = clock::now() + std::chrono::milliseconds(timeout_ms);
     for (;;) {
-        if (ACE_POSIX_Asynch_Result* result = pop_ready()) {
-            std::unique_ptr<ACE_POSIX_Asynch_Result> owner(result);
-            result->complete(result->bytes_transferred(), result->error() == 0, nullptr, result->error());
-            return 1;
+        ACE_POSIX_Asynch_Result* taken[batch];
+        std::size_t count = 0;
+        bool block = false;
+        {
+            std::lock_guard<adaptive_mutex> lock(mutex_);
+            if (!ready_.empty() && since_poll_ < poll_interval) {
+                while (count < batch && !ready_.empty()) {
+                    taken[count++] = ready_.front();
+                    ready_.pop_front();
+                }
+                since_poll_ += static_cast<unsigned>(count);
+            } else {
+                since_poll_ = 0;
+                block = ready_.empty();
+                if (block)
+                    ++waiting_;
+            }
         }
-        int left = -1;
-        if (timeout_ms >= 0) {
+        if (count > 0) {
+            void* memory[batch];
+            std::size_t done = 0;
+            try {
+                for (; done < count; ++done) {
+                    ACE_POSIX_Asynch_Result* r = taken[done];
+                    memory[done] = dynamic_cast<void*>(r);
+                    finish_guard finished(r);
+                    r->complete(r->bytes_transferred(), r->error() == 0, nullptr, r->error());
+                }
+            } catch (...) {
+                // The failing result is finished; the rest of the batch goes back to the queue's front.
+                park(memory, done + 1);
+                std::lock_guard<adaptive_mutex> lock(mutex_);
+                ready_.insert(ready_.begin(), taken + done + 1, taken + count);
+                throw;
+            }
+            park(memory, count);
+            return static_cast<int>(count);
+        }
+        int left = 0;
+        if (block && timeout_ms < 0) {
+            left = -1;
+        } else if (block) {
             auto rest =
                 std::chrono::duration_cast<std::chrono::milliseconds>(deadline - clock::now()).count();
             left = rest > 0 ? static_cast<int>(rest) : 0;
         }
         epoll_event events[64];
         int n = ::epoll_wait(epoll_fd_, events, 64, left);
-        if (n < 0 && errno != EINTR)
-            return -1;
-        for (int i = 0; i < n; ++i) {
-            if (events[i].data.fd != wake_fd_)
-                on_ready(events[i].data.fd, events[i].events);
+        int error = errno;
+        {
+            std::lock_guard<adaptive_mutex> lock(mutex_);
+            if (block)
+                --waiting_;
+            for (int i = 0; i < n; ++i) {
+                if (events[i].data.fd != wake_fd_) {
+                    on_ready_locked(events[i].data.fd, events[i].events);
+                } else {
+                    std::uint64_t count_woken = 0;
+                    ssize_t r = ::read(wake_fd_, &count_woken, sizeof count_woken);
+                    (void)r;
+                    woken_ = false;
+                }
+            }
         }
-        if (n == 0 && left == 0)
+        if (n < 0 && error != EINTR)
+            return -1;
+        if (block && n == 0 && left == 0)
             return 0;
+    }
+}
+
+epoll_proactor::spent_memory::~spent_memory() {
+    for (std::size_t i = 0; i < count; ++i)
+        ::operator delete(blocks[i]);
+}
+
+void epoll_proactor::collect_spent_locked(spent_memory& out) {
+    std::copy(spent_.blocks, spent_.blocks + spent_.count, out.blocks);
+    out.count = spent_.count;
+    spent_.count = 0;
+}
+
+void epoll_proactor::park(void* const* memory, std::size_t count) {
+    spent_memory overflow;
+    std::lock_guard<adaptive_mutex> lock(mutex_);
+    for (std::size_t i = 0; i < count; ++i) {
+        if (spent_.count < spent_capacity)
+            spent_.blocks[spent_.count++] = memory[i];
+        else
+            overflow.blocks[overflow.count++] = memory[i];
     }
 }
 
@@ -300,12 +392,14 @@ int epoll_proactor::handle_events() {
 }
 
 int epoll_proactor::post_completion(ACE_POSIX_Asynch_Result* result) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    spent_memory freed;
+    std::lock_guard<adaptive_mutex> lock(mutex_);
+    collect_spent_locked(freed);
     if (!is_open()) {
         delete result;
         return -1;
     }
-    push_ready(result);
+    push_ready_locked(result);
     return 0;
 }
 
@@ -320,7 +414,7 @@ int epoll_proactor::cancel_aio(ACE_HANDLE handle) {
 }
 
 int epoll_proactor::cancel(ACE_HANDLE handle, bool reads, bool writes) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<adaptive_mutex> lock(mutex_);
     auto it = descriptors_.find(handle);
     if (it == descriptors_.end())
         return 1;
@@ -332,12 +426,11 @@ int epoll_proactor::cancel(ACE_HANDLE handle, bool reads, bool writes) {
         for (op& o : *queue) {
             o.result->set_bytes_transferred(o.done);
             o.result->set_error(ECANCELED);
-            push_ready(o.result);
+            push_ready_locked(o.result);
             cancelled = true;
         }
         queue->clear();
     }
-    update_interest(handle, d);
     return cancelled ? 0 : 1;
 }
 

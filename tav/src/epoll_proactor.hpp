@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <deque>
 #include <mutex>
+
+#include <pthread.h>
 #include <unordered_map>
 
 class ACE_Message_Block;
@@ -12,8 +14,31 @@ class ACE_Message_Block;
 namespace tav {
 
 // A proactor emulated on an epoll reactor. Operations are tried at once; those that would block wait in
-// per-descriptor queues until epoll reports the descriptor ready. Finished operations and posted results
+// per-descriptor queues until epoll reports the descriptor ready. A descriptor stays registered,
+// edge-triggered, from its first wait on, and the proactor remembers whether each direction was last seen
+// ready, so a steady connection costs no epoll_ctl and no failed try. Finished operations and posted results
 // share one completion queue, which every thread running the event loop drains.
+// A mutex that spins briefly before it sleeps: the proactor's lock is held for a few instructions at a
+// time, so a waiting thread usually gets it without a system call.
+class adaptive_mutex {
+public:
+    adaptive_mutex() {
+        pthread_mutexattr_t attr;
+        pthread_mutexattr_init(&attr);
+        pthread_mutexattr_settype(&attr, PTHREAD_MUTEX_ADAPTIVE_NP);
+        pthread_mutex_init(&mutex_, &attr);
+        pthread_mutexattr_destroy(&attr);
+    }
+    ~adaptive_mutex() { pthread_mutex_destroy(&mutex_); }
+    adaptive_mutex(const adaptive_mutex&) = delete;
+    adaptive_mutex& operator=(const adaptive_mutex&) = delete;
+    void lock() { pthread_mutex_lock(&mutex_); }
+    void unlock() { pthread_mutex_unlock(&mutex_); }
+
+private:
+    pthread_mutex_t mutex_;
+};
+
 class epoll_proactor : public ACE_POSIX_Proactor {
 public:
     enum class op_kind { read, write, accept, connect };
@@ -26,8 +51,9 @@ public:
 
     // Starts an operation on descriptor `fd`. A read fills aio_buf with up to aio_nbytes bytes; a write sends
     // `want` bytes from the chain of blocks linked by cont() starting at `chain`, moving their read pointers
-    // as bytes leave, or from aio_buf when `chain` is null; an accept stores the new descriptor in aio_fildes. Returns 0, or -1 with errno set
-    // when the operation could not be started; the caller then still owns the result.
+    // as bytes leave, or from aio_buf when `chain` is null; an accept stores the new descriptor in
+    // aio_fildes. Returns 0, or -1 with errno set when the operation could not be started; the caller then
+    // still owns the result.
     int start(int fd, ACE_POSIX_Asynch_Result* result, op_kind kind, ACE_Message_Block* chain = nullptr,
               std::size_t want = 0);
 
@@ -37,6 +63,10 @@ public:
 
     // Queues a result that is already finished.
     void finish(ACE_POSIX_Asynch_Result* result, std::size_t bytes, int error);
+
+    // Forgets what is known of descriptor `fd`, which may now name a new socket. Operations call it when
+    // they are opened on a descriptor and when they create one.
+    void adopt(int fd);
 
     int close() override;
     int handle_events(ACE_Time_Value& wait_time) override;
@@ -63,26 +93,53 @@ private:
     struct descriptor {
         std::deque<op> in;  // reads and accepts
         std::deque<op> out; // writes and connects
-        unsigned events = 0;
+        bool registered = false;
+        // False once an operation found the direction not ready, until epoll reports it ready again.
+        bool readable = true;
+        bool writable = true;
     };
 
     // Tries the operation once; false while it would block.
     static bool perform(op& o);
-    // run_queue, update_interest and push_ready run with mutex_ held; the others take it themselves.
-    void run_queue(std::deque<op>& queue);
-    // Makes epoll watch what the queues of `fd` wait for; forgets `fd` when nothing waits. Returns an errno.
-    int update_interest(int fd, descriptor& d);
-    void on_ready(int fd, unsigned events);
-    void push_ready(ACE_POSIX_Asynch_Result* result);
-    ACE_POSIX_Asynch_Result* pop_ready();
-    // Delivers one result, waiting for I/O up to timeout_ms (-1: without limit). Returns 1, 0 or -1.
+    // The members below named _locked run with mutex_ held.
+    void run_queue_locked(std::deque<op>& queue, bool& ready);
+    void on_ready_locked(int fd, unsigned events);
+    // Registers `fd` with epoll if it is not yet. Returns an errno.
+    int watch_locked(int fd, descriptor& d);
+    void push_ready_locked(ACE_POSIX_Asynch_Result* result);
+
+    // Delivered results are destroyed at once, but their memory is freed by the next thread that starts an
+    // operation or posts a result: that is the thread that allocates results, and malloc's per-thread cache
+    // then serves it again without a lock, where a free on the delivering thread would contend for the
+    // allocating thread's arena.
+    static constexpr std::size_t spent_capacity = 256;
+    struct spent_memory {
+        void* blocks[spent_capacity];
+        std::size_t count = 0;
+        spent_memory() = default;
+        spent_memory(const spent_memory&) = delete;
+        spent_memory& operator=(const spent_memory&) = delete;
+        ~spent_memory();
+    };
+    // Moves the parked memory into `out`, to be freed once the lock is released.
+    void collect_spent_locked(spent_memory& out);
+    // Parks the memory of destroyed results; frees it when no room is left.
+    void park(void* const* memory, std::size_t count);
+    // Delivers up to a batch of results, waiting for I/O up to timeout_ms (-1: without limit) when none is
+    // ready. Returns the number delivered, 0 on timeout or -1.
     int wait(int timeout_ms);
 
     int epoll_fd_;
     int wake_fd_;
-    std::mutex mutex_;
+    adaptive_mutex mutex_;
     std::unordered_map<int, descriptor> descriptors_;
     std::deque<ACE_POSIX_Asynch_Result*> ready_;
+    spent_memory spent_;
+    // Threads blocked in epoll_wait, whether the wake-up descriptor has been written since they last looked,
+    // and how many results were delivered since epoll was last asked.
+    int waiting_ = 0;
+    bool woken_ = false;
+    unsigned since_poll_ = 0;
 };
 
 } // namespace tav

@@ -14,6 +14,12 @@ gather_write_stream::gather_write_stream(epoll_proactor* proactor)
     : ACE_Asynch_Operation_Impl(), ACE_Asynch_Write_Stream_Impl(), ACE_POSIX_Asynch_Operation(proactor),
       epoll_(proactor) {}
 
+int gather_write_stream::open(const ACE_Handler::Proxy_Ptr& handler_proxy, ACE_HANDLE handle,
+                              const void* completion_key, ACE_Proactor* proactor) {
+    epoll_->adopt(handle);
+    return ACE_POSIX_Asynch_Operation::open(handler_proxy, handle, completion_key, proactor);
+}
+
 int gather_write_stream::write(ACE_Message_Block& message_block, size_t bytes_to_write, const void* act,
                                int priority, int signal_number) {
     size_t total = 0;

@@ -13,6 +13,12 @@ socket_accept::socket_accept(epoll_proactor* proactor)
     : ACE_Asynch_Operation_Impl(), ACE_Asynch_Accept_Impl(), ACE_POSIX_Asynch_Operation(proactor),
       epoll_(proactor) {}
 
+int socket_accept::open(const ACE_Handler::Proxy_Ptr& handler_proxy, ACE_HANDLE handle,
+                        const void* completion_key, ACE_Proactor* proactor) {
+    epoll_->adopt(handle);
+    return ACE_POSIX_Asynch_Operation::open(handler_proxy, handle, completion_key, proactor);
+}
+
 int socket_accept::accept(ACE_Message_Block& message_block, size_t, ACE_HANDLE accept_handle, const void* act,
                           int priority, int signal_number, int) {
     // Linux creates the accepted socket itself; it cannot accept into one the caller made.

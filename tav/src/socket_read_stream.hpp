@@ -11,6 +11,10 @@ class socket_read_stream : public ACE_POSIX_Asynch_Read_Stream {
 public:
     explicit socket_read_stream(epoll_proactor* proactor);
 
+    // The descriptor may name a new socket: the proactor forgets what it knew of the number.
+    int open(const ACE_Handler::Proxy_Ptr& handler_proxy, ACE_HANDLE handle, const void* completion_key,
+             ACE_Proactor* proactor) override;
+
     int cancel() override;
 
 private:

@@ -357,6 +357,27 @@ TEST_F(proactor_test, EachResultIsDestroyedRightAfterItsDelivery) {
         EXPECT_EQ(i, destroyed_before[static_cast<size_t>(i)]);
 }
 
+// Results that keep posting new ones never leave the queue empty; socket I/O must still be noticed.
+TEST_F(proactor_test, EndlessPostedResultsDoNotStarveIo) {
+    destroyed = 0;
+    tcp_pair pair;
+    ACE_Asynch_Read_Stream reader;
+    ASSERT_EQ(0, reader.open(handler, pair.a.fd));
+    ACE_Message_Block block(64);
+    ASSERT_EQ(0, reader.read(block, block.space()));
+    std::atomic<bool> stop{false};
+    std::function<void()> again = [&] {
+        if (!stop)
+            post(again);
+    };
+    for (int i = 0; i < 1000; ++i)
+        ASSERT_TRUE(post(again));
+    ASSERT_EQ(4, ::send(pair.b.fd, "ping", 4, 0));
+    EXPECT_TRUE(run_until_count(1));
+    stop = true;
+    ASSERT_TRUE(run_until([&] { return destroyed.load() >= 1000; }));
+}
+
 TEST_F(proactor_test, ClosingDropsPendingOperations) {
     tcp_pair pair;
     ACE_Asynch_Read_Stream reader;
