@@ -28,7 +28,7 @@ aio_socket_stream::~aio_socket_stream() {
 bool aio_socket_stream::open(ACE_HANDLE handle, ACE_Message_Block& initial_data, ACE_Proactor* proactor,
                              const ACE_INET_Addr& remote, const ACE_INET_Addr& local) {
     lock_type lock(mutex_);
-    if (status_ != closed || handle == ACE_INVALID_HANDLE)
+    if (status_ != closed || handle == ACE_INVALID_HANDLE || proactor == nullptr)
         return false;
     reader_.emplace();
     writer_.emplace();

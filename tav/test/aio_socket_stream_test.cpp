@@ -169,9 +169,11 @@ protected:
 
 TEST_F(stream_test, OpensOnlyWhenClosedAndCanBeOpenedAgainWithItsBuffer) {
     EXPECT_EQ(aio_socket_stream::closed, stream->status());
+    chain_ptr none = message("");
+    EXPECT_FALSE(stream->open(pair.a.fd, *none, nullptr, ACE_INET_Addr(), ACE_INET_Addr()));
+    EXPECT_FALSE(stream->open(ACE_INVALID_HANDLE, *none, proactor.get(), ACE_INET_Addr(), ACE_INET_Addr()));
     ASSERT_TRUE(open("hello"));
     EXPECT_EQ(0u, stream->status());
-    chain_ptr none = message("");
     EXPECT_FALSE(stream->open(pair.b.fd, *none, proactor.get(), ACE_INET_Addr(), ACE_INET_Addr()));
     ASSERT_TRUE(start());
     ASSERT_TRUE(wait_for("input:hello"));
