@@ -88,7 +88,8 @@ TEST_F(acceptor_test, KeepsTheBacklogOfAcceptsOutstandingAndHandsSocketsToSessio
     EXPECT_EQ(loopback_address(0).get_ip_address(), acceptor->address().get_ip_address());
     for (int i = 0; i < 6; ++i)
         EXPECT_EQ("hello " + std::to_string(i), round_trip(client(), "hello " + std::to_string(i)));
-    EXPECT_EQ(10, acceptor->issued.load());
+    // Each accept is re-issued once its session has opened, which may be just after the echo came back.
+    EXPECT_TRUE(eventually([&] { return acceptor->issued == 10; }));
     EXPECT_EQ(6, echo_sessions());
 }
 
@@ -117,8 +118,7 @@ TEST_F(acceptor_test, StopEndsTheOutstandingAcceptsWithoutSessions) {
     fd_guard alive(connect_to(port));
     EXPECT_EQ("alive", round_trip(alive.fd, "alive"));
     raw->stop();
-    EXPECT_TRUE(drain(proactor.get()));
-    EXPECT_EQ(destroyed + 1, acceptors_destroyed.load());
+    EXPECT_TRUE(eventually([&] { return acceptors_destroyed == destroyed + 1; }));
     EXPECT_EQ(1u, manager.created().size());
     EXPECT_EQ(-1, connect_to(port));
     acceptor = new counting_acceptor;

@@ -130,7 +130,8 @@ public:
     void handle_cmd(tav::aio_cmd* cmd) override { cmd->execute(this); }
 };
 
-// Waits until the proactor has delivered everything queued before this call.
+// Waits until the proactor has taken everything queued before this call; with one loop thread, until it
+// has delivered it.
 inline bool drain(ACE_Proactor* proactor) {
     auto done = std::make_shared<std::atomic<bool>>(false);
     boost::intrusive_ptr<tav::aio_cmd_handler> target(new plain_target(proactor));
@@ -149,6 +150,8 @@ public:
     loop_threads& operator=(const loop_threads&) = delete;
     ~loop_threads() { stop(); }
 
+    // Ends the loop threads, then delivers on this thread whatever they left queued, so that no result is
+    // dropped undelivered with the references it holds.
     void stop() {
         if (threads_.empty())
             return;
@@ -156,6 +159,9 @@ public:
         for (std::thread& t : threads_)
             t.join();
         threads_.clear();
+        ACE_Time_Value no_wait(0);
+        while (proactor_->handle_events(no_wait) > 0)
+            no_wait = ACE_Time_Value(0);
     }
 
 private:
