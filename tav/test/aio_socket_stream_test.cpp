@@ -283,7 +283,7 @@ TEST_F(stream_test, PeerCloseStillSendsTheQueuedWrites) {
     ASSERT_TRUE(open());
     ASSERT_TRUE(start());
     // More than the socket buffers hold, so the write is still queued when the peer's close arrives.
-    const std::string big(8 << 20, 'q');
+    const std::string big(32 << 20, 'q');
     chain_ptr data = message(big);
     ASSERT_EQ(aio_error::ok, stream->write(data.get(), writer, token(1)));
     ASSERT_EQ(0, ::shutdown(pair.b.fd, SHUT_WR));
@@ -318,7 +318,7 @@ TEST_F(stream_test, ShutdownSendsTheQueuedWritesFirstAndRefusesLaterOnes) {
 TEST_F(stream_test, FailingWriteDiscardsTheRestAndReadingRunsToItsEnd) {
     ASSERT_TRUE(open());
     ASSERT_TRUE(start());
-    chain_ptr big = message(std::string(16 << 20, 'w')), two = message("two"), three = message("three");
+    chain_ptr big = message(std::string(32 << 20, 'w')), two = message("two"), three = message("three");
     ASSERT_EQ(aio_error::ok, stream->write(big.get(), writer, token(1)));
     ASSERT_EQ(aio_error::ok, stream->write(two.get(), writer, token(2)));
     ASSERT_EQ(aio_error::ok, stream->write(three.get(), writer, token(3)));
