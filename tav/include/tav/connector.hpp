@@ -47,6 +47,11 @@ public:
     // connect (0 when the connect itself succeeded).
     virtual void on_connect_failed(const boost::intrusive_ptr<aio_socket_stream>& stream,
                                    unsigned long error) = 0;
+
+private:
+    // ACE's own opening and connecting would skip the reference each connect holds.
+    using ACE_Asynch_Connector<aio_socket_stream>::open;
+    using ACE_Asynch_Connector<aio_socket_stream>::connect;
 };
 
 } // namespace tav
