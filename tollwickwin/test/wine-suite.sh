@@ -332,15 +332,12 @@ fi
 
 # help_windows: one line per help window (a dialog titled Tollwick holding the browser control 1004).
 help_windows() { probe find '#32770' Tollwick 1004; }
-# Closes every visible help window with its close box (Alt+F4) and waits until none is shown.
+# Closes every visible help window with its close box and waits until none is shown.
 close_help_windows() {
-  local window
-  for window in $(xdotool search --onlyvisible --name '^Tollwick$' 2>/dev/null); do
-    xdotool windowfocus --sync "$window" key alt+F4 || true
-  done
+  probe close '#32770' Tollwick 1004
   wait_until 10 eval '! help_windows | grep -q visible'
 }
-navigations() { grep -ac "res://$(traced "$program_win")/$1" "$session" || true; }
+navigations() { grep -acF "res://$(traced "$program_win")/$1" "$session" || true; }
 before=$(mark "$session")
 if choose "$testing_program" && wait_until 15 eval '[ "$(help_windows)" = visible ]'; then
   sleep 1

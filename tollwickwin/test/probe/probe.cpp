@@ -1,6 +1,7 @@
 // Looks at the tray program from outside, for the Wine suite:
 //   tollwickwin_probe find CLASS TITLE [CHILD_ID]   one line per top-level window: "visible" or "hidden"
 //   tollwickwin_probe text CLASS TITLE CHILD_ID     the text of a control of the first such window
+//   tollwickwin_probe close CLASS TITLE [CHILD_ID]  clicks the close box of every visible such window
 //   tollwickwin_probe drop-icon                     removes the program's tray icon, as a restarting shell loses it
 //   tollwickwin_probe taskbar-created               announces a new taskbar to every top-level window
 // "-" as CLASS or TITLE matches any. Exit code 1 when a named window is missing, 2 on bad usage.
@@ -48,7 +49,7 @@ std::vector<HWND> Find(const char* windowClass, const char* title, int childId) 
 }
 
 int Usage() {
-    std::fprintf(stderr, "usage: tollwickwin_probe find|text|drop-icon|taskbar-created ...\n");
+    std::fprintf(stderr, "usage: tollwickwin_probe find|text|close|drop-icon|taskbar-created ...\n");
     return 2;
 }
 
@@ -67,6 +68,11 @@ int main(int argc, char** argv) {
         char text[1024] = "";
         GetDlgItemTextA(windows.front(), std::atoi(argv[4]), text, sizeof text);
         std::printf("%s\n", text);
+        return 0;
+    }
+    if (command == "close" && (argc == 4 || argc == 5)) {
+        for (HWND window : Find(argv[2], argv[3], argc == 5 ? std::atoi(argv[4]) : 0))
+            if (IsWindowVisible(window)) PostMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0);
         return 0;
     }
     if (command == "drop-icon" && argc == 2) {
