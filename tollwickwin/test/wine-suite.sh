@@ -256,6 +256,19 @@ check "switch '-autorun' without the Run key exits 0, shows nothing and creates 
   eval 'quiet_exit && ! wine_reg query "$run_key"'
 wine_reg add "$run_key" /f
 
+# --- Brindle and a service standing in for the filtering service host
+
+check "Brindle.exe without the service exits with code 2" \
+  eval 'timeout 60 wine "$program_dir/Brindle.exe" >"$out/brindle.log" 2>&1; [ $? -eq 2 ]'
+service_dir=$WINEPREFIX/drive_c/tollwick-test
+mkdir -p "$service_dir"
+cp "$(find_built tollwickwin_stand_in_service.exe)" "$service_dir/"
+journal=$service_dir/service.log
+: >"$journal"
+check "the stand-in service installs as ZunService" \
+  timeout 30 wine sc create ZunService \
+  binPath= "$(winepath -w "$service_dir/tollwickwin_stand_in_service.exe") $(winepath -w "$journal")" start= demand
+
 # --- the interactive program
 
 trace=-all,trace+menu,trace+msgbox,trace+ieframe,trace+process,trace+exec
@@ -360,15 +373,39 @@ else
 fi
 check "both help windows close" close_help_windows
 
-# restart_proxy NAME: chooses Restart Proxy and waits until Brindle.exe from the program folder was started.
+# The service journal's events after line $1, as one line ("stop start " for a restart).
+journal_since() { tail -n "+$(($1 + 1))" "$journal" 2>/dev/null | cut -d ' ' -f 1 | tr '\n' ' '; }
+service_running() { [ "$(tail -n 1 "$journal" 2>/dev/null | cut -d ' ' -f 1)" = start ]; }
+start_service() {
+  timeout 30 wine sc start ZunService >/dev/null 2>&1 || true
+  wait_until 15 service_running
+}
+restarted_since() { [ "$(journal_since "$1")" = "stop start " ]; }
+
+# How Restart Proxy started Brindle.exe, from the session's trace after line $1: directly with no argument,
+# or through ShellExecuteEx with the verb runas, no parameters, shown normally and the mask 0x500.
 brindle_win=$(traced "$program_dir_win\\Brindle.exe")
-brindle_started() { since "$session" "$1" | grep -a 'CreateProcessInternalW' | grep -qF "$brindle_win"; }
+started_directly() {
+  local lines
+  lines=$(since "$session" "$1" | grep -a 'trace:process:CreateProcessInternalW app' | tr -d '\r')
+  { grep -qF "cmdline L\"$brindle_win\"" <<<"$lines" || grep -qF "cmdline L\"\\\"$brindle_win\\\"\"" <<<"$lines"; } &&
+    ! since "$session" "$1" | grep -qa 'verb=L"runas"'
+}
+started_elevated() {
+  since "$session" "$1" | grep -a 'SHELL_execute mask=0x00000500 ' |
+    grep -qF "verb=L\"runas\" file=L\"$brindle_win\" parm=(null) dir=(null) show=0x00000001"
+}
+# restart_proxy NAME direct|elevated: with the stand-in service running, Restart Proxy starts Brindle.exe from
+# the program folder that way, and Brindle restarts the service.
 restart_proxy() {
-  local before
+  local before journal_before
+  check "the stand-in service runs" start_service
   before=$(mark "$session")
+  journal_before=$(wc -l <"$journal")
   choose "$restart_proxy" || true
-  check "Restart Proxy ($1) starts Brindle.exe from the program folder" wait_until 15 brindle_started "$before"
-  sleep 1
+  check "Restart Proxy ($1) starts Brindle.exe from the program folder $2" \
+    wait_until 15 "started_$2" "$before"
+  check "Brindle.exe restarts the service (stop, then start)" wait_until 40 restarted_since "$journal_before"
   check "Restart Proxy ($1) shows no error" eval '! window_shown Tollwick'
 }
 # restart_without_brindle NAME MESSAGE: with Brindle.exe missing, Restart Proxy shows MESSAGE and goes on.
@@ -388,10 +425,11 @@ restart_without_brindle() {
   fi
   mv "$program_dir/Brindle.away" "$program_dir/Brindle.exe"
 }
-restart_proxy "started directly"
+check "Brindle.exe started by hand restarts the running service and exits with code 0" \
+  eval 'start_service && journal_before=$(wc -l <"$journal") && timeout 60 wine "$program_dir/Brindle.exe" >>"$out/brindle.log" 2>&1 && restarted_since "$journal_before"'
+restart_proxy "default Windows version" directly
 restart_without_brindle restart-error "Error: CreateProcess failed 0x2"
 
-before=$(mark "$session")
 check "the icon comes back when a new taskbar is announced" \
   eval 'probe drop-icon && wait_until 10 tray_hidden && probe taskbar-created && wait_until 10 tray_visible'
 
@@ -402,20 +440,18 @@ stop_all
 
 # --- Windows 6.0: Restart Proxy asks for elevation
 
+windows_version=$(timeout 60 wine winecfg -v 2>/dev/null | tr -d '\r')
 timeout 60 wine winecfg -v vista >/dev/null 2>&1
 session=$out/session-vista.log
 start_program session-vista "$trace"
 if wait_until 30 tray_visible; then
-  before=$(mark "$session")
-  restart_proxy "on Windows 6.0"
-  check "Restart Proxy on Windows 6.0 uses ShellExecuteEx with the verb runas" \
-    eval 'since "$session" "$before" | grep -a "exec:" | grep -qi "runas"'
+  restart_proxy "Windows 6.0" elevated
   restart_without_brindle restart-error-vista "Error: ShellExecuteEx failed 0x2"
 else
   fail "interactive start on Windows 6.0: the tray icon appears"
 fi
 stop_all
-timeout 60 wine winecfg -v win10 >/dev/null 2>&1
+timeout 60 wine winecfg -v "${windows_version:-win10}" >/dev/null 2>&1
 
 echo "screenshots and logs: $out"
 if [ "$failures" -ne 0 ]; then
