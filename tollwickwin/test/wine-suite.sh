@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Checks the cross-built tray program and Brindle under Wine, in a fresh prefix on a private X display:
 #   tollwickwin/test/wine-suite.sh BUILD_DIR
-# BUILD_DIR holds TollwickW.exe, Brindle.exe, tollwickwin_test.exe and tollwickwin_probe.exe. Prints PASS or
-# FAIL per check and exits non-zero on any failure; screenshots and logs go to BUILD_DIR/wine-output.
+# BUILD_DIR holds TollwickW.exe, Brindle.exe and the test programs (tollwickwin_test, tollwickwin_probe,
+# tollwickwin_stand_in_service). Prints PASS or FAIL per check and exits non-zero on any failure; screenshots and
+# logs go to BUILD_DIR/wine-output.
 set -euo pipefail
 
 build=$(cd "${1:?usage: wine-suite.sh BUILD_DIR}" && pwd)
@@ -63,8 +64,8 @@ wait_until 20 test -s "$out/xvfb.display" || { echo "Xvfb did not start" >&2; ex
 export DISPLAY=":$(head -n 1 "$out/xvfb.display")"
 
 rm -rf "$WINEPREFIX"
-timeout 120 wineboot -i >"$out/wineboot.log" 2>&1
-timeout 60 wineserver -w
+timeout 120 wineboot -i >"$out/wineboot.log" 2>&1 && timeout 60 wineserver -w ||
+  { echo "wine-suite: the Wine prefix could not be made, see $out/wineboot.log" >&2; exit 1; }
 wine_reg() { timeout 30 wine reg "$@" >/dev/null 2>&1; }
 wine_reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f
 
@@ -156,11 +157,12 @@ open_menu() {
 # choose ITEM: picks the ITEM-th command of the tray menu (separators do not count) with the keyboard.
 choose() {
   open_menu || return 1
-  local keys=()
+  local keys=() i
   for ((i = 0; i < $1; i++)); do keys+=(Down); done
   xdotool key --delay 80 "${keys[@]}" Return
 }
-readonly testing_program=1 getting_started=2 restart_proxy=3 setting_up_filtration=4 about=5 exit_program=6
+readonly menu_testing_program=1 menu_getting_started=2 menu_restart_proxy=3 menu_setting_up_filtration=4 menu_about=5
+readonly menu_exit=6
 
 # press_in TITLE KEY...: gives the named window the keyboard and presses the keys.
 press_in() {
@@ -293,6 +295,11 @@ menu_items() {
   grep -a "InsertMenuW hMenu $(printf '%016X' "$menu")," "$1" | tail -n 8 |
     sed -E 's/.*id ([0-9a-f]+), str (L"(.*)"|.*not a string.*)$/\1 \3/'
 }
+# menu_images LOG: id and image of each item whose checked and unchecked bitmaps are one and the same image.
+menu_images() {
+  grep -a 'set_menu_item_info to: { ID=0x[0-9a-f]*, Chk=' "$1" |
+    sed -nE 's/.*ID=0x([0-9a-f]+), Chk=(0x[0-9a-f]+), Unc=\2,.*/\1 \2/p'
+}
 expected_items="800c Testing Program
 800e Getting Started
 0000 
@@ -309,6 +316,9 @@ if open_menu; then
   since "$session" "$before" >"$out/menu.log"
   check "the menu holds the seven items in order (screenshot tray-menu.png)" \
     eval '[ "$(menu_items "$out/menu.log")" = "$expected_items" ]'
+  check "Restart Proxy, About and Exit carry three different images" \
+    eval '[ "$(menu_images "$out/menu.log" | cut -d " " -f 1 | tr "\n" " ")" = "8010 8009 800b " ] &&
+      [ "$(menu_images "$out/menu.log" | cut -d " " -f 2 | sort -u | wc -l)" -eq 3 ]'
   xdotool key Escape
   wait_until 10 no_program_window || true
 else
@@ -331,9 +341,9 @@ fi
 program_pid=$first_pid
 
 check "Setting up Filtration opens http://admin.tollwick/" \
-  eval 'choose "$setting_up_filtration" && wait_until 20 test -s "$urls" && sleep 1 && [ "$(cat "$urls")" = "http://admin.tollwick/" ]'
+  eval 'choose "$menu_setting_up_filtration" && wait_until 20 test -s "$urls" && sleep 1 && [ "$(cat "$urls")" = "http://admin.tollwick/" ]'
 
-if choose "$about" && wait_until 15 window_shown 'About Tollwick'; then
+if choose "$menu_about" && wait_until 15 window_shown 'About Tollwick'; then
   screenshot about
   check "About shows Version: 1.0.4.1" \
     eval '[ "$(probe text "#32770" "About Tollwick" 1000)" = "Version: 1.0.4.1" ]'
@@ -352,20 +362,20 @@ close_help_windows() {
 }
 navigations() { grep -acF "res://$(traced "$program_win")/$1" "$session" || true; }
 before=$(mark "$session")
-if choose "$testing_program" && wait_until 15 eval '[ "$(help_windows)" = visible ]'; then
+if choose "$menu_testing_program" && wait_until 15 eval '[ "$(help_windows)" = visible ]'; then
   sleep 1
   screenshot testing-program
   check "Testing Program navigates its help window to res://<program>/203" wait_until 10 eval '[ "$(navigations 203)" -gt 0 ]'
   first_navigations=$(navigations 203)
   check "closing the help window hides it" eval 'close_help_windows && [ "$(help_windows)" = hidden ]'
   check "Testing Program again shows the same window on the same page" \
-    eval 'choose "$testing_program" && wait_until 15 eval "[ \"\$(help_windows)\" = visible ]" && sleep 1 && [ "$(navigations 203)" = "$first_navigations" ]'
+    eval 'choose "$menu_testing_program" && wait_until 15 eval "[ \"\$(help_windows)\" = visible ]" && sleep 1 && [ "$(navigations 203)" = "$first_navigations" ]'
 else
   fail "Testing Program opens a help window"
 fi
 since "$session" "$before" | grep -a 'res://' >"$out/help-navigation.log" || true
 
-if choose "$getting_started" && wait_until 15 eval '[ "$(help_windows | grep -c visible)" = 2 ]'; then
+if choose "$menu_getting_started" && wait_until 15 eval '[ "$(help_windows | grep -c visible)" = 2 ]'; then
   check "Getting Started opens a second help window navigated to res://<program>/204" \
     wait_until 10 eval '[ "$(navigations 204)" -gt 0 ]'
 else
@@ -402,7 +412,7 @@ restart_proxy() {
   check "the stand-in service runs" start_service
   before=$(mark "$session")
   journal_before=$(wc -l <"$journal")
-  choose "$restart_proxy" || true
+  choose "$menu_restart_proxy" || true
   check "Restart Proxy ($1) starts Brindle.exe from the program folder $2" \
     wait_until 15 "started_$2" "$before"
   check "Brindle.exe restarts the service (stop, then start)" wait_until 40 restarted_since "$journal_before"
@@ -413,7 +423,7 @@ restart_without_brindle() {
   local before message=$2
   mv "$program_dir/Brindle.exe" "$program_dir/Brindle.away"
   before=$(mark "$session")
-  choose "$restart_proxy" || true
+  choose "$menu_restart_proxy" || true
   if wait_until 15 window_shown Tollwick; then
     screenshot "$1"
     check "Restart Proxy without Brindle.exe says: $message" \
@@ -433,7 +443,7 @@ restart_without_brindle restart-error "Error: CreateProcess failed 0x2"
 check "the icon comes back when a new taskbar is announced" \
   eval 'probe drop-icon && wait_until 10 tray_hidden && probe taskbar-created && wait_until 10 tray_visible'
 
-choose "$exit_program" || true
+choose "$menu_exit" || true
 check "Exit removes the icon" wait_until 15 tray_hidden
 check "Exit ends the program with code 0" eval 'wait_until 15 stopped "$program_pid" && wait "$program_pid"'
 stop_all
