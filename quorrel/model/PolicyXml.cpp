@@ -6,6 +6,7 @@
 #include <xercesc/util/TransService.hpp>
 #include <xercesc/util/XMLString.hpp>
 
+#include <algorithm>
 #include <cstdlib>
 #include <memory>
 #include <mutex>
@@ -49,8 +50,24 @@ std::string PolicyXml::Text(const DOMElement* element) {
     const XMLCh* text = element->getTextContent();
     if (!text || !*text)
         return std::string();
-    const TranscodeToStr bytes(text, &Transcoder());
-    return TrimBlanks(std::string(reinterpret_cast<const char*>(bytes.str()), bytes.length()));
+    // The file may be in any Unicode encoding: a character the code page has no byte for becomes '?'
+    // instead of failing the whole load.
+    const XMLSize_t length = XMLString::stringLen(text);
+    std::string result;
+    XMLByte buffer[1024];
+    for (XMLSize_t done = 0; done < length;) {
+        XMLSize_t eaten = 0;
+        const XMLSize_t made = Transcoder().transcodeTo(text + done, length - done, buffer, sizeof buffer,
+                                                        eaten, XMLTranscoder::UnRep_RepChar);
+        result.append(reinterpret_cast<const char*>(buffer), made);
+        if (eaten == 0)
+            break;
+        done += eaten;
+    }
+    // The transcoder writes SUB (0x1a) for such a character, a byte XML cannot hold and that parsed text
+    // never contains otherwise.
+    std::replace(result.begin(), result.end(), '\x1a', '?');
+    return TrimBlanks(result);
 }
 
 DOMElement* PolicyXml::Append(DOMElement* parent, const XMLCh* name) {

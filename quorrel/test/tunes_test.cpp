@@ -148,6 +148,16 @@ TEST(Tunes, SaveThenLoadGivesAnEqualModel) {
     EXPECT_EQ(first.find("unknown"), std::string::npos);
 }
 
+TEST(Tunes, CharactersOutsideTheCodePageLoadAsQuestionMarks) {
+    // U+0499 has no windows-1251 byte; U+1F600 is outside the basic plane as well.
+    const PolicyFolder folder(Policy("<clientgroups><clientgroup><id>7</id><name>a\xd2\x99"
+                                     "b\xf0\x9f\x98\x80"
+                                     "c</name>"
+                                     "</clientgroup></clientgroups>"));
+    const std::string saved = Saved(*folder.Load());
+    EXPECT_NE(saved.find("<name>a?b?c</name>"), std::string::npos) << saved;
+}
+
 TEST(Tunes, WritesTheBuiltInCategoriesInTextOrder) {
     const PolicyFolder folder;
     const std::string saved = Saved(*folder.Load());
