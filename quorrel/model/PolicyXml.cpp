@@ -6,11 +6,11 @@
 #include <xercesc/util/TransService.hpp>
 #include <xercesc/util/XMLString.hpp>
 
-#include <algorithm>
 #include <cstdlib>
 #include <memory>
 #include <mutex>
 #include <stdexcept>
+#include <string>
 
 namespace tav {
 
@@ -51,23 +51,15 @@ std::string PolicyXml::Text(const DOMElement* element) {
     if (!text || !*text)
         return std::string();
     // The file may be in any Unicode encoding: a character the code page has no byte for becomes '?'
-    // instead of failing the whole load.
-    const XMLSize_t length = XMLString::stringLen(text);
-    std::string result;
-    XMLByte buffer[1024];
-    for (XMLSize_t done = 0; done < length;) {
-        XMLSize_t eaten = 0;
-        const XMLSize_t made = Transcoder().transcodeTo(text + done, length - done, buffer, sizeof buffer,
-                                                        eaten, XMLTranscoder::UnRep_RepChar);
-        result.append(reinterpret_cast<const char*>(buffer), made);
-        if (eaten == 0)
-            break;
-        done += eaten;
+    // (a pair of surrogates one '?') instead of failing the whole load.
+    std::basic_string<XMLCh> representable;
+    for (const XMLCh* c = text; *c; ++c) {
+        const bool pair = *c >= 0xd800 && *c < 0xdc00 && c[1] >= 0xdc00 && c[1] < 0xe000;
+        representable += !pair && Transcoder().canTranscodeTo(*c) ? *c : u'?';
+        c += pair ? 1 : 0;
     }
-    // The transcoder writes SUB (0x1a) for such a character, a byte XML cannot hold and that parsed text
-    // never contains otherwise.
-    std::replace(result.begin(), result.end(), '\x1a', '?');
-    return TrimBlanks(result);
+    const TranscodeToStr bytes(representable.c_str(), representable.size(), &Transcoder());
+    return TrimBlanks(std::string(reinterpret_cast<const char*>(bytes.str()), bytes.length()));
 }
 
 DOMElement* PolicyXml::Append(DOMElement* parent, const XMLCh* name) {
