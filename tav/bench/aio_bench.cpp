@@ -19,6 +19,8 @@
 #include <tav/aio_cmd.hpp>
 #include <tav/aio_socket_stream.hpp>
 
+#include "event_loop.hpp"
+
 #include <ace/INET_Addr.h>
 #include <ace/Message_Block.h>
 #include <ace/Proactor.h>
@@ -57,6 +59,10 @@ namespace {
 
 using clock_type = std::chrono::steady_clock;
 using namespace std::chrono_literals;
+using event_loop::drain;
+using event_loop::eventually;
+using event_loop::loop_threads;
+using event_loop::plain_target;
 
 constexpr std::size_t message_size = 64;
 constexpr std::uint64_t max_outstanding_commands = 100000;
@@ -608,69 +614,10 @@ private:
     std::vector<session_ptr> sessions_;
 };
 
-// A command target that runs the commands posted for it.
-class plain_target : public tav::aio_cmd_handler {
-public:
-    explicit plain_target(ACE_Proactor* proactor) { this->proactor(proactor); }
-    void handle_cmd(tav::aio_cmd* cmd) override { cmd->execute(this); }
-};
-
-// Waits up to ten seconds for `done`.
-template <class F> bool eventually(const F& done) {
-    const auto deadline = clock_type::now() + 10s;
-    while (!done()) {
-        if (clock_type::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(1ms);
-    }
-    return true;
-}
-
-// Waits until the proactor has delivered everything posted before this call.
-bool drain(ACE_Proactor* proactor) {
-    auto done = std::make_shared<std::atomic<bool>>(false);
-    boost::intrusive_ptr<tav::aio_cmd_handler> target(new plain_target(proactor));
-    try {
-        tav::post_call(target, [done] { *done = true; });
-    } catch (const std::exception&) {
-        return false;
-    }
-    return eventually([&] { return done->load(); });
-}
-
-// A proactor with its event loop running on a number of threads.
-class running_proactor {
-public:
-    running_proactor(const running_proactor&) = delete;
-    running_proactor& operator=(const running_proactor&) = delete;
-
-    explicit running_proactor(unsigned threads) : proactor_(tav::make_proactor(threads)) {
-        if (!proactor_)
-            return;
-        for (unsigned i = 0; i < threads; ++i)
-            threads_.emplace_back([this] { proactor_->proactor_run_event_loop(); });
-    }
-    ~running_proactor() { stop(); }
-
-    ACE_Proactor* get() const { return proactor_.get(); }
-
-    void stop() {
-        if (threads_.empty())
-            return;
-        proactor_->proactor_end_event_loop();
-        for (std::thread& t : threads_)
-            t.join();
-        threads_.clear();
-    }
-
-private:
-    std::unique_ptr<ACE_Proactor> proactor_;
-    std::vector<std::thread> threads_;
-};
-
 class proactor_echo_server {
 public:
-    explicit proactor_echo_server(unsigned threads) : proactor_(threads) {}
+    explicit proactor_echo_server(unsigned threads)
+        : proactor_(tav::make_proactor(threads)), loops_(proactor_.get(), threads) {}
     proactor_echo_server(const proactor_echo_server&) = delete;
     proactor_echo_server& operator=(const proactor_echo_server&) = delete;
     ~proactor_echo_server() {
@@ -679,7 +626,7 @@ public:
     }
 
     bool start(std::string& failure) {
-        if (proactor_.get() == nullptr) {
+        if (!proactor_) {
             failure = "make_proactor failed";
             return false;
         }
@@ -710,7 +657,7 @@ public:
             });
         });
         bool drained = drain(proactor_.get());
-        proactor_.stop();
+        loops_.stop();
         int errors = 0;
         for (const session_ptr& s : sessions)
             errors += s->errors;
@@ -726,7 +673,8 @@ public:
     }
 
 private:
-    running_proactor proactor_;
+    std::unique_ptr<ACE_Proactor> proactor_;
+    loop_threads loops_;
     echo_manager manager_;
     boost::intrusive_ptr<tav::acceptor> acceptor_;
 };
@@ -763,11 +711,12 @@ measurement proactor_echo(unsigned threads, int connections, const timing& t) {
 // Commands delivered per second while one thread posts and one event loop thread delivers them.
 measurement posted_commands(const timing& t) {
     measurement figures;
-    running_proactor proactor(1);
-    if (proactor.get() == nullptr) {
+    std::unique_ptr<ACE_Proactor> proactor(tav::make_proactor(1));
+    if (!proactor) {
         figures.failure = "make_proactor failed";
         return figures;
     }
+    loop_threads loops(proactor.get(), 1);
     boost::intrusive_ptr<tav::aio_cmd_handler> target(new plain_target(proactor.get()));
     std::atomic<std::uint64_t> delivered{0};
     std::atomic<std::uint64_t>* counter = &delivered;

@@ -1,10 +1,11 @@
 #include <tav/acceptor.hpp>
 
+#include "fresh_operation.hpp"
+
 #include <ace/Message_Block.h>
 #include <ace/Proactor.h>
 
 #include <cerrno>
-#include <new>
 
 #include <sys/socket.h>
 #include <unistd.h>
@@ -21,12 +22,6 @@ namespace tav {
 namespace {
 
 using lock_type = std::lock_guard<std::recursive_mutex>;
-
-// ACE's open does not free the operation an earlier opening made, so each opening starts from a new one.
-void renew(ACE_Asynch_Accept& operation) {
-    operation.~ACE_Asynch_Accept();
-    new (&operation) ACE_Asynch_Accept;
-}
 
 void close_handle(ACE_HANDLE handle) {
     if (handle != ACE_INVALID_HANDLE)
@@ -49,7 +44,7 @@ bool acceptor::start(const ACE_INET_Addr& address, session_manager* manager, ACE
     if (handle() != ACE_INVALID_HANDLE || manager == nullptr || proactor == nullptr || backlog <= 0)
         return false;
     manager_ = manager;
-    renew(asynch_accept());
+    make_fresh(asynch_accept());
     if (open(address, 0, false, backlog, reuse_address, proactor, false, 1, backlog) != 0) {
         manager_ = nullptr;
         return false;

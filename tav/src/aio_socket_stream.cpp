@@ -1,5 +1,7 @@
 #include <tav/aio_socket_stream.hpp>
 
+#include "fresh_operation.hpp"
+
 #include <ace/Proactor.h>
 
 #include <new>
@@ -15,7 +17,7 @@ using lock_type = std::lock_guard<std::recursive_mutex>;
 aio_socket_stream::handler::~handler() = default;
 aio_socket_stream::writer::~writer() = default;
 
-aio_socket_stream::aio_socket_stream() : status_(closed), generation_(0) {}
+aio_socket_stream::aio_socket_stream() : status_(closed), has_handler_(false), generation_(0) {}
 
 aio_socket_stream::~aio_socket_stream() {
     // No operation is outstanding here (each holds a reference), so the socket just closes, silently.
@@ -30,10 +32,10 @@ bool aio_socket_stream::open(ACE_HANDLE handle, ACE_Message_Block& initial_data,
     lock_type lock(mutex_);
     if (status_ != closed || handle == ACE_INVALID_HANDLE || proactor == nullptr)
         return false;
-    reader_.emplace();
-    writer_.emplace();
-    if (reader_->open(*this, handle, nullptr, proactor) != 0 ||
-        writer_->open(*this, handle, nullptr, proactor) != 0)
+    make_fresh(reader_);
+    make_fresh(writer_);
+    if (reader_.open(*this, handle, nullptr, proactor) != 0 ||
+        writer_.open(*this, handle, nullptr, proactor) != 0)
         return false;
     if (input_.capacity() < input_size && input_.size(input_size) != 0)
         return false;
@@ -53,6 +55,7 @@ bool aio_socket_stream::open(ACE_HANDLE handle, ACE_Message_Block& initial_data,
 void aio_socket_stream::set_handler(const boost::intrusive_ptr<handler>& h) {
     lock_type lock(mutex_);
     handler_ = h;
+    has_handler_ = h != nullptr;
 }
 
 boost::intrusive_ptr<aio_socket_stream::handler> aio_socket_stream::get_handler() const {
@@ -72,7 +75,7 @@ template <class F> aio_error::code aio_socket_stream::post(const F& f) {
 }
 
 aio_error::code aio_socket_stream::start_reading() {
-    if (!get_handler())
+    if (!has_handler_)
         return aio_error::failed;
     return post([self = self()] { self->do_start_reading(); });
 }
@@ -106,13 +109,13 @@ ACE_Message_Block* aio_socket_stream::give_up_input_buffer() {
 void aio_socket_stream::cancel_reader() {
     lock_type lock(mutex_);
     if (status_ & reading)
-        reader_->cancel();
+        reader_.cancel();
 }
 
 void aio_socket_stream::cancel_writer() {
     lock_type lock(mutex_);
     if (!queue_.empty())
-        writer_->cancel();
+        writer_.cancel();
 }
 
 void aio_socket_stream::handle_cmd(aio_cmd* cmd) {
@@ -192,7 +195,7 @@ bool aio_socket_stream::read_stream(size_t bytes) {
     if (view == nullptr)
         return false;
     intrusive_ptr_add_ref(this);
-    if (reader_->read(*view, bytes, token()) != 0) {
+    if (reader_.read(*view, bytes, token()) != 0) {
         view->release();
         intrusive_ptr_release(this);
         return false;
@@ -248,7 +251,7 @@ void aio_socket_stream::write() {
 
 bool aio_socket_stream::writev(ACE_Message_Block* chain) {
     intrusive_ptr_add_ref(this);
-    if (writer_->write(*chain, chain->total_length(), token()) != 0) {
+    if (writer_.write(*chain, chain->total_length(), token()) != 0) {
         intrusive_ptr_release(this);
         return false;
     }
@@ -281,7 +284,7 @@ void aio_socket_stream::stop_reading() {
     if (status_ & read_stopped)
         return;
     if (status_ & reading)
-        reader_->cancel();
+        reader_.cancel();
     status_ |= read_stopped;
     if (status_ & write_stopped)
         finish_close();
@@ -291,7 +294,7 @@ void aio_socket_stream::stop_writing() {
     if (status_ & write_stopped)
         return;
     if (!queue_.empty()) {
-        writer_->cancel();
+        writer_.cancel();
         std::deque<request_ptr> discarded;
         discarded.swap(queue_);
         for (const request_ptr& request : discarded) {
@@ -312,6 +315,7 @@ void aio_socket_stream::finish_close() {
     local_ = ACE_INET_Addr();
     status_ = closed;
     handler_.reset();
+    has_handler_ = false;
     input_.reset();
     // Completions still on their way belong to this opening and are ignored from now on.
     ++generation_;
@@ -322,8 +326,8 @@ void aio_socket_stream::close_socket() {
     if (h == ACE_INVALID_HANDLE)
         return;
     // Nothing of this socket may wait in the proactor once its descriptor number can be reused.
-    reader_->cancel();
-    writer_->cancel();
+    reader_.cancel();
+    writer_.cancel();
     ::shutdown(h, SHUT_WR);
     ::close(h);
     handle(ACE_INVALID_HANDLE);

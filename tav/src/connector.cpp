@@ -1,8 +1,8 @@
 #include <tav/connector.hpp>
 
-#include <ace/Message_Block.h>
+#include "fresh_operation.hpp"
 
-#include <new>
+#include <ace/Message_Block.h>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -23,11 +23,8 @@ bool connector::open(ACE_Proactor* proactor) {
     if (proactor == nullptr)
         return false;
     this->proactor(proactor);
-    // ACE's open does not free the operation an earlier opening made, so each opening starts from a new one.
-    ACE_Asynch_Connect& operation = asynch_connect();
-    operation.~ACE_Asynch_Connect();
-    new (&operation) ACE_Asynch_Connect;
-    return operation.open(*this, ACE_INVALID_HANDLE, nullptr, proactor) == 0;
+    make_fresh(asynch_connect());
+    return asynch_connect().open(*this, ACE_INVALID_HANDLE, nullptr, proactor) == 0;
 }
 
 bool connector::connect(const ACE_INET_Addr& remote, bool reuse_address, const ACE_INET_Addr& local) {

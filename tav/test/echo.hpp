@@ -83,7 +83,10 @@ public:
     }
     std::vector<tav::session*> created() const {
         std::lock_guard<std::mutex> lock(mutex_);
-        return created_;
+        std::vector<tav::session*> raw;
+        for (const boost::intrusive_ptr<tav::session>& s : created_)
+            raw.push_back(s.get());
+        return raw;
     }
 
     std::atomic<mode> behaviour{mode::echo};
@@ -101,10 +104,9 @@ private:
     };
 
     mutable std::mutex mutex_;
-    std::vector<tav::session*> created_;
-    // Kept alive so that a recycled address cannot be mistaken for the failed session.
+    // Kept alive, so that a recycled address cannot be mistaken for another session.
+    std::vector<boost::intrusive_ptr<tav::session>> created_;
     std::vector<tav::session*> failed_;
-    std::vector<boost::intrusive_ptr<tav::session>> keep_;
 };
 
 inline boost::intrusive_ptr<tav::session> manager::create_session() {
@@ -120,8 +122,7 @@ inline boost::intrusive_ptr<tav::session> manager::create_session() {
         break;
     }
     std::lock_guard<std::mutex> lock(mutex_);
-    created_.push_back(s.get());
-    keep_.push_back(s);
+    created_.push_back(s);
     return s;
 }
 

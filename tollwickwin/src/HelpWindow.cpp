@@ -21,7 +21,7 @@ HelpWindow::~HelpWindow() {
 
 void HelpWindow::Show() {
     if (window_ == nullptr) {
-        CreateDialogParamA(instance_, MAKEINTRESOURCEA(IDD_HELP), owner_, DialogProc,
+        CreateDialogParamA(instance_, MAKEINTRESOURCEA(IDD_HELP), owner_, DialogProcOf<HelpWindow>,
                            reinterpret_cast<LPARAM>(this));
         if (window_ == nullptr)
             return;
@@ -39,21 +39,10 @@ bool HelpWindow::PreTranslateMessage(MSG* message) {
     return IsDialogMessageA(window_, message) != FALSE;
 }
 
-INT_PTR CALLBACK HelpWindow::DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
-    HelpWindow* self;
-    if (message == WM_INITDIALOG) {
-        self = reinterpret_cast<HelpWindow*>(lParam);
-        self->window_ = dialog;
-        SetWindowLongPtrA(dialog, DWLP_USER, lParam);
-    } else {
-        self = reinterpret_cast<HelpWindow*>(GetWindowLongPtrA(dialog, DWLP_USER));
-    }
-    return self != nullptr ? self->HandleMessage(message, wParam, lParam) : FALSE;
-}
-
-INT_PTR HelpWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM) {
+INT_PTR HelpWindow::HandleMessage(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
     switch (message) {
     case WM_INITDIALOG:
+        window_ = dialog;
         OnInitDialog();
         return TRUE;
     case WM_SIZE:

@@ -1,6 +1,8 @@
 // A window that shows one help page from the executable's HTML resources in the web-browser control.
 #pragma once
 
+#include "WindowSetup.hpp"
+
 #include <windows.h>
 
 namespace tollwick {
@@ -21,8 +23,8 @@ public:
     bool PreTranslateMessage(MSG* message);
 
 private:
-    static INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
-    INT_PTR HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+    friend INT_PTR CALLBACK DialogProcOf<HelpWindow>(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+    INT_PTR HandleMessage(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
     void OnInitDialog();
     void OnSize();
     void OnDestroy();

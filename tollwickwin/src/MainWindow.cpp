@@ -45,7 +45,7 @@ bool MainWindow::RegisterWindowClass(HINSTANCE instance) {
 }
 
 bool MainWindow::Create() {
-    CreateDialogParamA(instance_, MAKEINTRESOURCEA(IDD_MAIN), nullptr, DialogProc,
+    CreateDialogParamA(instance_, MAKEINTRESOURCEA(IDD_MAIN), nullptr, DialogProcOf<MainWindow>,
                        reinterpret_cast<LPARAM>(this));
     if (window_ == nullptr)
         return false;
@@ -61,19 +61,7 @@ bool MainWindow::PreTranslateMessage(MSG* message) {
     return false;
 }
 
-INT_PTR CALLBACK MainWindow::DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
-    MainWindow* self;
-    if (message == WM_INITDIALOG) {
-        self = reinterpret_cast<MainWindow*>(lParam);
-        self->window_ = dialog;
-        SetWindowLongPtrA(dialog, DWLP_USER, lParam);
-    } else {
-        self = reinterpret_cast<MainWindow*>(GetWindowLongPtrA(dialog, DWLP_USER));
-    }
-    return self != nullptr ? self->HandleMessage(message, wParam, lParam) : FALSE;
-}
-
-INT_PTR MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+INT_PTR MainWindow::HandleMessage(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == taskbarCreated_) {
         // The shell was restarted and lost the icon.
         AddTrayIcon();
@@ -81,6 +69,7 @@ INT_PTR MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     }
     switch (message) {
     case WM_INITDIALOG:
+        window_ = dialog;
         OnInitDialog();
         return TRUE;
     case WM_COMMAND:

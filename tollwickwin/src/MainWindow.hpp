@@ -6,6 +6,8 @@
 #include "ProxyRestarter.hpp"
 #include "TrayMenu.hpp"
 
+#include "WindowSetup.hpp"
+
 #include <windows.h>
 
 #include <memory>
@@ -32,8 +34,8 @@ public:
     bool PreTranslateMessage(MSG* message);
 
 private:
-    static INT_PTR CALLBACK DialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
-    INT_PTR HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+    friend INT_PTR CALLBACK DialogProcOf<MainWindow>(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+    INT_PTR HandleMessage(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
     void OnInitDialog();
     void OnCommand(UINT command);
     void ShowHelp(std::unique_ptr<HelpWindow>& help, int pageId);

@@ -7,7 +7,8 @@
 // in an orderly way: reading stops at once, queued writes drain, then the socket is closed. The public
 // operations write, shutdown and start_reading are posted as commands, so once the stream is open its
 // state changes only on the proactor's threads; a lock keeps those changes one at a time when several
-// threads run the event loop. Callbacks run under that lock and may call the stream's direct operations.
+// threads run the event loop. Callbacks run under that lock and may call the stream's direct operations;
+// the posting operations never take it.
 
 #include <tav/aio_cmd.hpp>
 #include <tav/export.hpp>
@@ -22,7 +23,6 @@
 #include <cstdint>
 #include <deque>
 #include <mutex>
-#include <optional>
 
 namespace tav {
 
@@ -149,11 +149,13 @@ private:
     ACE_INET_Addr remote_;
     ACE_INET_Addr local_;
     std::atomic<unsigned long> status_;
-    // Made anew on each opening: ACE's open does not free an earlier implementation.
-    std::optional<ACE_Asynch_Read_Stream> reader_;
+    ACE_Asynch_Read_Stream reader_;
     boost::intrusive_ptr<handler> handler_;
+    // Whether handler_ is set, readable without the lock: posting operations never take it, so that the
+    // callbacks of two streams may post to each other.
+    std::atomic<bool> has_handler_;
     ACE_Message_Block input_;
-    std::optional<ACE_Asynch_Write_Stream> writer_;
+    ACE_Asynch_Write_Stream writer_;
     std::deque<request_ptr> queue_;
     // Counts the openings of the stream; each operation carries the count it was started under.
     std::uintptr_t generation_;
