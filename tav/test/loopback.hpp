@@ -8,6 +8,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -102,6 +103,12 @@ inline std::string receive(int fd, size_t size) {
         data.append(buf, static_cast<size_t>(n));
     }
     return data;
+}
+
+// Bytes waiting unread in a socket's receive queue, or -1.
+inline int unread_bytes(int fd) {
+    int n = -1;
+    return ::ioctl(fd, FIONREAD, &n) == 0 ? n : -1;
 }
 
 // True when the peer has closed: a read gives end of stream (or a reset) before the timeout.

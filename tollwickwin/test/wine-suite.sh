@@ -20,6 +20,7 @@ pass() { echo "PASS $1"; }
 fail() {
   echo "FAIL $1${2:+ ($2)}"
   failures=$((failures + 1))
+  show_state
 }
 # check NAME COMMAND...: one line of PASS or FAIL for the command's outcome.
 check() {
@@ -40,6 +41,24 @@ wait_until() {
 
 # Fails when the text of $1 (a file) does not hold the fixed string $2.
 log_has() { grep -qF -- "$2" "$1"; }
+
+# What the display and the logs hold now, printed under a failed check: the visible windows, the last
+# events of the running program's trace and the stand-in service's journal.
+show_state() {
+  echo "  visible windows:"
+  xwininfo -root -tree 2>/dev/null | grep -E '^ +0x[0-9a-f]+ "' |
+    while read -r id rest; do
+      if xwininfo -id "$id" 2>/dev/null | grep -q 'Map State: IsViewable'; then echo "    $id $rest"; fi
+    done
+  if [ -s "${session:-}" ]; then
+    echo "  last events in $(basename "$session"):"
+    grep -aE 'menu:(NtUserTrackPopupMenuEx|track_menu|select_item|exec_focused_item|exit_tracking)|msgbox:MSGBOX_OnInit|exec:SHELL_execute (mask|retval)|process:CreateProcessInternalW' \
+      "$session" | tail -n 10 | tr -d '\r' | cut -c1-160 | sed 's/^/    /'
+  fi
+  if [ -s "${journal:-}" ]; then
+    echo "  service journal: $(tail -n 4 "$journal" | tr '\n' ' ')"
+  fi
+}
 
 find_built() {
   local file
@@ -112,11 +131,14 @@ start_program() {
 running() { kill -0 "$1" 2>/dev/null; }
 stopped() { ! running "$1"; }
 
-# Ends every Windows process of the prefix and waits for the last started program.
+# Ends every Windows process of the prefix and waits until the Wine server has gone, the last started
+# program has ended and its tray window is off the display, so that nothing of it is seen by later checks.
 stop_all() {
   timeout 20 wineserver -k >/dev/null 2>&1 || true
+  timeout 20 wineserver -w >/dev/null 2>&1 || true
   wait_until 20 stopped "$program_pid" || true
   wait "$program_pid" 2>/dev/null || true
+  wait_until 20 tray_hidden || true
 }
 
 # run_switch NAME WINEDEBUG ARGS...: a maintenance run in the foreground, watched for windows. Sets
@@ -142,27 +164,65 @@ run_value_is_program() { [ "$(run_value)" = "\"$program_win\"" ]; }
 delete_run_value() { wine_reg delete "$run_key" /v TollwickRun /f || true; }
 
 tray_window() { xdotool search --onlyvisible --name '^Wine System Tray$' 2>/dev/null | head -n 1; }
-# click_icon BUTTON [REPEAT]: clicks the first icon of the tray window.
-click_icon() { xdotool mousemove --window "$(tray_window)" 10 10 click --repeat "${2:-1}" "$1"; }
+# click_icon BUTTON [REPEAT]: clicks the first icon of the tray window. A click on the spot of the one before,
+# within the double-click time, would reach the program as a double click, so the clicks take turns between
+# two spots of the icon.
+click_icon() {
+  local tray left at x=5
+  tray=$(tray_window)
+  [ -n "$tray" ] || return 1
+  left=$(($(xdotool getwindowgeometry --shell "$tray" | sed -n 's/^X=//p') + 5))
+  at=$(xdotool getmouselocation | sed -E 's/^x:([0-9]+) .*/\1/')
+  [ "$at" = "$left" ] && x=13
+  xdotool mousemove --window "$tray" "$x" 10 click --repeat "${2:-1}" "$1"
+}
 
-# new_program_window BEFORE: a program window is visible that was not in the list BEFORE.
-new_program_window() { [ -n "$(comm -13 <(sort <<<"$1") <(program_windows | sort))" ]; }
-# open_menu: right click on the icon until the popup menu is up.
+# The program's menu loop as its trace shows it after line $1 of the session log: whether a menu is being
+# tracked, how many selection changes there were, the selected position, whether command $2 was run, and
+# whether the call that showed the menu has returned (the program destroys the menu then; by that time it
+# has released the pointer, so the next click reaches the icon again).
+menu_events() { since "$session" "$1" | grep -a 'trace:menu:' | tr -d '\r'; }
+menu_tracking() { menu_events "$1" | grep -q 'track_menu hmenu='; }
+menu_selections() { menu_events "$1" | grep -c 'select_item ' || true; }
+selected_position() { menu_events "$1" | grep 'select_item ' | tail -n 1 | sed -E 's/.*index 0x([0-9a-f]+) .*/\1/'; }
+more_selections() { [ "$(menu_selections "$1")" -gt "$2" ]; }
+menu_ran() { menu_events "$1" | grep -q "exec_focused_item handle .* ID 0000$2 "; }
+menu_closed() {
+  local menu
+  menu=$(menu_events "$1" | sed -nE 's/.*NtUserTrackPopupMenuEx hmenu (0x[0-9a-f]+) .*/\1/p' | tail -n 1)
+  [ -n "$menu" ] && menu_events "$1" | grep -qF "NtUserDestroyMenu ($menu)"
+}
+
+# open_menu: right click on the icon; done when the program's menu loop runs.
 open_menu() {
-  local before
-  before=$(program_windows)
-  click_icon 3 || return 1
-  wait_until 10 new_program_window "$before"
+  local start
+  start=$(mark "$session")
+  click_icon 3 && wait_until 10 menu_tracking "$start"
 }
-# choose ITEM: picks the ITEM-th command of the tray menu (separators do not count) with the keyboard.
+# choose POSITION ID: opens the menu and presses Down until the trace shows the item at POSITION (separators
+# count) selected, then Return; done when the trace shows the command ID run. Each key waits until the menu
+# loop has taken the one before, so no key is lost to a menu not yet listening.
 choose() {
+  local start presses=0 seen
+  start=$(mark "$session")
   open_menu || return 1
-  local keys=() i
-  for ((i = 0; i < $1; i++)); do keys+=(Down); done
-  xdotool key --delay 80 "${keys[@]}" Return
+  until [ "$(selected_position "$start")" = "$1" ]; do
+    ((presses++ < 12)) || return 1
+    seen=$(menu_selections "$start")
+    xdotool key Down && wait_until 5 more_selections "$start" "$seen" || return 1
+  done
+  xdotool key Return && wait_until 10 menu_ran "$start" "$2" && wait_until 10 menu_closed "$start"
 }
-readonly menu_testing_program=1 menu_getting_started=2 menu_restart_proxy=3 menu_setting_up_filtration=4 menu_about=5
-readonly menu_exit=6
+readonly menu_testing_program="0000 800c" menu_getting_started="0001 800e" menu_restart_proxy="0003 8010"
+readonly menu_setting_up_filtration="0004 8008" menu_about="0005 8009" menu_exit="0007 800b"
+
+# settled: every message that reached the program before this call has been handled. The program handles its
+# messages in order, so once a menu opened now has come and gone, all earlier commands have finished.
+settled() {
+  local start
+  start=$(mark "$session")
+  open_menu && xdotool key Escape && wait_until 10 menu_closed "$start"
+}
 
 # press_in TITLE KEY...: gives the named window the keyboard and presses the keys.
 press_in() {
@@ -280,13 +340,6 @@ first_pid=$program_pid
 check "interactive start: the tray icon appears" wait_until 30 tray_visible
 check "the main window exists and stays hidden" eval '[ "$(probe find _Tollwick_main_class_ TollwickWin)" = hidden ]'
 
-click_icon 1
-sleep 1
-check "a left click on the icon opens no menu" no_program_window
-click_icon 1 2
-sleep 1
-check "a double click on the icon opens no menu" no_program_window
-
 # menu_items LOG: id and text of each item appended to the last menu tracked, from Wine's menu trace.
 menu_items() {
   local menu
@@ -308,10 +361,15 @@ expected_items="800c Testing Program
 8009 About
 0000 
 800b Exit"
+# The icon's clicks reach the program in order: once the right click's menu runs, the left and double clicks
+# before it have been handled, and a menu of theirs would show as a second one in the trace.
 before=$(mark "$session")
+click_icon 1 && click_icon 1 2
 if open_menu; then
   pass "a right click on the icon opens the menu"
-  sleep 0.5
+  check "a left click and a double click on the icon open no menu" \
+    eval '[ "$(since "$session" "$before" | grep -ac NtUserTrackPopupMenuEx)" = 1 ]'
+  wait_until 10 eval '! no_program_window' || true
   screenshot tray-menu
   since "$session" "$before" >"$out/menu.log"
   check "the menu holds the seven items in order (screenshot tray-menu.png)" \
@@ -320,7 +378,7 @@ if open_menu; then
     eval '[ "$(menu_images "$out/menu.log" | cut -d " " -f 1 | tr "\n" " ")" = "8010 8009 800b " ] &&
       [ "$(menu_images "$out/menu.log" | cut -d " " -f 2 | sort -u | wc -l)" -eq 3 ]'
   xdotool key Escape
-  wait_until 10 no_program_window || true
+  wait_until 10 menu_closed "$before" || true
 else
   fail "a right click on the icon opens the menu"
 fi
@@ -341,9 +399,9 @@ fi
 program_pid=$first_pid
 
 check "Setting up Filtration opens http://admin.tollwick/" \
-  eval 'choose "$menu_setting_up_filtration" && wait_until 20 test -s "$urls" && sleep 1 && [ "$(cat "$urls")" = "http://admin.tollwick/" ]'
+  eval 'choose $menu_setting_up_filtration && wait_until 20 test -s "$urls" && [ "$(cat "$urls")" = "http://admin.tollwick/" ]'
 
-if choose "$menu_about" && wait_until 15 window_shown 'About Tollwick'; then
+if choose $menu_about && wait_until 15 window_shown 'About Tollwick'; then
   screenshot about
   check "About shows Version: 1.0.4.1" \
     eval '[ "$(probe text "#32770" "About Tollwick" 1000)" = "Version: 1.0.4.1" ]'
@@ -362,20 +420,20 @@ close_help_windows() {
 }
 navigations() { grep -acF "res://$(traced "$program_win")/$1" "$session" || true; }
 before=$(mark "$session")
-if choose "$menu_testing_program" && wait_until 15 eval '[ "$(help_windows)" = visible ]'; then
-  sleep 1
-  screenshot testing-program
+if choose $menu_testing_program && wait_until 15 eval '[ "$(help_windows)" = visible ]'; then
   check "Testing Program navigates its help window to res://<program>/203" wait_until 10 eval '[ "$(navigations 203)" -gt 0 ]'
+  screenshot testing-program
   first_navigations=$(navigations 203)
   check "closing the help window hides it" eval 'close_help_windows && [ "$(help_windows)" = hidden ]'
   check "Testing Program again shows the same window on the same page" \
-    eval 'choose "$menu_testing_program" && wait_until 15 eval "[ \"\$(help_windows)\" = visible ]" && sleep 1 && [ "$(navigations 203)" = "$first_navigations" ]'
+    eval 'choose $menu_testing_program && wait_until 15 eval "[ \"\$(help_windows)\" = visible ]" && settled &&
+      [ "$(navigations 203)" = "$first_navigations" ]'
 else
   fail "Testing Program opens a help window"
 fi
 since "$session" "$before" | grep -a 'res://' >"$out/help-navigation.log" || true
 
-if choose "$menu_getting_started" && wait_until 15 eval '[ "$(help_windows | grep -c visible)" = 2 ]'; then
+if choose $menu_getting_started && wait_until 15 eval '[ "$(help_windows | grep -c visible)" = 2 ]'; then
   check "Getting Started opens a second help window navigated to res://<program>/204" \
     wait_until 10 eval '[ "$(navigations 204)" -gt 0 ]'
 else
@@ -385,7 +443,9 @@ check "both help windows close" close_help_windows
 
 # The service journal's events after line $1, as one line ("stop start " for a restart).
 journal_since() { tail -n "+$(($1 + 1))" "$journal" 2>/dev/null | cut -d ' ' -f 1 | tr '\n' ' '; }
-service_running() { [ "$(tail -n 1 "$journal" 2>/dev/null | cut -d ' ' -f 1)" = start ]; }
+# Running as the service control manager sees it; the stand-in notes its start before it reports running.
+service_state() { timeout 30 wine sc query ZunService 2>/dev/null | tr -d '\r' | sed -nE 's/^ *STATE *: [0-9]+ +//p'; }
+service_running() { [ "$(service_state)" = RUNNING ] && [ "$(tail -n 1 "$journal" | cut -d ' ' -f 1)" = start ]; }
 start_service() {
   timeout 30 wine sc start ZunService >/dev/null 2>&1 || true
   wait_until 15 service_running
@@ -412,18 +472,18 @@ restart_proxy() {
   check "the stand-in service runs" start_service
   before=$(mark "$session")
   journal_before=$(wc -l <"$journal")
-  choose "$menu_restart_proxy" || true
+  choose $menu_restart_proxy || true
   check "Restart Proxy ($1) starts Brindle.exe from the program folder $2" \
     wait_until 15 "started_$2" "$before"
   check "Brindle.exe restarts the service (stop, then start)" wait_until 40 restarted_since "$journal_before"
-  check "Restart Proxy ($1) shows no error" eval '! window_shown Tollwick'
+  check "Restart Proxy ($1) shows no error" eval 'settled && ! since "$session" "$before" | grep -qa MSGBOX_OnInit'
 }
 # restart_without_brindle NAME MESSAGE: with Brindle.exe missing, Restart Proxy shows MESSAGE and goes on.
 restart_without_brindle() {
   local before message=$2
   mv "$program_dir/Brindle.exe" "$program_dir/Brindle.away"
   before=$(mark "$session")
-  choose "$menu_restart_proxy" || true
+  choose $menu_restart_proxy || true
   if wait_until 15 window_shown Tollwick; then
     screenshot "$1"
     check "Restart Proxy without Brindle.exe says: $message" \
@@ -436,14 +496,15 @@ restart_without_brindle() {
   mv "$program_dir/Brindle.away" "$program_dir/Brindle.exe"
 }
 check "Brindle.exe started by hand restarts the running service and exits with code 0" \
-  eval 'start_service && journal_before=$(wc -l <"$journal") && timeout 60 wine "$program_dir/Brindle.exe" >>"$out/brindle.log" 2>&1 && restarted_since "$journal_before"'
+  eval 'start_service && journal_before=$(wc -l <"$journal") && timeout 60 wine "$program_dir/Brindle.exe" >>"$out/brindle.log" 2>&1 &&
+    wait_until 15 restarted_since "$journal_before"'
 restart_proxy "default Windows version" directly
 restart_without_brindle restart-error "Error: CreateProcess failed 0x2"
 
 check "the icon comes back when a new taskbar is announced" \
   eval 'probe drop-icon && wait_until 10 tray_hidden && probe taskbar-created && wait_until 10 tray_visible'
 
-choose "$menu_exit" || true
+choose $menu_exit || true
 check "Exit removes the icon" wait_until 15 tray_hidden
 check "Exit ends the program with code 0" eval 'wait_until 15 stopped "$program_pid" && wait "$program_pid"'
 stop_all
@@ -462,6 +523,8 @@ else
 fi
 stop_all
 timeout 60 wine winecfg -v "${windows_version:-win10}" >/dev/null 2>&1
+# Every Windows process has ended, so no late second address can come.
+check "the browser was asked for one address in the whole run" eval '[ "$(cat "$urls")" = "http://admin.tollwick/" ]'
 
 echo "screenshots and logs: $out"
 if [ "$failures" -ne 0 ]; then

@@ -36,19 +36,22 @@ DWORD WINAPI Control(DWORD control, DWORD, void*, void*) {
 
 void WINAPI ServiceMain(DWORD, LPSTR*) {
     statusHandle = RegisterServiceCtrlHandlerExA("", Control, nullptr);
-    if (statusHandle == nullptr) return;
+    if (statusHandle == nullptr)
+        return;
     stopRequested = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    Report(SERVICE_RUNNING);
+    // Noted before it is reported, so that a service seen running has always noted its start.
     Note("start");
+    Report(SERVICE_RUNNING);
     WaitForSingleObject(stopRequested, INFINITE);
     Note("stop");
     Report(SERVICE_STOPPED);
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) return 2;
+    if (argc != 2)
+        return 2;
     journal = argv[1];
     char name[] = "";
     const SERVICE_TABLE_ENTRYA table[] = {{name, ServiceMain}, {nullptr, nullptr}};
