@@ -43,12 +43,17 @@ function(tollwick_library name)
     ${CMAKE_CURRENT_BINARY_DIR}/${name}ConfigVersion.cmake DESTINATION ${pkgdir})
 endfunction()
 
-# A GoogleTest program whose cases become CTest tests.
+# A GoogleTest program whose cases become CTest tests. With THREADED first, its cases carry the label
+# "threads", which the test command runs under ThreadSanitizer.
 function(tollwick_test name)
-  add_executable(${name} ${ARGN})
+  cmake_parse_arguments(PARSE_ARGV 1 test "THREADED" "" "")
+  add_executable(${name} ${test_UNPARSED_ARGUMENTS})
   target_link_libraries(${name} PRIVATE GTest::gtest_main)
   tollwick_warnings(${name})
-  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST WORKING_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR})
+  if(test_THREADED)
+    set(labels PROPERTIES LABELS threads)
+  endif()
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST WORKING_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR} ${labels})
 endfunction()
 
 # A libFuzzer target over the seeds in corpus_dir, run by CTest for TOLLWICK_FUZZ_SECONDS.

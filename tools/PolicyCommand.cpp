@@ -25,6 +25,8 @@ commands:
   report GROUP-ID URL             how the URL stands for the group: customer lists,
                                   URL database and accessibility
   dump                            the categories, groups and clients of the policy
+  password NEW                    sets the administrator password of the site and saves
+                                  the policy; "" opens the site without a login
 
 exit status: 0 allowed or done, 1 refused, 2 usage or configuration error
 )";
@@ -74,13 +76,14 @@ int PolicyCommand::Run(const std::vector<std::string>& arguments) {
     }
     const std::string command = args.empty() ? "" : args[0];
     const bool known = (command == "check" && (args.size() == 3 || args.size() == 4)) ||
-                       (command == "report" && args.size() == 3) || (command == "dump" && args.size() == 1);
+                       (command == "report" && args.size() == 3) || (command == "dump" && args.size() == 1) ||
+                       (command == "password" && args.size() == 2);
     if (!known)
         return Usage(2);
 
     tav::uri url;
     tav::PROTOS protocol = tav::PROTO_HTTP;
-    if (command != "dump") {
+    if (command != "dump" && command != "password") {
         const std::string& text = args[2];
         if (!url.parse_absolute(text.data(), text.data() + text.size()) || tav::IsBlank(url.host())) {
             m_err << "tollwick-policy: bad URL '" << text
@@ -115,6 +118,8 @@ int PolicyCommand::Run(const std::vector<std::string>& arguments) {
         model.PrintModel(m_out);
         return 0;
     }
+    if (command == "password")
+        return SetPassword(model, args[1]);
     if (command == "report") {
         if (!Found<DataModel::ClientGroup>(model.GetClientGroup(args[1]))) {
             m_err << "tollwick-policy: no client group with ID '" << args[1] << "'\n";
@@ -137,4 +142,21 @@ int PolicyCommand::Run(const std::vector<std::string>& arguments) {
         m_out << ": " << message;
     m_out << '\n';
     return allowed ? 0 : 1;
+}
+
+int PolicyCommand::SetPassword(DataModel& model, const std::string& password) {
+    std::unique_ptr<DataModel::Settings> settings;
+    tav::Ret result = model.GetSettings(settings);
+    if (result.IsOK()) {
+        settings->SetPassword(password);
+        result = model.SaveSettings(*settings);
+    }
+    if (result.IsOK())
+        result = model.SaveTunes();
+    if (!result.IsOK()) {
+        m_err << "tollwick-policy: the password cannot be set: " << result.GetMessage() << '\n';
+        return 2;
+    }
+    m_out << (password.empty() ? "the site opens without a login\n" : "password set\n");
+    return 0;
 }

@@ -1,12 +1,14 @@
 #pragma once
 
+#include <quorrel/DataModel.hpp>
+
 #include <iosfwd>
 #include <string>
 #include <vector>
 
 // The policy check command: asks the policy of a configuration folder about one request, shows
-// the URL test report of a group, or lists the model. Run() returns the process exit status:
-// 0 allowed or done, 1 refused, 2 a usage or configuration error.
+// the URL test report of a group, lists the model, or sets the administrator password. Run() returns the
+// process exit status: 0 allowed or done, 1 refused, 2 a usage or configuration error.
 class PolicyCommand {
 public:
     PolicyCommand(std::string defaultConfig, std::ostream& out, std::ostream& err);
@@ -15,6 +17,7 @@ public:
 
 private:
     int Usage(int status);
+    int SetPassword(tav::DataModel& model, const std::string& password);
 
     std::string m_config;
     std::ostream& m_out;

@@ -64,14 +64,45 @@ boost::intrusive_ptr<aio_socket_stream::handler> aio_socket_stream::get_handler(
 }
 
 template <class F> aio_error::code aio_socket_stream::post(const F& f) {
+    // The operation waits in the stream's own queue, and each posted command runs the oldest one waiting:
+    // with several loop threads the commands may run in any order, the operations still run in the order
+    // they were posted.
+    std::uint64_t id = 0;
     try {
-        post_call(this, f);
-        return aio_error::ok;
+        const std::lock_guard<std::mutex> lock(posted_mutex_);
+        id = ++posted_count_;
+        posted_.emplace_back(id, f);
     } catch (const std::bad_alloc&) {
         return aio_error::no_memory;
-    } catch (...) {
-        return aio_error::failed;
     }
+    aio_error::code result = aio_error::ok;
+    try {
+        post_call(this, [self = self()] { self->run_posted(); });
+        return aio_error::ok;
+    } catch (const std::bad_alloc&) {
+        result = aio_error::no_memory;
+    } catch (...) {
+        result = aio_error::failed;
+    }
+    const std::lock_guard<std::mutex> lock(posted_mutex_);
+    for (auto at = posted_.begin(); at != posted_.end(); ++at)
+        if (at->first == id) {
+            posted_.erase(at);
+            break;
+        }
+    return result;
+}
+
+void aio_socket_stream::run_posted() {
+    std::function<void()> operation;
+    {
+        const std::lock_guard<std::mutex> lock(posted_mutex_);
+        if (posted_.empty())
+            return;
+        operation = std::move(posted_.front().second);
+        posted_.pop_front();
+    }
+    operation();
 }
 
 aio_error::code aio_socket_stream::start_reading() {

@@ -373,3 +373,25 @@ TEST_F(stream_test, GivenUpInputBlockBelongsToTheCallerAndReadingGoesOn) {
 }
 
 } // namespace
+
+TEST(stream_order, WritesPostedFromOneThreadLeaveInOrderWhateverThreadRunsThem) {
+    std::unique_ptr<ACE_Proactor> proactor{tav::make_proactor(2)};
+    loop_threads loops{proactor.get(), 2};
+    tcp_pair pair;
+    stream_ptr stream{new aio_socket_stream};
+    chain_ptr none = message("");
+    ASSERT_TRUE(stream->open(pair.a.fd, *none, proactor.get(), ACE_INET_Addr(), ACE_INET_Addr()));
+    pair.a.release();
+    event_log log;
+    boost::intrusive_ptr<test_writer> writer(new test_writer(log));
+    std::string expected;
+    std::vector<chain_ptr> chains;
+    for (int i = 0; i < 2000; ++i) {
+        chains.push_back(message(std::to_string(i) + ","));
+        expected += std::to_string(i) + ",";
+        ASSERT_EQ(aio_error::ok, stream->write(chains.back().get(), writer, token(1)));
+    }
+    EXPECT_EQ(expected, receive(pair.b.fd, expected.size()));
+    ASSERT_TRUE(eventually([&] { return log.events().size() == chains.size(); }));
+    loops.stop();
+}

@@ -2,10 +2,14 @@
 #include <quorrel/DataModel.hpp>
 #include <quorrel/URLFilter.hpp>
 #include <quorrel/URLGraphBuilder.hpp>
+#include <quorrel/admin/AdminPluginExtensionFactory.hpp>
 #include <tav/acceptor.hpp>
 #include <tav/aio_cmd.hpp>
 #include <tav/atom.hpp>
 #include <tav/connector.hpp>
+#include <tav/http/extension_factory.hpp>
+#include <tav/http/html.hpp>
+#include <tav/http/response_head.hpp>
 #include <tav/logger.hpp>
 #include <tav/msg.hpp>
 #include <tav/service.hpp>
@@ -80,6 +84,14 @@ int main() {
             ++failures;
         }
     };
+
+    // The extension contract, as an outside extension of the HTTP server uses it.
+    const auto head = tav::http::response_head::create(200, nullptr, tav::http::version::one_one_);
+    expect(head != nullptr && head->reason() == "OK", "response_head::create");
+    head->headers.set(tav::http::atom::content_type_header, "text/html");
+    expect(*head->headers.find(tav::http::atom::intern("content-type")) == "text/html", "header map");
+    expect(tav::http::escape_html("<a&b>") == "&lt;a&amp;b&gt;", "escape_html");
+    expect(get_extension_factory() != nullptr, "the administration plug-in's factory");
 
     const std::string text = "HTTP://User@Example.COM:8080/A?b#c";
     tav::uri parsed;

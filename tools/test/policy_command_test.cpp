@@ -1,9 +1,12 @@
 #include "PolicyCommand.hpp"
 
+#include <quorrel/Settings.hpp>
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 
 namespace {
@@ -99,4 +102,25 @@ TEST(PolicyCommand, ExplainsWhatItCannotAnswer) {
     EXPECT_NE(outcome.err.find("does not load:\n  ClientGroup with the same ID is already added: 4"),
               std::string::npos)
         << outcome.err;
+}
+
+TEST(PolicyCommand, SetsTheAdministratorPasswordInThePolicyFile) {
+    const Folder folder(POLICY);
+    const Outcome set = Command(folder, {"password", "s3cret"});
+    EXPECT_EQ(0, set.status) << set.err;
+    std::ifstream file(folder.Root() + "/zun_data.xml");
+    const std::string saved((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(std::string::npos, saved.find("s3cret")) << "the password is kept scrambled";
+    tav::DataModel model;
+    ASSERT_TRUE(model
+                    .Init(folder.Root() + "/zun_data.xml", folder.Root() + "/URLFilterDB.bin",
+                          folder.Root() + "/Administration/site")
+                    .IsOK());
+    std::unique_ptr<tav::DataModel::Settings> settings;
+    model.GetSettings(settings);
+    EXPECT_EQ("s3cret", settings->GetPassword());
+    const Outcome cleared = Command(folder, {"password", ""});
+    EXPECT_EQ(0, cleared.status);
+    EXPECT_EQ("the site opens without a login\n", cleared.out);
+    EXPECT_EQ(2, Command(folder, {"password"}).status);
 }

@@ -8,7 +8,8 @@
 // operations write, shutdown and start_reading are posted as commands, so once the stream is open its
 // state changes only on the proactor's threads; a lock keeps those changes one at a time when several
 // threads run the event loop. Callbacks run under that lock and may call the stream's direct operations;
-// the posting operations never take it.
+// the posting operations never take it. Operations posted from one thread run in the order they were posted,
+// however many threads run the event loop.
 
 #include <tav/aio_cmd.hpp>
 #include <tav/export.hpp>
@@ -22,6 +23,7 @@
 #include <atomic>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <mutex>
 
 namespace tav {
@@ -122,6 +124,8 @@ private:
     void do_write(ACE_Message_Block* chain, const boost::intrusive_ptr<writer>& w, const void* act);
     void do_shutdown();
     template <class F> aio_error::code post(const F& f);
+    // Runs the oldest posted operation; under the stream's lock.
+    void run_posted();
 
     void read();
     void write();
@@ -160,6 +164,11 @@ private:
     // Counts the openings of the stream; each operation carries the count it was started under.
     std::uintptr_t generation_;
     mutable std::recursive_mutex mutex_;
+    // The operations posted and not yet run, oldest first, each with its number; under posted_mutex_,
+    // which the posting operations take instead of the stream's lock.
+    std::mutex posted_mutex_;
+    std::deque<std::pair<std::uint64_t, std::function<void()>>> posted_;
+    std::uint64_t posted_count_ = 0;
 };
 
 } // namespace tav

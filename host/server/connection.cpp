@@ -1,0 +1,260 @@
+#include "connection.hpp"
+
+#include "exchange.hpp"
+#include "http_server.hpp"
+
+#include <tav/msg.hpp>
+
+namespace tav::http {
+
+namespace {
+
+// Requests whose answers may wait at once before reading pauses.
+constexpr std::size_t answers_waiting = 16;
+
+} // namespace
+
+connection::connection(const boost::intrusive_ptr<http_server>& server)
+    : server_(server), stream_(new aio_socket_stream) {}
+
+connection::~connection() = default;
+
+bool connection::open_session(ACE_HANDLE handle, ACE_Message_Block& initial_data, ACE_Proactor* proactor,
+                              const ACE_INET_Addr& remote, const ACE_INET_Addr& local) {
+    if (!stream_->open(handle, initial_data, proactor, remote, local))
+        return false;
+    remote_ = remote;
+    local_ = local;
+    set_deadline(server_->settings().idle_timeout);
+    stream_->set_handler(this);
+    return stream_->start_reading() == aio_error::ok;
+}
+
+void connection::close_session() {
+    clear_deadline();
+    stream_->shutdown();
+}
+
+bool connection::handle_input(const stream_ptr& stream) {
+    ACE_Message_Block& in = stream->input_buffer();
+    const bool more = read_requests(in);
+    // A paused connection hears of the client's end once it has read what came before it.
+    if (more && (stream->status() & aio_socket_stream::peer_closed))
+        peer_closed();
+    return more;
+}
+
+bool connection::read_requests(ACE_Message_Block& in) {
+    for (;;) {
+        if (reading_done_) {
+            in.rd_ptr(in.length()); // nothing after the last request is read
+            return false;
+        }
+        if (parser_ == nullptr) {
+            if (in.length() == 0)
+                return true;
+            const auto lock = this->lock();
+            if (answers_.size() >= answers_waiting) {
+                paused_ = true;
+                return false;
+            }
+            parser_ = std::make_unique<request_parser>(server_->settings().site);
+            in_request_ = true;
+            set_deadline(server_->settings().head_timeout);
+        }
+        const std::size_t used = parser_->feed(in.rd_ptr(), in.length());
+        in.rd_ptr(used);
+        if (parser_->failed() != 0) {
+            refuse(parser_->failed());
+            continue;
+        }
+        if (parser_->head_done() && current_ == nullptr) {
+            route();
+            continue;
+        }
+        if (current_ != nullptr && used > 0) {
+            set_deadline(server_->settings().idle_timeout);
+            pass_body(false);
+        }
+        if (parser_->done()) {
+            finish_request();
+            continue;
+        }
+        if (used == 0)
+            return true;
+    }
+}
+
+void connection::route() {
+    const auto& head = parser_->head();
+    current_ = new exchange(this, head, parser_->keep_alive());
+    {
+        const auto lock = this->lock();
+        answers_.push_back(current_);
+    }
+    transaction_ = server_->create_transaction(head, local_, remote_, current_);
+    parser_->body_allowed(server_->settings().body_limit);
+    if (parser_->failed() != 0)
+        return; // the read loop refuses it
+    set_deadline(server_->settings().idle_timeout);
+    if (parser_->expects_continue() && !parser_->done()) {
+        const auto lock = this->lock();
+        current_->send_continue();
+        pump();
+    }
+}
+
+void connection::pass_body(bool last) {
+    ACE_Message_Block* body = parser_->take_body();
+    if (transaction_ == nullptr) {
+        release_msg(body); // the server's own answers read no body
+        return;
+    }
+    if (body == nullptr && !last)
+        return;
+    if (body == nullptr)
+        body = make_msg(nullptr, 0);
+    transaction_->handle_request_body(body, last);
+}
+
+void connection::finish_request() {
+    pass_body(true);
+    if (transaction_ == nullptr) {
+        const auto lock = this->lock();
+        current_->answer(404, "Nothing here answers " + parser_->head()->target + ".", false);
+        pump();
+    }
+    const bool last = !parser_->keep_alive();
+    parser_.reset();
+    current_.reset();
+    transaction_.reset();
+    const auto lock = this->lock();
+    in_request_ = false;
+    reading_done_ = reading_done_ || last;
+    if (answers_.empty() && !reading_done_)
+        set_deadline(server_->settings().idle_timeout);
+    else
+        clear_deadline();
+}
+
+void connection::refuse(int status) {
+    if (transaction_ != nullptr)
+        transaction_->terminate_request();
+    const auto lock = this->lock();
+    reading_done_ = true;
+    in_request_ = false;
+    if (current_ == nullptr) {
+        boost::intrusive_ptr<request_head> head = parser_->head();
+        if (head == nullptr)
+            head = new request_head;
+        current_ = new exchange(this, head, false);
+        answers_.push_back(current_);
+    }
+    current_->answer(status, "The request cannot be served.", true);
+    parser_.reset();
+    current_.reset();
+    transaction_.reset();
+    clear_deadline();
+    pump();
+}
+
+void connection::peer_closed() {
+    if (parser_ != nullptr) {
+        parser_->end_of_input();
+        if (parser_->done()) {
+            finish_request();
+        } else {
+            // The client left in the middle of a request: there is no one to answer.
+            if (transaction_ != nullptr)
+                transaction_->terminate_request();
+            const auto lock = this->lock();
+            if (current_ != nullptr) {
+                current_->abandon();
+                answers_.pop_back();
+            }
+            parser_.reset();
+            current_.reset();
+            transaction_.reset();
+            in_request_ = false;
+        }
+    }
+    const auto lock = this->lock();
+    reading_done_ = true;
+    pump();
+}
+
+void connection::pump() {
+    while (!answers_.empty() && !closing_) {
+        exchange& front = *answers_.front();
+        if (ACE_Message_Block* out = front.take_output()) {
+            if (stream_->write(out, this, out) != aio_error::ok)
+                release_msg(out);
+        }
+        if (!front.finished())
+            return;
+        server_->log(front.record(), remote_);
+        if (front.closes())
+            closing_ = true;
+        answers_.pop_front();
+    }
+    if (closing_ || (reading_done_ && answers_.empty() && !in_request_)) {
+        closing_ = true;
+        for (const auto& waiting : answers_)
+            waiting->abandon();
+        answers_.clear();
+        clear_deadline();
+        stream_->shutdown();
+        return;
+    }
+    if (paused_ && answers_.size() < answers_waiting) {
+        paused_ = false;
+        stream_->start_reading();
+    }
+    if (answers_.empty() && !in_request_)
+        set_deadline(server_->settings().idle_timeout);
+}
+
+void connection::handle_input_error(const stream_ptr& /*stream*/, const aio_error& /*error*/) {}
+
+void connection::handle_close(const stream_ptr& /*stream*/) {
+    if (transaction_ != nullptr)
+        transaction_->terminate_request();
+    {
+        const auto lock = this->lock();
+        closing_ = true;
+        for (const auto& waiting : answers_)
+            waiting->abandon();
+        answers_.clear();
+        clear_deadline();
+    }
+    parser_.reset();
+    current_.reset();
+    transaction_.reset();
+    stream_->set_handler(nullptr);
+    server_->forget(this);
+}
+
+void connection::handle_written(const stream_ptr& /*stream*/, const void* act) {
+    auto* chain = static_cast<ACE_Message_Block*>(const_cast<void*>(act));
+    release_msg(chain);
+}
+
+void connection::handle_write_error(const stream_ptr& stream, const void* act, const aio_error& /*error*/) {
+    handle_written(stream, act);
+}
+
+void connection::check_deadline(clock::time_point now) {
+    const clock::rep deadline = deadline_;
+    if (deadline != 0 && now.time_since_epoch().count() >= deadline)
+        close_session();
+}
+
+void connection::set_deadline(clock::duration from_now) {
+    deadline_ = (clock::now() + from_now).time_since_epoch().count();
+}
+
+void connection::clear_deadline() {
+    deadline_ = 0;
+}
+
+} // namespace tav::http

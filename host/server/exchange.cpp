@@ -1,0 +1,214 @@
+#include "exchange.hpp"
+
+#include "connection.hpp"
+
+#include <tav/http/html.hpp>
+#include <tav/msg.hpp>
+
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+namespace tav::http {
+
+namespace {
+
+// An answer whose body grows past this is sent as it comes rather than held for a Content-Length.
+constexpr std::size_t held_limit = std::size_t{64} * 1024;
+
+std::string http_date() {
+    const std::time_t now = std::time(nullptr);
+    std::tm utc{};
+    gmtime_r(&now, &utc);
+    char text[64];
+    std::strftime(text, sizeof text, "%a, %d %b %Y %H:%M:%S GMT", &utc);
+    return text;
+}
+
+// A field value as it may go on the wire: line breaks would start a field of their own.
+std::string field_value(const std::string& value) {
+    std::string safe;
+    for (char c : value)
+        if (c != '\r' && c != '\n')
+            safe += c;
+    return safe;
+}
+
+} // namespace
+
+exchange::exchange(const boost::intrusive_ptr<connection>& owner,
+                   const boost::intrusive_ptr<request_head>& head, bool keep_alive)
+    : owner_(owner), head_(head), keep_alive_(keep_alive), head_request_(head->method == "HEAD") {}
+
+exchange::~exchange() {
+    release_msg(output_);
+}
+
+template <class F> void exchange::from_extension(const F& operation) {
+    const auto lock = owner_->lock();
+    if (gone_ || finished_)
+        return;
+    operation();
+    owner_->pump();
+}
+
+void exchange::send_head(const boost::intrusive_ptr<response_head>& head) {
+    from_extension([&] {
+        if (response_ == nullptr && head != nullptr) {
+            response_ = head;
+            status_ = head->status();
+        }
+    });
+}
+
+void exchange::send_body(const void* data, std::size_t size) {
+    from_extension([&] {
+        if (response_ == nullptr || size == 0)
+            return;
+        body_bytes_ += size;
+        if (head_emitted_) {
+            emit_body(static_cast<const char*>(data), size);
+            return;
+        }
+        held_.append(static_cast<const char*>(data), size);
+        if (held_.size() > held_limit) {
+            emit_head(nullptr);
+            emit_body(held_.data(), held_.size());
+            held_.clear();
+        }
+    });
+}
+
+void exchange::send_end(const boost::intrusive_ptr<log_record>& record) {
+    from_extension([&] {
+        if (response_ == nullptr)
+            return;
+        extra_ = record;
+        if (!head_emitted_) {
+            const std::string length = std::to_string(held_.size());
+            emit_head(&length);
+            emit_body(held_.data(), held_.size());
+            held_.clear();
+        } else if (chunked_) {
+            emit("0\r\n\r\n");
+        }
+        finish();
+    });
+}
+
+void exchange::respond_error(int status, const char* text) {
+    from_extension([&] {
+        if (head_emitted_) {
+            // Part of the answer is out: the client can only learn of the failure by the connection closing.
+            closes_ = true;
+            finish();
+            return;
+        }
+        answer(status, text != nullptr ? text : "", false);
+    });
+}
+
+void exchange::send_continue() {
+    emit("HTTP/1.1 100 Continue\r\n\r\n");
+}
+
+void exchange::answer(int status, const std::string& text, bool close) {
+    if (head_emitted_ || finished_)
+        return;
+    closes_ = closes_ || close;
+    response_ = response_head::create(status, nullptr, version::one_one_);
+    if (response_ == nullptr)
+        response_ = response_head::create(500, nullptr, version::one_one_);
+    status_ = response_->status();
+    response_->headers.set(atom::content_type_header, "text/html; charset=utf-8");
+    response_->headers.set(atom::cache_control_header, "no-store");
+    const std::string title = std::to_string(status_) + " " + response_->reason();
+    const std::string page = "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>" + title +
+                             "</title></head>\n<body><h1>" + title + "</h1>\n<p>" + escape_html(text) +
+                             "</p></body></html>\n";
+    const std::string length = std::to_string(page.size());
+    held_.clear();
+    body_bytes_ = page.size();
+    emit_head(&length);
+    emit_body(page.data(), page.size());
+    finish();
+}
+
+ACE_Message_Block* exchange::take_output() {
+    return std::exchange(output_, nullptr);
+}
+
+boost::intrusive_ptr<log_record> exchange::record() const {
+    boost::intrusive_ptr<log_record> record(new log_record);
+    record->merge(extra_);
+    record->set_field("cs-method", head_->method, true);
+    std::string url;
+    head_->uri.flatten(url, tav::uri::all_bits);
+    record->set_field("cs-uri", url.empty() ? head_->target : url, true);
+    record->set_field("sc-status", std::to_string(status_), true);
+    record->set_field("sc-bytes", std::to_string(head_request_ ? 0 : body_bytes_), true);
+    if (const std::string* agent = head_->headers.find(atom::intern("User-Agent")))
+        record->set_field("cs(User-Agent)", *agent, true);
+    return record;
+}
+
+void exchange::abandon() {
+    gone_ = true;
+    release_msg(output_);
+}
+
+void exchange::emit_head(const std::string* length) {
+    head_emitted_ = true;
+    chunked_ = length == nullptr && head_->version == version::one_one_ && !head_request_;
+    if (length == nullptr && !chunked_)
+        closes_ = true;
+    if (!keep_alive_)
+        closes_ = true;
+    std::string text =
+        "HTTP/1.1 " + std::to_string(status_) + " " + field_value(response_->reason()) + "\r\n";
+    for (const auto& field : response_->headers) {
+        if (field.first == atom::content_length_header || field.first == atom::transfer_encoding_header ||
+            field.first == atom::connection_header || field.first == atom::date_header)
+            continue;
+        text += field_value(field.first.c_str()) + ": " + field_value(field.second) + "\r\n";
+    }
+    text += "Date: " + http_date() + "\r\n";
+    if (length != nullptr)
+        text += "Content-Length: " + *length + "\r\n";
+    else if (chunked_)
+        text += "Transfer-Encoding: chunked\r\n";
+    if (closes_)
+        text += "Connection: close\r\n";
+    else if (head_->version == version::one_zero_)
+        text += "Connection: keep-alive\r\n";
+    text += "\r\n";
+    emit(text);
+}
+
+void exchange::emit_body(const char* data, std::size_t size) {
+    if (head_request_ || size == 0)
+        return;
+    if (chunked_) {
+        char line[32];
+        std::snprintf(line, sizeof line, "%zx\r\n", size);
+        emit(line, std::strlen(line));
+        emit(data, size);
+        emit("\r\n");
+        return;
+    }
+    emit(data, size);
+}
+
+void exchange::emit(const std::string& bytes) {
+    emit(bytes.data(), bytes.size());
+}
+
+void exchange::emit(const char* data, std::size_t size) {
+    append_msg(output_, make_msg(data, static_cast<unsigned>(size)));
+}
+
+void exchange::finish() {
+    finished_ = true;
+}
+
+} // namespace tav::http

@@ -1,0 +1,87 @@
+#pragma once
+
+// One request of a connection and its answer: the response handler that an extension writes to.
+//
+// The exchange frames what it is given as HTTP/1.1: an answer that ends while its body is small goes out
+// with Content-Length, a longer one with chunked coding (to an HTTP/1.0 client: delimited by closing the
+// connection). The answer to HEAD carries no body. The bytes wait in the exchange until the connection
+// takes them, which it does in the order of its requests. Every operation runs under the connection's
+// lock; once the connection has gone the exchange ignores what it is told.
+
+#include <tav/http/request_head.hpp>
+#include <tav/http/response_handler.hpp>
+#include <tav/http/response_head.hpp>
+#include <tav/log_record.hpp>
+
+#include <ace/Message_Block.h>
+
+#include <boost/intrusive_ptr.hpp>
+
+#include <cstdint>
+#include <string>
+
+namespace tav::http {
+
+class connection;
+
+class exchange : public response_handler {
+public:
+    // `keep_alive`: whether the request lets the connection stay open after the answer.
+    exchange(const boost::intrusive_ptr<connection>& owner, const boost::intrusive_ptr<request_head>& head,
+             bool keep_alive);
+
+    const request_head& request() const override { return *head_; }
+    void send_head(const boost::intrusive_ptr<response_head>& head) override;
+    void send_body(const void* data, std::size_t size) override;
+    void send_end(const boost::intrusive_ptr<log_record>& record) override;
+    void respond_error(int status, const char* text) override;
+
+    // For the connection, under its lock.
+    // An interim "100 Continue", sent before the answer.
+    void send_continue();
+    // An answer of the server's own: a short page with the status and the text; `close` ends the
+    // connection after it.
+    void answer(int status, const std::string& text, bool close);
+    // The bytes ready to be sent, or null; the caller owns the chain.
+    ACE_Message_Block* take_output();
+    bool finished() const { return finished_; }
+    // Whether the connection closes once this answer is sent.
+    bool closes() const { return closes_; }
+    // The access-log record of the finished exchange.
+    boost::intrusive_ptr<log_record> record() const;
+    // The connection has gone: nothing more is sent.
+    void abandon();
+
+protected:
+    ~exchange() override;
+
+private:
+    // Sends the status line and fields, framed by Content-Length when `length` is known, else chunked or
+    // by closing.
+    void emit_head(const std::string* length);
+    void emit(const std::string& bytes);
+    void emit(const char* data, std::size_t size);
+    void emit_body(const char* data, std::size_t size);
+    void finish();
+    // Runs an operation of the response handler under the connection's lock, then lets the connection send.
+    template <class F> void from_extension(const F& operation);
+
+    const boost::intrusive_ptr<connection> owner_;
+    bool gone_ = false;
+    boost::intrusive_ptr<request_head> head_;
+    boost::intrusive_ptr<response_head> response_;
+    boost::intrusive_ptr<log_record> extra_;
+    ACE_Message_Block* output_ = nullptr;
+    // The body held back while it may still be sent with a Content-Length.
+    std::string held_;
+    std::uint64_t body_bytes_ = 0;
+    int status_ = 0;
+    bool keep_alive_;
+    bool head_request_;
+    bool head_emitted_ = false;
+    bool chunked_ = false;
+    bool finished_ = false;
+    bool closes_ = false;
+};
+
+} // namespace tav::http

@@ -1,0 +1,140 @@
+#include "http_module.hpp"
+
+#include <ace/OS_NS_string.h>
+#include <ace/Proactor.h>
+
+#include <boost/program_options/options_description.hpp>
+#include <boost/program_options/value_semantic.hpp>
+
+#include <iostream>
+#include <new>
+
+namespace tav::http {
+
+namespace po = boost::program_options;
+
+namespace {
+
+void say(const std::string& text) {
+    std::cerr << "HTTP module: " << text << std::endl;
+}
+
+} // namespace
+
+http_module::http_module() = default;
+
+http_module::~http_module() {
+    stop();
+}
+
+void http_module::add_options(po::options_description& description) {
+    description.add_options()("listen", po::value<std::string>()->default_value("0.0.0.0:8008"),
+                              "address to listen on, HOST:PORT")(
+        "site", po::value<std::string>()->default_value("http://admin.tollwick/"),
+        "the address that requests sent to the server itself stand for")(
+        "plugin", po::value<std::vector<std::string>>()->default_value({"libquorrel.so"}, "libquorrel.so"),
+        "library offering an extension")("max_connections", po::value<std::size_t>()->default_value(4096),
+                                         "connections served at once")(
+        "head_timeout", po::value<unsigned>()->default_value(15), "seconds a request head may take")(
+        "idle_timeout", po::value<unsigned>()->default_value(60), "seconds a connection may wait idle")(
+        "access_log", po::value<std::string>()->default_value("access"), "name of the access log below log/");
+}
+
+bool http_module::read_settings(server_settings& settings, std::string& error) const {
+    const auto options = this->options();
+    const std::string listen = options["listen"].as<std::string>();
+    if (settings.listen.set(listen.c_str()) != 0) {
+        error = "bad listen address '" + listen + "' (HOST:PORT)";
+        return false;
+    }
+    const std::string site = options["site"].as<std::string>();
+    if (!settings.site.parse_absolute(site.data(), site.data() + site.size()) ||
+        settings.site.host().empty()) {
+        error = "bad site address '" + site + "'";
+        return false;
+    }
+    settings.max_connections = options["max_connections"].as<std::size_t>();
+    settings.head_timeout = std::chrono::seconds(options["head_timeout"].as<unsigned>());
+    settings.idle_timeout = std::chrono::seconds(options["idle_timeout"].as<unsigned>());
+    settings.access_log = options["access_log"].as<std::string>();
+    return true;
+}
+
+int http_module::init(int argc, ACE_TCHAR* argv[]) {
+    if (tav::service::init(argc, argv) != 0) {
+        std::string arguments;
+        for (int i = 0; i < argc; ++i)
+            arguments += std::string(i == 0 ? "" : " ") + ACE_TEXT_ALWAYS_CHAR(argv[i]);
+        say("cannot read its options: an unknown option or a bad value in its arguments (" + arguments +
+            ") or in the configuration file they name, or that file cannot be read");
+        return -1;
+    }
+    server_settings settings;
+    std::string error;
+    if (!read_settings(settings, error)) {
+        say(error);
+        return -1;
+    }
+    ACE_Proactor* proactor = ACE_Proactor::instance();
+    server_ = new http_server(proactor, settings);
+    for (const std::string& file : options()["plugin"].as<std::vector<std::string>>()) {
+        plugins_.push_back(std::make_unique<plugin>());
+        if (!plugins_.back()->open(file, error)) {
+            plugins_.pop_back();
+            error.insert(0, "cannot load " + file + ": ");
+            say(error);
+            stop();
+            return -1;
+        }
+        auto extension = plugins_.back()->factory().create_extension(server_);
+        if (extension == nullptr) {
+            say("the extension of " + file + " could not be made (see above)");
+            stop();
+            return -1;
+        }
+        server_->add_extension(extension);
+    }
+    if (!server_->start(error)) {
+        say(error);
+        stop();
+        return -1;
+    }
+    return 0;
+}
+
+int http_module::fini() {
+    stop();
+    return tav::service::fini();
+}
+
+void http_module::stop() {
+    if (server_ != nullptr)
+        server_->stop();
+    // Extensions go before their libraries.
+    for (auto& p : plugins_)
+        p->factory().release_extension();
+    plugins_.clear();
+    server_.reset();
+}
+
+int http_module::info(ACE_TCHAR** info_string, size_t length) const {
+    char address[128] = "";
+    if (server_ != nullptr)
+        server_->address().addr_to_string(address, sizeof address, 1);
+    const std::string text = std::string("listening on ") + address;
+    if (*info_string == nullptr)
+        *info_string = ACE::strnew(text.c_str());
+    else
+        ACE_OS::strsncpy(*info_string, text.c_str(), length);
+    return static_cast<int>(text.size());
+}
+
+} // namespace tav::http
+
+// The factory the service configurator calls, as ACE_FACTORY_DEFINE would write it.
+extern "C" __attribute__((visibility("default"))) ACE_Service_Object*
+_make_http_module(ACE_Service_Object_Exterminator* gobbler) {
+    if (gobbler != nullptr)
+        *gobbler = [](void* object) { delete static_cast<tav::http::http_module*>(object); };
+    return new (std::nothrow) tav::http::http_module;
+}

@@ -1,0 +1,49 @@
+#pragma once
+
+// The HTTP module: a service module that the service host loads through the ACE service configurator.
+//
+// init() reads its options (below) from its arguments and its configuration file, loads the plug-ins, asks
+// each for its extension, and starts the HTTP server on the proactor of the process (ACE_Proactor::instance,
+// which the host sets). A failure is said on standard error and init() returns -1. info() tells the address
+// listened on as "listening on HOST:PORT". fini() stops the server, then releases the extensions.
+//
+// Options: listen (HOST:PORT, default 0.0.0.0:8008), site (the address that requests in origin form stand
+// for, default http://admin.tollwick/), plugin (a library offering an extension; may be given more than
+// once, default libquorrel.so), max_connections (4096), head_timeout and idle_timeout (seconds, 15 and 60),
+// access_log (the log's name below log/, default access; empty for none).
+
+#include "http_server.hpp"
+#include "plugin.hpp"
+
+#include <tav/service.hpp>
+
+#include <boost/intrusive_ptr.hpp>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace tav::http {
+
+class http_module : public tav::service {
+public:
+    http_module();
+    ~http_module() override;
+
+    int init(int argc, ACE_TCHAR* argv[]) override;
+    int fini() override;
+    int info(ACE_TCHAR** info_string, size_t length) const override;
+
+protected:
+    void add_options(boost::program_options::options_description& description) override;
+
+private:
+    // Reads the options into server settings; false with the reason.
+    bool read_settings(server_settings& settings, std::string& error) const;
+    void stop();
+
+    boost::intrusive_ptr<http_server> server_;
+    std::vector<std::unique_ptr<plugin>> plugins_;
+};
+
+} // namespace tav::http

@@ -1,0 +1,164 @@
+#include "http_server.hpp"
+
+#include "connection.hpp"
+
+#include <tav/http/ext_transaction_base.hpp>
+
+#include <ace/Proactor.h>
+
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <exception>
+
+namespace tav::http {
+
+namespace {
+
+const std::vector<std::string> access_fields{"date",   "time",      "c-ip",     "cs-method",
+                                             "cs-uri", "sc-status", "sc-bytes", "cs(User-Agent)"};
+
+// Connections the system may hold for us before they are accepted (also the accepts kept outstanding): a
+// burst of clients beyond it waits for the retransmission of its connection requests.
+constexpr int listen_backlog = 1024;
+
+} // namespace
+
+http_server::http_server(ACE_Proactor* proactor, const server_settings& settings)
+    : proactor_(proactor), settings_(settings), acceptor_(new acceptor) {
+    ACE_Handler::proactor(proactor);
+}
+
+http_server::~http_server() = default;
+
+void http_server::add_extension(const boost::intrusive_ptr<extension>& e) {
+    extensions_.push_back(e);
+}
+
+bool http_server::start(std::string& error) {
+    if (!settings_.access_log.empty()) {
+        try {
+            access_log_.start(settings_.access_log, access_fields, true);
+        } catch (const std::exception& e) {
+            error = e.what();
+            return false;
+        }
+    }
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        accepting_ = true;
+    }
+    if (!acceptor_->start(settings_.listen, this, proactor_, listen_backlog, true)) {
+        char address[64] = "";
+        settings_.listen.addr_to_string(address, sizeof address);
+        error = std::string("cannot listen on ") + address + ": " + std::strerror(errno);
+        access_log_.stop();
+        return false;
+    }
+    timer_ = proactor_->schedule_timer(*this, nullptr, ACE_Time_Value(1), ACE_Time_Value(1));
+    return true;
+}
+
+void http_server::stop(std::chrono::steady_clock::duration wait) {
+    acceptor_->stop();
+    if (timer_ != -1)
+        proactor_->cancel_timer(timer_);
+    timer_ = -1;
+    std::vector<boost::intrusive_ptr<connection>> open;
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        accepting_ = false;
+        for (const auto& c : connections_)
+            open.push_back(c.second);
+    }
+    for (const auto& c : open)
+        c->close_session();
+    open.clear();
+    // Connections close on the proactor's threads.
+    std::unique_lock<std::mutex> lock(mutex_);
+    closed_.wait_for(lock, wait, [this] { return connections_.empty(); });
+    lock.unlock();
+    access_log_.stop();
+}
+
+ACE_INET_Addr http_server::address() const {
+    return acceptor_->address();
+}
+
+std::size_t http_server::connections() const {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    return connections_.size();
+}
+
+boost::intrusive_ptr<session> http_server::create_session() {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    if (!accepting_ || connections_.size() >= settings_.max_connections)
+        return nullptr;
+    boost::intrusive_ptr<connection> c(new connection(this));
+    connections_.emplace(c.get(), c);
+    return c;
+}
+
+void http_server::session_failed(const boost::intrusive_ptr<session>& s) {
+    forget(static_cast<connection*>(s.get()));
+}
+
+boost::intrusive_ptr<ext_transaction_base>
+http_server::create_transaction(const boost::intrusive_ptr<request_head>& head, const ACE_INET_Addr& local,
+                                const ACE_INET_Addr& remote,
+                                const boost::intrusive_ptr<response_handler>& response) {
+    for (const auto& e : extensions_) {
+        try {
+            if (auto transaction = e->create_transaction(head, local, remote, response))
+                return transaction;
+        } catch (const std::exception&) {
+            // An extension that fails on a request declines it.
+        }
+    }
+    return nullptr;
+}
+
+void http_server::forget(connection* c) {
+    boost::intrusive_ptr<connection> gone; // let go after the lock is released
+    const std::lock_guard<std::mutex> lock(mutex_);
+    auto found = connections_.find(c);
+    if (found != connections_.end()) {
+        gone = std::move(found->second);
+        connections_.erase(found);
+    }
+    if (connections_.empty())
+        closed_.notify_all();
+}
+
+void http_server::log(const boost::intrusive_ptr<log_record>& record, const ACE_INET_Addr& client) {
+    const std::time_t now = std::time(nullptr);
+    std::tm utc{};
+    gmtime_r(&now, &utc);
+    char date[16];
+    char time[16];
+    std::strftime(date, sizeof date, "%Y-%m-%d", &utc);
+    std::strftime(time, sizeof time, "%H:%M:%S", &utc);
+    char ip[64] = "";
+    client.get_host_addr(ip, sizeof ip);
+    record->set_field("date", date, true);
+    record->set_field("time", time, true);
+    record->set_field("c-ip", ip, true);
+    access_log_.log(record);
+}
+
+void http_server::check_timeouts(std::chrono::steady_clock::time_point now) {
+    std::vector<boost::intrusive_ptr<connection>> open;
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        for (const auto& c : connections_)
+            open.push_back(c.second);
+    }
+    for (const auto& c : open)
+        c->check_deadline(now);
+}
+
+void http_server::handle_time_out(const ACE_Time_Value& /*tv*/, const void* /*act*/) {
+    check_timeouts(std::chrono::steady_clock::now());
+}
+
+} // namespace tav::http

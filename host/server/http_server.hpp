@@ -1,0 +1,97 @@
+#pragma once
+
+// The HTTP server: listens on a proactor, keeps its connections, routes each request to the first extension
+// that takes it, closes connections whose deadline has passed, and writes one access-log record per answer.
+//
+// start() and stop() belong to one controlling thread; everything else runs on the proactor's threads.
+// Extensions are added before start() and released by their owner after stop().
+
+#include <tav/acceptor.hpp>
+#include <tav/http/extension.hpp>
+#include <tav/http/server.hpp>
+#include <tav/logger.hpp>
+#include <tav/uri.hpp>
+
+#include <ace/Asynch_IO.h>
+#include <ace/INET_Addr.h>
+
+#include <boost/intrusive_ptr.hpp>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tav::http {
+
+class connection;
+
+struct server_settings {
+    ACE_INET_Addr listen{static_cast<u_short>(8008), "0.0.0.0"};
+    // What a request in origin form stands for ("GET / HTTP/1.1" sent to the server itself).
+    tav::uri site;
+    std::size_t max_connections = 4096;
+    // A request head must arrive whole within this time.
+    std::chrono::steady_clock::duration head_timeout = std::chrono::seconds(15);
+    // A connection without a request, or a body that stops coming, is closed after this time.
+    std::chrono::steady_clock::duration idle_timeout = std::chrono::seconds(60);
+    // The largest request body taken.
+    std::optional<std::uint64_t> body_limit = 1024 * 1024;
+    // The name of the access log below log/; empty for none.
+    std::string access_log = "access";
+};
+
+class http_server : public server, public session_manager, private ACE_Handler {
+public:
+    http_server(ACE_Proactor* proactor, const server_settings& settings);
+
+    void add_extension(const boost::intrusive_ptr<extension>& e);
+    // Listens and starts the timer; false with the reason in `error`.
+    bool start(std::string& error);
+    // Stops listening and the timer and closes every connection; returns once they have closed or `wait`
+    // has passed.
+    void stop(std::chrono::steady_clock::duration wait = std::chrono::seconds(5));
+    // The address listened on, with the port the system chose.
+    ACE_INET_Addr address() const;
+    std::size_t connections() const;
+
+    ACE_Proactor* proactor() const override { return proactor_; }
+
+    boost::intrusive_ptr<session> create_session() override;
+    void session_failed(const boost::intrusive_ptr<session>& s) override;
+
+    // For the connections.
+    const server_settings& settings() const { return settings_; }
+    // A transaction of the first extension that takes the request, or empty.
+    boost::intrusive_ptr<ext_transaction_base>
+    create_transaction(const boost::intrusive_ptr<request_head>& head, const ACE_INET_Addr& local,
+                       const ACE_INET_Addr& remote, const boost::intrusive_ptr<response_handler>& response);
+    void forget(connection* c);
+    void log(const boost::intrusive_ptr<log_record>& record, const ACE_INET_Addr& client);
+
+    // Closes the connections whose deadline has passed by `now`; the timer calls it every second.
+    void check_timeouts(std::chrono::steady_clock::time_point now);
+
+protected:
+    ~http_server() override;
+
+private:
+    void handle_time_out(const ACE_Time_Value& tv, const void* act) override;
+
+    ACE_Proactor* proactor_;
+    server_settings settings_;
+    std::vector<boost::intrusive_ptr<extension>> extensions_;
+    boost::intrusive_ptr<acceptor> acceptor_;
+    logger access_log_;
+    long timer_ = -1;
+    mutable std::mutex mutex_;
+    std::condition_variable closed_;
+    std::map<connection*, boost::intrusive_ptr<connection>> connections_;
+    bool accepting_ = false;
+};
+
+} // namespace tav::http

@@ -1,0 +1,170 @@
+#include "request_parser.hpp"
+
+#include <tav/http/atom.hpp>
+#include <tav/msg.hpp>
+
+#include <boost/asio/buffer.hpp>
+#include <boost/beast/http/error.hpp>
+
+#include <algorithm>
+#include <limits>
+
+namespace tav::http {
+
+namespace beast = boost::beast;
+namespace bhttp = boost::beast::http;
+
+request_parser::request_parser(const tav::uri& site) : site_(site) {
+    header_limit(head_limit);
+}
+
+request_parser::~request_parser() {
+    release_msg(body_);
+}
+
+std::size_t request_parser::feed(const char* data, std::size_t size) {
+    if (status_ != 0 || is_done() || (head_done() && !body_allowed_) || size == 0)
+        return 0;
+    beast::error_code ec;
+    if (!is_header_done()) {
+        // The head is parsed from a copy that collects it across reads. The parser may take part of it (the
+        // request line) before the rest has come; what it took leaves the copy.
+        const std::size_t taken = std::min<std::size_t>(size, head_limit + 1 - head_seen_);
+        head_bytes_.append(data, taken);
+        head_seen_ += taken;
+        const std::size_t used = put(boost::asio::const_buffer(head_bytes_.data(), head_bytes_.size()), ec);
+        head_bytes_.erase(0, used);
+        if (ec == bhttp::error::need_more) {
+            if (head_seen_ > head_limit)
+                status_ = 431;
+            return taken;
+        }
+        if (ec) {
+            fail(ec);
+            return taken;
+        }
+        // What is left of the copy came after the head: the caller keeps those bytes.
+        const std::size_t after = head_bytes_.size();
+        head_bytes_.clear();
+        head_bytes_.shrink_to_fit();
+        return taken - after;
+    }
+    const std::size_t used = put(boost::asio::const_buffer(data, size), ec);
+    if (ec && ec != bhttp::error::need_more)
+        fail(ec);
+    return used;
+}
+
+void request_parser::end_of_input() {
+    if (status_ != 0 || is_done())
+        return;
+    beast::error_code ec;
+    if (is_header_done())
+        put_eof(ec);
+    else
+        ec = bhttp::error::partial_message;
+    if (ec)
+        fail(ec);
+}
+
+void request_parser::body_allowed(std::optional<std::uint64_t> limit) {
+    body_allowed_ = true;
+    // No limit is the largest one: Boost 1.74 compares lengths with an empty limit as if it were below all.
+    body_limit(limit.value_or(std::numeric_limits<std::uint64_t>::max()));
+    // A body announced larger than the limit is refused before the client sends it.
+    const auto length = content_length();
+    if (limit && length && *length > *limit)
+        status_ = 413;
+}
+
+std::optional<std::uint64_t> request_parser::content_length() const {
+    const auto length = basic_parser<true>::content_length();
+    return length ? std::optional<std::uint64_t>(*length) : std::nullopt;
+}
+
+ACE_Message_Block* request_parser::take_body() {
+    return std::exchange(body_, nullptr);
+}
+
+void request_parser::on_request_impl(bhttp::verb method, beast::string_view method_text,
+                                     beast::string_view target, int version, beast::error_code& ec) {
+    if (method != bhttp::verb::get && method != bhttp::verb::head && method != bhttp::verb::post) {
+        status_ = 501;
+        ec = bhttp::error::bad_method;
+        return;
+    }
+    if (version != 10 && version != 11) {
+        status_ = 505;
+        ec = bhttp::error::bad_version;
+        return;
+    }
+    boost::intrusive_ptr<request_head> head(new request_head);
+    head->method.assign(method_text.data(), method_text.size());
+    head->target.assign(target.data(), target.size());
+    head->version = http::version{static_cast<unsigned>(version / 10), static_cast<unsigned>(version % 10)};
+    std::string absolute;
+    if (!target.empty() && target.front() == '/')
+        site_.flatten(absolute, tav::uri::scheme_bit | tav::uri::userinfo_bit | tav::uri::host_bit |
+                                    tav::uri::port_bit);
+    absolute.append(target.data(), target.size());
+    if (absolute.size() > tav::uri::max_length_) {
+        status_ = 414;
+        ec = bhttp::error::bad_target;
+        return;
+    }
+    if (!head->uri.parse_absolute(absolute.data(), absolute.data() + absolute.size()) ||
+        head->uri.host().empty()) {
+        ec = bhttp::error::bad_target;
+        return;
+    }
+    head_ = std::move(head);
+}
+
+void request_parser::on_response_impl(int, beast::string_view, int, beast::error_code& ec) {
+    ec = bhttp::error::bad_line_ending; // never called for a request parser
+}
+
+void request_parser::on_field_impl(bhttp::field name, beast::string_view name_text, beast::string_view value,
+                                   beast::error_code& /*ec*/) {
+    if (name == bhttp::field::expect && beast::iequals(value, "100-continue"))
+        expects_continue_ = true;
+    // Only the names the parser knows are interned: a client's own names must not grow the table.
+    const std::string_view text(name_text.data(), name_text.size());
+    head_->headers.add(name == bhttp::field::unknown ? atom::make_private(text) : atom::intern(text),
+                       std::string(value.data(), value.size()));
+}
+
+void request_parser::on_header_impl(beast::error_code& /*ec*/) {}
+
+void request_parser::on_body_init_impl(const boost::optional<std::uint64_t>& /*length*/,
+                                       beast::error_code& /*ec*/) {}
+
+std::size_t request_parser::on_body_impl(beast::string_view body, beast::error_code& /*ec*/) {
+    append_msg(body_, make_msg(body.data(), static_cast<unsigned>(body.size())));
+    return body.size();
+}
+
+void request_parser::on_chunk_header_impl(std::uint64_t /*size*/, beast::string_view /*extensions*/,
+                                          beast::error_code& /*ec*/) {}
+
+std::size_t request_parser::on_chunk_body_impl(std::uint64_t /*remain*/, beast::string_view body,
+                                               beast::error_code& ec) {
+    return on_body_impl(body, ec);
+}
+
+void request_parser::on_finish_impl(beast::error_code& /*ec*/) {}
+
+void request_parser::fail(const beast::error_code& ec) {
+    if (status_ != 0)
+        return;
+    if (ec == bhttp::error::header_limit)
+        status_ = 431;
+    else if (ec == bhttp::error::bad_version)
+        status_ = 505;
+    else if (ec == bhttp::error::body_limit)
+        status_ = 413;
+    else
+        status_ = 400;
+}
+
+} // namespace tav::http

@@ -1,0 +1,199 @@
+#include <quorrel/Settings.hpp>
+#include <quorrel/Text.hpp>
+#include <quorrel/admin/AdminPlugin.hpp>
+#include <quorrel/admin/AdminPluginTransaction.hpp>
+#include <quorrel/admin/Templates.hpp>
+
+#include "SessionID.hpp"
+#include "pages/FixedPageModule.hpp"
+#include "pages/ForgotPasswordModule.hpp"
+#include "pages/LoginPageModule.hpp"
+#include "pages/PendingPageModule.hpp"
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace tav::http::admin {
+
+namespace fs = std::filesystem;
+
+namespace {
+// The bytes of images kept in memory at most.
+constexpr std::size_t imageCacheLimit = std::size_t{16} * 1024 * 1024;
+} // namespace
+
+AdminPlugin::AdminPlugin(const boost::intrusive_ptr<tav::http::server>& owner, DataModel* model)
+    : active_extension(owner), m_model(model) {
+    // The modules in their order; each answers the object names listed with it.
+    const auto add = [this](std::unique_ptr<WebModule> module, std::initializer_list<const char*> names) {
+        for (const char* name : names)
+            m_dispatch[name] = module.get();
+        m_modules.push_back(std::move(module));
+    };
+    const auto pending = [this](const char* title) {
+        return std::make_unique<PendingPageModule>(*this, title);
+    };
+    add(std::make_unique<LoginPageModule>(*this), {"LoginPage"});
+    add(std::make_unique<ForgotPasswordModule>(*this), {"ForgotPassword"});
+    add(std::make_unique<FixedPageModule>(*this, "HomePage.tpl.html"), {"HomePage"});
+    add(std::make_unique<FixedPageModule>(*this, "HelpPage.tpl.html"), {"HelpPage"});
+    add(std::make_unique<FixedPageModule>(*this, "AboutPage.tpl.html"), {"AboutPage"});
+    add(pending("Client Groups"), {"ClientGroup"});
+    add(pending("Clients"), {"Client"});
+    add(pending("Filtering"), {"Filtering", "GeneralProtocolSettings"});
+    add(pending("HTTP Settings"), {"HTTPProtocolSettings"});
+    add(pending("HTTPS Settings"), {"HTTPSProtocolSettings"});
+    add(pending("Mail Settings"), {"MailProtocolSettings"});
+    add(pending("SOCKS Settings"), {"SOCKSProtocolSettings"});
+    add(pending("FTP Settings"), {"FTPProtocolSettings"});
+    add(pending("Blocked Categories"), {"BlockedCategory"});
+    add(pending("Trusted and Blocked Sites"), {"Site"});
+    add(pending("Time Table"), {"TimeTable"});
+    add(pending("Time Limits"), {"TimeLimits"});
+    add(pending("Traffic Limits"), {"TrafficLimits"});
+    add(pending("Blocked Words in HTTP Addresses"), {"HTTPBlockedUrlWords"});
+    add(pending("Inappropriate Content Words"), {"InapContentWords"});
+    add(pending("Content Types"), {"ContentTypes"});
+    add(pending("Blocked Words in HTTPS Addresses"), {"HTTPSBlockedUrlWords"});
+    add(pending("Content Filtration"), {"ContentFiltration"});
+    add(pending("Site Settings"), {"SiteSettings"});
+    add(pending("Change Password"), {"ChangePassword"});
+}
+
+AdminPlugin::~AdminPlugin() = default;
+
+AdminPluginRet AdminPlugin::Start(const std::string& siteRoot, const tav::uri& rootUri,
+                                  const std::string& /*password*/) {
+    m_rootUri = rootUri;
+    if (!start())
+        return AdminPluginRet(Ret::ERR, "Can not start active_extension");
+    m_siteRoot = siteRoot;
+    const std::pair<const char*, std::string*> shared[] = {
+        {"/css/main.css", &m_templates.style},
+        {"/pages/templates/BasePage.tpl.html", &m_templates.basePage},
+        {"/pages/templates/MainMenu.tpl.html", &m_templates.mainMenu},
+        {"/pages/templates/Messages.tpl.html", &m_templates.messages},
+        {"/pages/templates/StandardMainContent.tpl.html", &m_templates.standardContent},
+        {"/pages/templates/StandardMainContent_PSMenu.tpl.html", &m_templates.standardContentPS},
+        {"/js/common.js", &m_templates.commonScript},
+        {"/pages/templates/ProtocolSettingsMenu.html", &m_templates.protocolMenu},
+    };
+    for (const auto& file : shared)
+        if (!ReadTemplate(siteRoot + file.first, *file.second))
+            return AdminPluginRet(Ret::ERR, "Error opening file " + siteRoot + file.first);
+    for (const auto& module : m_modules) {
+        AdminPluginRet loaded = module->LoadTemplates(siteRoot);
+        if (!loaded.IsOK())
+            return loaded;
+    }
+    return AdminPluginRet(Ret::OK, "");
+}
+
+boost::intrusive_ptr<tav::http::ext_transaction_base>
+AdminPlugin::create_transaction(const boost::intrusive_ptr<tav::http::request_head>& head,
+                                const ACE_INET_Addr& /*local*/, const ACE_INET_Addr& /*remote*/,
+                                const boost::intrusive_ptr<tav::http::response_handler>& response) {
+    tav::uri target = head->uri;
+    target.decode();
+    if (target.host() != m_rootUri.host() || target.port() != m_rootUri.port() ||
+        target.path().compare(0, m_rootUri.path().size(), m_rootUri.path()) != 0)
+        return nullptr;
+    return new AdminPluginTransaction(this, response);
+}
+
+std::string AdminPlugin::GetSessionID() const {
+    const std::lock_guard<std::mutex> lock(m_sessionMutex);
+    return m_sessionID;
+}
+
+void AdminPlugin::SetSessionID(const std::string& id) {
+    const std::lock_guard<std::mutex> lock(m_sessionMutex);
+    m_sessionID = id;
+}
+
+void AdminPlugin::StartSession(FormFields& fields) {
+    const std::string session = NewSessionID();
+    SetSessionID(session);
+    fields.Set("_SessionID_", session);
+    fields.Set("ObjectName", "HomePage");
+    fields.Set("Action", "Get");
+}
+
+WebModule* AdminPlugin::GetModule(const std::string& objectName) const {
+    const auto found = m_dispatch.find(objectName);
+    return found == m_dispatch.end() ? nullptr : found->second;
+}
+
+void AdminPlugin::HandleRequest(const tav::uri& requestUri, const ACE_Message_Block* body,
+                                std::string& output) {
+    const std::string& path = requestUri.path();
+    const auto images = path.find("/images/");
+    if (images != std::string::npos) {
+        output.clear();
+        ReadImage(path.substr(images), output);
+        return;
+    }
+    FormFields fields;
+    if (body != nullptr)
+        fields.Decode(std::string(body->rd_ptr(), body->length()));
+    std::unique_ptr<DataModel::Settings> settings;
+    m_model->GetSettings(settings);
+    const std::string objectName = fields.Get("ObjectName");
+    const std::string session = fields.Get("_SessionID_");
+    if (settings != nullptr && !IsBlank(settings->GetPassword()) &&
+        (IsBlank(session) || session != GetSessionID()) && objectName != "LoginPage" &&
+        objectName != "ForgotPassword") {
+        fields.Set("ObjectName", "LoginPage");
+        fields.Set("Action", "Get");
+    }
+    if (IsBlank(fields.Get("ObjectName"))) {
+        fields.Set("ObjectName", "HomePage");
+        fields.Set("Action", "Get");
+    }
+    WebModule* module = GetModule(fields.Get("ObjectName"));
+    if (module == nullptr)
+        return;
+    std::string page;
+    module->RenderPage(fields, page);
+    FillText(page, "%SESSION_ID%", fields.Get("_SessionID_"));
+    output += page;
+}
+
+void AdminPlugin::ReadImage(const std::string& path, std::string& output) const {
+    // Only files inside the images folder are served: no "..", no backslash or NUL, and nothing that a link
+    // leads out of it.
+    if (path.find("..") != std::string::npos || path.find('\\') != std::string::npos ||
+        path.find('\0') != std::string::npos)
+        return;
+    {
+        const std::lock_guard<std::mutex> lock(m_imagesMutex);
+        const auto cached = m_images.find(path);
+        if (cached != m_images.end()) {
+            output = cached->second;
+            return;
+        }
+    }
+    std::error_code error;
+    const fs::path folder = fs::canonical(fs::path(m_siteRoot) / "images", error);
+    if (error)
+        return;
+    const fs::path file = fs::canonical(fs::path(m_siteRoot + path), error);
+    if (error || !fs::is_regular_file(file, error))
+        return;
+    const auto [end, unused] = std::mismatch(folder.begin(), folder.end(), file.begin(), file.end());
+    if (end != folder.end())
+        return;
+    std::ifstream image(file, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << image.rdbuf();
+    output = bytes.str();
+    // Like the templates, the images are read once and kept, as long as they fit the cache.
+    const std::lock_guard<std::mutex> lock(m_imagesMutex);
+    if (m_imagesSize + output.size() <= imageCacheLimit) {
+        m_imagesSize += output.size();
+        m_images.emplace(path, output);
+    }
+}
+
+} // namespace tav::http::admin

@@ -1,0 +1,39 @@
+#include <quorrel/admin/AdminPlugin.hpp>
+#include <quorrel/admin/AdminPluginTransaction.hpp>
+#include <tav/http/atom.hpp>
+#include <tav/msg.hpp>
+
+namespace tav::http::admin {
+
+AdminPluginTransaction::AdminPluginTransaction(
+    AdminPlugin* owner, const boost::intrusive_ptr<tav::http::response_handler>& response)
+    : ext_transaction_base(owner, response) {}
+
+AdminPluginTransaction::~AdminPluginTransaction() = default;
+
+void AdminPluginTransaction::OnRequestBody(ACE_Message_Block* body, bool last) {
+    if (body != nullptr)
+        m_body.append(body->rd_ptr(), body->length());
+    tav::release_msg(body);
+    if (!last)
+        return;
+    try {
+        tav::msg_auto_release collected(tav::make_msg(m_body.data(), static_cast<unsigned>(m_body.size())));
+        auto* plugin = static_cast<AdminPlugin*>(get_extension().get());
+        std::string output;
+        plugin->HandleRequest(get_request_head().uri, collected.get(), output);
+        auto head = tav::http::response_head::create(200, nullptr, tav::http::version::one_one_);
+        if (head == nullptr) {
+            respond_error(500, "response_head::create() failed");
+            return;
+        }
+        head->headers.set(tav::http::atom::content_type_header, "text/html; charset=windows-1251");
+        send_response_head(head);
+        send_response_body(output.empty() ? nullptr : output.data(), output.size());
+        send_response_end(nullptr);
+    } catch (...) {
+        respond_error(500, "Unhandled exception from AdminPlugin::OnRequestBody()");
+    }
+}
+
+} // namespace tav::http::admin

@@ -1,0 +1,41 @@
+#include "ForgotPasswordModule.hpp"
+
+#include <quorrel/SecurityQuestion.hpp>
+#include <quorrel/Settings.hpp>
+#include <quorrel/Text.hpp>
+#include <quorrel/admin/AdminPlugin.hpp>
+#include <quorrel/admin/Templates.hpp>
+
+namespace tav::http::admin {
+
+ForgotPasswordModule::ForgotPasswordModule(AdminPlugin& plugin) : WebModule(plugin) {
+    AddTemplate("/pages/templates/ForgotPassword.tpl.html", m_page);
+}
+
+AdminPluginRet ForgotPasswordModule::Get(FormFields& /*fields*/, std::string& text,
+                                         const std::optional<AdminPluginRet>& preset) {
+    DataModel& model = Plugin().GetModel();
+    std::unique_ptr<DataModel::Settings> settings;
+    model.GetSettings(settings);
+    const DataModel::SecurityQuestion* question =
+        settings != nullptr ? model.GetSecurityQuestion(settings->GetSecurityQuestionID()) : nullptr;
+    text = m_page;
+    FillText(text, "%TBL_QUESTION%", question != nullptr ? question->GetQuestion() : "");
+    return preset ? *preset : AdminPluginRet(Ret::OK, "");
+}
+
+AdminPluginRet ForgotPasswordModule::SaveEdit(FormFields& fields, std::string& text) {
+    DataModel& model = Plugin().GetModel();
+    std::unique_ptr<DataModel::Settings> settings;
+    model.GetSettings(settings);
+    if (settings == nullptr || TrimBlanks(fields.Get("SecurityAnswer")) != settings->GetSecurityAnswer()) {
+        fields.Set("ObjectName", "LoginPage");
+        return Plugin().GetModule("LoginPage")->Get(fields, text, AdminPluginRet(Ret::ERR, "Bad Answer"));
+    }
+    Plugin().StartSession(fields);
+    settings->SetPassword("");
+    model.SaveSettings(*settings);
+    return Plugin().GetModule("HomePage")->Get(fields, text);
+}
+
+} // namespace tav::http::admin

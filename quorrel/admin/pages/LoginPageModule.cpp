@@ -1,0 +1,37 @@
+#include "LoginPageModule.hpp"
+
+#include <quorrel/Settings.hpp>
+#include <quorrel/Text.hpp>
+#include <quorrel/admin/AdminPlugin.hpp>
+#include <quorrel/admin/Templates.hpp>
+
+namespace tav::http::admin {
+
+namespace {
+const char* const administratorLogin = "wexor";
+} // namespace
+
+LoginPageModule::LoginPageModule(AdminPlugin& plugin) : WebModule(plugin) {
+    AddTemplate("/pages/templates/LoginPage.tpl.html", m_page);
+}
+
+AdminPluginRet LoginPageModule::Get(FormFields& fields, std::string& text,
+                                    const std::optional<AdminPluginRet>& preset) {
+    text = m_page;
+    FillText(text, "%TPL_LOGIN%", fields.Get("Login"));
+    return preset ? *preset : AdminPluginRet(Ret::OK, "");
+}
+
+AdminPluginRet LoginPageModule::SaveEdit(FormFields& fields, std::string& text) {
+    const std::string login = TrimBlanks(fields.Get("Login"));
+    const std::string password = TrimBlanks(fields.Get("Password"));
+    std::unique_ptr<DataModel::Settings> settings;
+    Plugin().GetModel().GetSettings(settings);
+    if (login.empty() || password.empty() || login != administratorLogin || settings == nullptr ||
+        password != settings->GetPassword())
+        return Get(fields, text, AdminPluginRet(Ret::ERR, "Bad Login or Password"));
+    Plugin().StartSession(fields);
+    return Plugin().GetModule("HomePage")->Get(fields, text);
+}
+
+} // namespace tav::http::admin

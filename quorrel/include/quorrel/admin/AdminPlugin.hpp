@@ -1,0 +1,90 @@
+#pragma once
+
+// tav::http::admin::AdminPlugin - the administration site, an extension of the HTTP server.
+//
+// It takes the requests whose host and port are those of its root URL and whose path begins with the root
+// path, answers images from the site folder, and renders every other request as a page of one of its page
+// modules, picked by the form field "ObjectName". A single administrator password guards the site, with
+// one current session: while a password is set, a request without the current session ID gets the login
+// page. The session ID is guarded by a lock of its own; the templates are read once at start and only
+// read afterwards, the images once when first asked for (within a bounded cache); the model guards itself.
+
+#include <quorrel/DataModel.hpp>
+#include <quorrel/admin/AdminPluginRet.hpp>
+#include <quorrel/admin/FormFields.hpp>
+#include <quorrel/admin/WebModule.hpp>
+#include <quorrel/export.hpp>
+#include <tav/http/active_extension.hpp>
+#include <tav/uri.hpp>
+
+#include <ace/Message_Block.h>
+
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace tav::http::admin {
+
+// The templates every page shares, read at start from below the site root.
+struct SharedTemplates {
+    std::string style;             // /css/main.css
+    std::string basePage;          // /pages/templates/BasePage.tpl.html
+    std::string mainMenu;          // /pages/templates/MainMenu.tpl.html
+    std::string messages;          // /pages/templates/Messages.tpl.html
+    std::string standardContent;   // /pages/templates/StandardMainContent.tpl.html
+    std::string standardContentPS; // /pages/templates/StandardMainContent_PSMenu.tpl.html
+    std::string commonScript;      // /js/common.js
+    std::string protocolMenu;      // /pages/templates/ProtocolSettingsMenu.html
+};
+
+class QUORREL_EXPORT AdminPlugin : public tav::http::active_extension {
+public:
+    AdminPlugin(const boost::intrusive_ptr<tav::http::server>& owner, DataModel* model);
+
+    // Starts the command queue and reads the templates, the shared ones first, then each module's. The
+    // password is not used.
+    AdminPluginRet Start(const std::string& siteRoot, const tav::uri& rootUri, const std::string& password);
+
+    boost::intrusive_ptr<tav::http::ext_transaction_base>
+    create_transaction(const boost::intrusive_ptr<tav::http::request_head>& head, const ACE_INET_Addr& local,
+                       const ACE_INET_Addr& remote,
+                       const boost::intrusive_ptr<tav::http::response_handler>& response) override;
+
+    // Answers one request: appends the image or the page to `output` (nothing for an unknown object).
+    void HandleRequest(const tav::uri& requestUri, const ACE_Message_Block* body, std::string& output);
+
+    std::string GetSessionID() const;
+    void SetSessionID(const std::string& id);
+    // Starts a new session for the request being answered: a new session ID, current from now on and set
+    // in the request's fields, which then ask for the home page.
+    void StartSession(FormFields& fields);
+    const tav::uri& GetRootUri() const { return m_rootUri; }
+    DataModel& GetModel() const { return *m_model; }
+    const SharedTemplates& GetTemplates() const { return m_templates; }
+    // The module that answers an "ObjectName", or null.
+    WebModule* GetModule(const std::string& objectName) const;
+
+protected:
+    ~AdminPlugin() override;
+
+private:
+    // Reads an image below the site's images folder into `output`; nothing for a path that leaves it.
+    void ReadImage(const std::string& path, std::string& output) const;
+
+    tav::uri m_rootUri;
+    DataModel* m_model;
+    std::vector<std::unique_ptr<WebModule>> m_modules;
+    std::map<std::string, WebModule*> m_dispatch;
+    std::string m_siteRoot;
+    SharedTemplates m_templates;
+    mutable std::mutex m_sessionMutex;
+    std::string m_sessionID;
+    // The images served so far, by request path: read once, like the templates.
+    mutable std::mutex m_imagesMutex;
+    mutable std::map<std::string, std::string> m_images;
+    mutable std::size_t m_imagesSize = 0;
+};
+
+} // namespace tav::http::admin

@@ -1,0 +1,33 @@
+#pragma once
+
+// tav::http::admin::AdminPluginExtensionFactory - makes the administration extension for the HTTP server.
+//
+// create_extension reads "cfg/quorrel.cfg" ("admin.root_url", default http://admin.tollwick/, and
+// "temp.pwd", accepted and unused), obtains the policy model, and starts the extension with the site folder
+// "cfg/Administration/site". Any failure is said on standard error (the file and the reason) and gives no
+// extension. release_extension stops the extension and ends the model.
+
+#include <quorrel/DataModel.hpp>
+#include <quorrel/admin/AdminPlugin.hpp>
+#include <quorrel/export.hpp>
+#include <tav/http/extension_factory.hpp>
+
+namespace tav::http::admin {
+
+class QUORREL_EXPORT AdminPluginExtensionFactory : public tav::http::extension_factory {
+public:
+    ~AdminPluginExtensionFactory() override;
+
+    boost::intrusive_ptr<tav::http::active_extension>
+    create_extension(const boost::intrusive_ptr<tav::http::server>& owner) override;
+    void release_extension() override;
+
+private:
+    boost::intrusive_ptr<AdminPlugin> m_extension;
+    DataModel* m_model = nullptr;
+};
+
+} // namespace tav::http::admin
+
+// The plug-in's one plain export: the factory, which lives as long as the library.
+extern "C" QUORREL_EXPORT tav::http::extension_factory* get_extension_factory();

@@ -1,0 +1,29 @@
+#pragma once
+
+// tav::http::admin::AdminPluginTransaction - one request to the administration site: collects the form
+// body and, with its last piece, has the extension render the answer and sends it as one HTML answer.
+
+#include <quorrel/export.hpp>
+#include <tav/http/ext_transaction_base.hpp>
+
+#include <string>
+
+namespace tav::http::admin {
+
+class AdminPlugin;
+
+class QUORREL_EXPORT AdminPluginTransaction : public tav::http::ext_transaction_base {
+public:
+    AdminPluginTransaction(AdminPlugin* owner,
+                           const boost::intrusive_ptr<tav::http::response_handler>& response);
+
+    void OnRequestBody(ACE_Message_Block* body, bool last) override;
+
+protected:
+    ~AdminPluginTransaction() override;
+
+private:
+    std::string m_body;
+};
+
+} // namespace tav::http::admin

@@ -1,0 +1,61 @@
+#pragma once
+
+// tav::http::admin::WebModule - the base of every page module of the administration site.
+//
+// A module carries out the request's "Action" on one kind of object and renders the whole page: its own
+// output framed by the shared templates of the extension. The slots below are overridden per module; the
+// base offers none of the operations (-4) and frames with the standard main content.
+
+#include <quorrel/admin/AdminPluginRet.hpp>
+#include <quorrel/admin/FormFields.hpp>
+#include <quorrel/export.hpp>
+
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace tav::http::admin {
+
+class AdminPlugin;
+
+class QUORREL_EXPORT WebModule {
+public:
+    explicit WebModule(AdminPlugin& plugin);
+    WebModule(const WebModule&) = delete;
+    WebModule& operator=(const WebModule&) = delete;
+    virtual ~WebModule();
+
+    // Reads the module's templates below the site root: 0, or -1 "Error opening file " + the first path
+    // that could not be read.
+    AdminPluginRet LoadTemplates(const std::string& siteRoot);
+
+    virtual AdminPluginRet ExecuteAction(FormFields& fields, std::string& text);
+    virtual AdminPluginRet BuildMainContent(FormFields& fields, std::string& content);
+    // Get and GetList hand back a preset result unchanged when they are given one.
+    virtual AdminPluginRet Get(FormFields& fields, std::string& text,
+                               const std::optional<AdminPluginRet>& preset = std::nullopt);
+    virtual AdminPluginRet GetList(FormFields& fields, std::string& text,
+                                   const std::optional<AdminPluginRet>& preset = std::nullopt);
+    virtual AdminPluginRet GetNew(FormFields& fields, std::string& text);
+    virtual AdminPluginRet SaveNew(FormFields& fields, std::string& text);
+    virtual AdminPluginRet GetEdit(FormFields& fields, std::string& text);
+    virtual AdminPluginRet SaveEdit(FormFields& fields, std::string& text);
+    virtual AdminPluginRet Delete(FormFields& fields, std::string& text);
+    virtual bool UsesStandardMainContent() const;
+    virtual void BuildNavigationMenu(std::string& menu);
+    virtual bool UsesProtocolSettingsMenu() const;
+    virtual AdminPluginRet RenderPage(FormFields& fields, std::string& page);
+
+protected:
+    // Declares a template file (relative to the site root, e.g. "/pages/templates/X.tpl.html") that
+    // LoadTemplates reads into `text`, in the order declared.
+    void AddTemplate(const std::string& file, std::string& text);
+    AdminPlugin& Plugin() const { return m_plugin; }
+
+private:
+    AdminPlugin& m_plugin;
+    std::vector<std::pair<std::string, std::string*>> m_templates;
+};
+
+} // namespace tav::http::admin

@@ -1,0 +1,221 @@
+#include "PolicyFolder.hpp"
+#include "event_loop.hpp"
+
+#include <quorrel/Settings.hpp>
+#include <quorrel/admin/AdminPlugin.hpp>
+#include <quorrel/admin/Templates.hpp>
+#include <tav/http/ext_transaction_base.hpp>
+#include <tav/msg.hpp>
+
+#include <ace/Proactor.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <regex>
+
+namespace {
+
+using namespace tav::http::admin;
+namespace fs = std::filesystem;
+
+class test_server : public tav::http::server {
+public:
+    explicit test_server(ACE_Proactor* p) : proactor_(p) {}
+    ACE_Proactor* proactor() const override { return proactor_; }
+
+private:
+    ACE_Proactor* proactor_;
+};
+
+tav::uri Uri(const std::string& text) {
+    tav::uri parsed;
+    EXPECT_TRUE(parsed.parse_absolute(text.data(), text.data() + text.size())) << text;
+    return parsed;
+}
+
+// The sample policy, a copy of the sample site, and the administration extension started on them.
+class AdminTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        fs::copy(SAMPLE_SITE, site, fs::copy_options::recursive);
+        ASSERT_TRUE(plugin->Start(site.string(), root, "").IsOK());
+    }
+    void TearDown() override {
+        plugin->stop();
+        fs::remove_all(site);
+    }
+    // The page for a form body, as the site answers a request for the root URL.
+    std::string Page(const std::string& body, const std::string& url = "http://admin.tollwick/") {
+        tav::msg_auto_release block(tav::make_msg(body.data(), static_cast<unsigned>(body.size())));
+        std::string output;
+        plugin->HandleRequest(Uri(url), block.get(), output);
+        return output;
+    }
+    void SetAccount(const std::string& password, const std::string& question, const std::string& answer) {
+        std::unique_ptr<tav::DataModel::Settings> settings;
+        model->GetSettings(settings);
+        settings->SetPassword(password);
+        settings->SetSecurityQuestionID(question);
+        settings->SetSecurityAnswer(answer);
+        ASSERT_TRUE(model->SaveSettings(*settings).IsOK());
+    }
+    // The session ID a page carries in its forms.
+    static std::string SessionOf(const std::string& page) {
+        std::smatch found;
+        return std::regex_search(page, found, std::regex("name=\"_SessionID_\" value=\"([^\"]*)\""))
+                   ? found[1].str()
+                   : std::string("none");
+    }
+    static bool IsLoginPage(const std::string& page) {
+        return page.find("<h1>Sign in</h1>") != std::string::npos;
+    }
+
+    PolicyFolder folder{PolicyFolder::Read(SAMPLE_CFG "/zun_data.xml")};
+    std::unique_ptr<tav::DataModel> model = folder.Load();
+    std::unique_ptr<ACE_Proactor> proactor{tav::make_proactor(1)};
+    event_loop::loop_threads loops{proactor.get(), 1};
+    tav::uri root = Uri("http://admin.tollwick/");
+    fs::path site = fs::path(folder.Root()) / "admin-site";
+    boost::intrusive_ptr<AdminPlugin> plugin{new AdminPlugin(new test_server(proactor.get()), model.get())};
+};
+
+TEST_F(AdminTest, TakesTheRequestsForItsHostPortAndPath) {
+    const struct {
+        const char* url;
+        bool taken;
+    } cases[] = {
+        {"http://admin.tollwick/", true},       {"http://ADMIN.tollwick/help?x=1", true},
+        {"http://admin.tollwick:80/", false},   {"http://admin.tollwick:8008/", false},
+        {"http://admin.tollwick.evil/", false}, {"https://admin.tollwick/", true},
+        {"http://casino.example/", false},
+    };
+    for (const auto& c : cases) {
+        boost::intrusive_ptr<tav::http::request_head> head(new tav::http::request_head);
+        head->uri = Uri(c.url);
+        EXPECT_EQ(c.taken,
+                  plugin->create_transaction(head, ACE_INET_Addr(), ACE_INET_Addr(), nullptr) != nullptr)
+            << c.url;
+    }
+}
+
+TEST(FormFieldsTest, DecodesPairsAsTheSiteSendsThem) {
+    FormFields fields;
+    fields.Decode("Name=a+b%41&Word=&Word=first&Word=second&9ID=7&_SessionID_=S&Login");
+    EXPECT_EQ("a bA", fields.Get("Name"));
+    EXPECT_EQ((std::vector<std::string>{"first", "second"}), fields.GetAll("Word"));
+    EXPECT_EQ("7", fields.Get("ID")) << "a name starts at its first letter";
+    EXPECT_EQ("S", fields.Get("_SessionID_"));
+    EXPECT_TRUE(fields.GetAll("Login").empty()) << "a name without '=' ends the decoding";
+    fields.Set("Word", "only");
+    EXPECT_EQ((std::vector<std::string>{"only"}), fields.GetAll("Word"));
+    fields.Add("Custom_Name", "v");
+    EXPECT_EQ("v", fields.Get("Custom_Name"));
+}
+
+TEST(TemplatesTest, ReplaceAllNeverSearchesWhatItInsertedAndOptionsAreExact) {
+    std::string text = "a%X%b%X%";
+    ReplaceAll(text, "%X%", "<%X%>");
+    EXPECT_EQ("a<%X%>b<%X%>", text);
+    const std::pair<std::string, std::string> none{"0", "<..........>"};
+    EXPECT_EQ("<option value=\"0\" selected>&lt;..........&gt;</option>", BuildOptions({}, "0", &none));
+    EXPECT_EQ("<option value=\"1\">a&amp;b</option><option value=\"2\" selected>&quot;q&quot;</option>"
+              "<option value=\"0\">&lt;..........&gt;</option>",
+              BuildOptions({{"1", "a&b"}, {"2", "\"q\""}}, "2", &none, false));
+    EXPECT_EQ("one<br>two", MessagesMarkup({"one", "two"}));
+}
+
+TEST_F(AdminTest, WithoutAPasswordEveryPageIsOpen) {
+    EXPECT_NE(std::string::npos, Page("").find("<h1>Welcome to Tollwick</h1>"));
+    EXPECT_NE(std::string::npos, Page("ObjectName=HelpPage&Action=Get").find("<h1>Help</h1>"));
+    EXPECT_EQ("", Page("ObjectName=NoSuchPage&Action=Get"));
+    const std::string unknown = Page("ObjectName=AboutPage&Action=get");
+    EXPECT_NE(std::string::npos, unknown.find("<div class=\"errors\" role=\"alert\">Unknown Action</div>"));
+    EXPECT_EQ(std::string::npos, unknown.find("<h1>About Tollwick</h1>"));
+}
+
+TEST_F(AdminTest, APasswordAsksForTheLoginAndOneSessionAtATime) {
+    SetAccount("secret1", "2", "Paris");
+    EXPECT_TRUE(IsLoginPage(Page("ObjectName=HelpPage&Action=Get")));
+    EXPECT_TRUE(IsLoginPage(Page("ObjectName=HelpPage&Action=Get&_SessionID_=ABCDEFGHIJKLMNOP")));
+    EXPECT_NE(std::string::npos,
+              Page("ObjectName=ForgotPassword&Action=Get").find("In what city were you born?"));
+
+    const std::string refused = Page("ObjectName=LoginPage&Action=SaveEdit&Login=wexor&Password=wrong");
+    EXPECT_TRUE(IsLoginPage(refused));
+    EXPECT_NE(std::string::npos, refused.find("role=\"alert\">Bad Login or Password</div>"));
+    EXPECT_NE(std::string::npos, refused.find("value=\"wexor\""));
+
+    const std::string first = Page("ObjectName=LoginPage&Action=SaveEdit&Login=+wexor+&Password=secret1");
+    const std::string session = SessionOf(first);
+    EXPECT_TRUE(std::regex_match(session, std::regex("[A-Z]{16}"))) << session;
+    EXPECT_NE(std::string::npos, first.find("<h1>Welcome to Tollwick</h1>"));
+    EXPECT_NE(std::string::npos,
+              Page("ObjectName=HelpPage&Action=Get&_SessionID_=" + session).find("<h1>Help</h1>"));
+
+    const std::string second =
+        SessionOf(Page("ObjectName=LoginPage&Action=SaveEdit&Login=wexor&Password=secret1"));
+    EXPECT_NE(session, second);
+    EXPECT_TRUE(IsLoginPage(Page("ObjectName=HelpPage&Action=Get&_SessionID_=" + session)));
+    EXPECT_FALSE(IsLoginPage(Page("ObjectName=HelpPage&Action=Get&_SessionID_=" + second)));
+}
+
+TEST_F(AdminTest, TheSecurityAnswerClearsThePassword) {
+    SetAccount("secret1", "2", "Paris");
+    const std::string wrong = Page("ObjectName=ForgotPassword&Action=SaveEdit&SecurityAnswer=Rome");
+    EXPECT_TRUE(IsLoginPage(wrong));
+    EXPECT_NE(std::string::npos, wrong.find("role=\"alert\">Bad Answer</div>"));
+    const std::string right = Page("ObjectName=ForgotPassword&Action=SaveEdit&SecurityAnswer=+Paris+");
+    EXPECT_NE(std::string::npos, right.find("<h1>Welcome to Tollwick</h1>"));
+    std::unique_ptr<tav::DataModel::Settings> settings;
+    model->GetSettings(settings);
+    EXPECT_EQ("", settings->GetPassword());
+    EXPECT_NE(std::string::npos, Page("ObjectName=HelpPage&Action=Get").find("<h1>Help</h1>"));
+
+    SetAccount("secret1", "", "");
+    EXPECT_NE(std::string::npos, Page("ObjectName=ForgotPassword&Action=SaveEdit").find("<h1>Welcome"))
+        << "with no answer stored, an empty answer is right";
+}
+
+TEST_F(AdminTest, PagesAreFilledInTheirOrder) {
+    PolicyFolder::Write((site / "pages/templates/HomePage.tpl.html").string(),
+                        "<p>[%TPL_ROOT_URL%|%TPL_GROUP_ID%|%SESSION_ID%|%TPL_MODULE_NAME%]</p>");
+    ASSERT_TRUE(plugin->GetModule("HomePage")->LoadTemplates(site.string()).IsOK());
+    EXPECT_NE(std::string::npos, Page("ClientGroupID=7").find("<p>[%TPL_ROOT_URL%|7||%TPL_MODULE_NAME%]</p>"))
+        << "the root URL and the module name are filled before the content comes; the group and the session "
+           "after";
+    EXPECT_NE(std::string::npos, Page("ClientGroupID=0&_SessionID_=X").find("<p>[%TPL_ROOT_URL%||X|"));
+}
+
+TEST_F(AdminTest, ValuesFromRequestsAreShownAsText) {
+    SetAccount("secret1", "", "");
+    const std::string page =
+        Page("ObjectName=LoginPage&Action=Get&Login=%22%3E%3Cscript%3Ealert(1)%3C/script%3E");
+    EXPECT_EQ(std::string::npos, page.find("<script>alert"));
+    EXPECT_NE(std::string::npos, page.find("value=\"&quot;&gt;&lt;script&gt;alert(1)&lt;/script&gt;\""));
+    const std::string open = Page("ObjectName=LoginPage&Action=Get&_SessionID_=%22%3E%3Cb%3E");
+    EXPECT_EQ(std::string::npos, open.find("\"><b>"));
+    EXPECT_NE(std::string::npos, open.find("data-module=\"LoginPage\""));
+}
+
+TEST_F(AdminTest, OnlyFilesInsideTheImagesFolderAreServed) {
+    fs::create_symlink(fs::path(folder.PolicyPath()), site / "images/policy.png");
+    const std::string logo = PolicyFolder::Read((site / "images/logo.png").string());
+    ASSERT_FALSE(logo.empty());
+    const struct {
+        const char* path;
+        bool served;
+    } cases[] = {
+        {"images/logo.png", true},
+        {"deep/er/images/logo.png", true},
+        {"images/../../zun_data.xml", false},
+        {"images/..%2f..%2fzun_data.xml", false},
+        {"images/policy.png", false},
+        {"images/missing.png", false},
+        {"images/", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.served ? logo : "", Page("", std::string("http://admin.tollwick/") + c.path)) << c.path;
+}
+
+} // namespace
