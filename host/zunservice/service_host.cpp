@@ -143,6 +143,11 @@ int service_host::run(const std::vector<std::string>& arguments, const std::func
     proactor->proactor_end_event_loop();
     for (std::thread& t : loops)
         t.join();
+    // What the loop threads left queued (the cancelled accepts of the listener, say) is delivered here, so
+    // that no result is dropped with what it holds.
+    ACE_Time_Value no_wait(0);
+    while (proactor->handle_events(no_wait) > 0)
+        no_wait = ACE_Time_Value(0);
     ACE_Proactor::instance(static_cast<ACE_Proactor*>(nullptr));
     return status;
 }

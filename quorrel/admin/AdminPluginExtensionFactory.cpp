@@ -40,7 +40,8 @@ AdminPluginExtensionFactory::create_extension(const boost::intrusive_ptr<tav::ht
             throw std::runtime_error(std::string(configFile) + ": " + e.what());
         }
         tav::uri root;
-        if (!root.parse_absolute(rootUrl.data(), rootUrl.data() + rootUrl.size()))
+        // A root URL without a host could take no request at all.
+        if (!root.parse_absolute(rootUrl.data(), rootUrl.data() + rootUrl.size()) || root.host().empty())
             throw std::runtime_error("quorrel: bad root url specified (" + rootUrl + ")");
         root.decode();
         m_model = DataModel::GetInstance();
