@@ -5,6 +5,7 @@
 #include <quorrel/admin/Templates.hpp>
 
 #include "SessionID.hpp"
+#include "pages/ClientGroupsModule.hpp"
 #include "pages/FixedPageModule.hpp"
 #include "pages/ForgotPasswordModule.hpp"
 #include "pages/LoginPageModule.hpp"
@@ -39,7 +40,9 @@ AdminPlugin::AdminPlugin(const boost::intrusive_ptr<tav::http::server>& owner, D
     add(std::make_unique<FixedPageModule>(*this, "HomePage.tpl.html"), {"HomePage"});
     add(std::make_unique<FixedPageModule>(*this, "HelpPage.tpl.html"), {"HelpPage"});
     add(std::make_unique<FixedPageModule>(*this, "AboutPage.tpl.html"), {"AboutPage"});
-    add(pending("Client Groups"), {"ClientGroup"});
+    auto groups = std::make_unique<ClientGroupsModule>(*this);
+    m_clientGroups = groups.get();
+    add(std::move(groups), {"ClientGroup"});
     add(pending("Clients"), {"Client"});
     add(pending("Filtering"), {"Filtering", "GeneralProtocolSettings"});
     add(pending("HTTP Settings"), {"HTTPProtocolSettings"});
@@ -118,6 +121,10 @@ void AdminPlugin::StartSession(FormFields& fields) {
     fields.Set("_SessionID_", session);
     fields.Set("ObjectName", "HomePage");
     fields.Set("Action", "Get");
+}
+
+std::string AdminPlugin::NavigationMenu(bool withAllGroupsLink) const {
+    return m_clientGroups->NavigationMenu(withAllGroupsLink);
 }
 
 WebModule* AdminPlugin::GetModule(const std::string& objectName) const {

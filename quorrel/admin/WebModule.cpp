@@ -96,7 +96,7 @@ bool WebModule::UsesStandardMainContent() const {
 }
 
 void WebModule::BuildNavigationMenu(std::string& menu) {
-    menu.clear();
+    menu = Plugin().NavigationMenu(false);
 }
 
 bool WebModule::UsesProtocolSettingsMenu() const {

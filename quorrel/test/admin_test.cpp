@@ -1,8 +1,10 @@
 #include "PolicyFolder.hpp"
 #include "event_loop.hpp"
 
+#include <quorrel/ClientGroup.hpp>
 #include <quorrel/Settings.hpp>
 #include <quorrel/admin/AdminPlugin.hpp>
+#include <quorrel/admin/PageRules.hpp>
 #include <quorrel/admin/Templates.hpp>
 #include <tav/http/ext_transaction_base.hpp>
 #include <tav/msg.hpp>
@@ -216,6 +218,55 @@ TEST_F(AdminTest, OnlyFilesInsideTheImagesFolderAreServed) {
     };
     for (const auto& c : cases)
         EXPECT_EQ(c.served ? logo : "", Page("", std::string("http://admin.tollwick/") + c.path)) << c.path;
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(AdminTest, TheGroupMenuListsEveryGroupByNameAsText) {
+    auto group = model->CreateClientGroup();
+    group->SetName("<b>Aardvarks</b>");
+    ASSERT_TRUE(model->SaveClientGroup(*group).IsOK());
+    const std::string menu = plugin->NavigationMenu(false);
+    std::vector<std::string> names;
+    const std::regex button("<button class=\"group\">([^<]*)</button>");
+    for (auto at = std::sregex_iterator(menu.begin(), menu.end(), button); at != std::sregex_iterator(); ++at)
+        names.push_back((*at)[1].str());
+    EXPECT_EQ((std::vector<std::string>{"* guests *", "* restricted users *", "* unrestricted users *",
+                                        "&lt;b&gt;Aardvarks&lt;/b&gt;"}),
+              names)
+        << menu;
+    EXPECT_EQ(std::string::npos, menu.find("All Groups"));
+    EXPECT_NE(std::string::npos, plugin->NavigationMenu(true).find("All Groups"));
+    EXPECT_NE(std::string::npos,
+              Page("ObjectName=TimeTable&Action=Get").find("<button class=\"group\">* guests *</button>"))
+        << "the pages of one group show the menu";
+}
+
+TEST_F(AdminTest, CheckBoxesAndTheGroupOfAPage) {
+    FormFields fields;
+    fields.Decode("IsBlocked=0&IsTimeTableEnabled=+&ClientGroupID=3");
+    EXPECT_TRUE(IsChecked(fields, "IsBlocked")) << "any text that is not blank is on";
+    EXPECT_FALSE(IsChecked(fields, "IsTimeTableEnabled"));
+    EXPECT_FALSE(IsChecked(fields, "IsTrafficLimitsEnabled"));
+    EXPECT_EQ("checked", Checked(true));
+    EXPECT_EQ("", Checked(false));
+
+    std::unique_ptr<tav::DataModel::ClientGroup> group;
+    ASSERT_TRUE(GetGroupContext(*model, fields, group).IsOK());
+    std::string text = "%TPL_GROUP_ID%:%TPL_GROUP_NAME%";
+    FillGroup(text, *group);
+    EXPECT_EQ("3:* restricted users *", text);
+    EXPECT_TRUE(RequireGroup(fields).IsOK());
+
+    FormFields none;
+    EXPECT_TRUE(GetGroupContext(*model, none, group).IsOK()) << "no group named: the first one";
+    EXPECT_EQ("Empty Client Group", RequireGroup(none).GetMessage());
+    FormFields unknown;
+    unknown.Set("ClientGroupID", "99");
+    EXPECT_FALSE(GetGroupContext(*model, unknown, group).IsOK());
+    EXPECT_EQ(nullptr, group);
 }
 
 } // namespace

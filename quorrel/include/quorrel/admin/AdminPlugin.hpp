@@ -39,6 +39,8 @@ struct SharedTemplates {
     std::string protocolMenu;      // /pages/templates/ProtocolSettingsMenu.html
 };
 
+class ClientGroupsModule;
+
 class QUORREL_EXPORT AdminPlugin : public tav::http::active_extension {
 public:
     AdminPlugin(const boost::intrusive_ptr<tav::http::server>& owner, DataModel* model);
@@ -65,6 +67,8 @@ public:
     const SharedTemplates& GetTemplates() const { return m_templates; }
     // The module that answers an "ObjectName", or null.
     WebModule* GetModule(const std::string& objectName) const;
+    // The navigation menu of the client groups, which the client groups module builds.
+    std::string NavigationMenu(bool withAllGroupsLink) const;
 
 protected:
     ~AdminPlugin() override;
@@ -76,6 +80,7 @@ private:
     tav::uri m_rootUri;
     DataModel* m_model;
     std::vector<std::unique_ptr<WebModule>> m_modules;
+    ClientGroupsModule* m_clientGroups = nullptr;
     std::map<std::string, WebModule*> m_dispatch;
     std::string m_siteRoot;
     SharedTemplates m_templates;
