@@ -17,6 +17,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <cstdlib>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -325,6 +326,16 @@ TEST_F(http_server_test, EachAnswerIsOneRecordOfTheAccessLog) {
               written[4].find("\t127.0.0.1\tGET\thttp://site.test/echo\t200\t10\tTest_Agent"))
         << written[4];
     EXPECT_NE(std::string::npos, written[5].find("\tGET\thttp://nowhere.test/nothing\t404\t")) << written[5];
+    // A log reader takes every record.
+    ASSERT_EQ(
+        0,
+        std::system("goaccess log/access/log.txt --no-global-config --log-format='%d\\t%t\\t%h\\t%m\\t%U\\t%s"
+                    "\\t%b\\t%u' --date-format=%Y-%m-%d --time-format=%H:%M:%S -o report.json"
+                    " </dev/null >goaccess.out 2>&1"))
+        << read("goaccess.out");
+    const std::string report = read("report.json");
+    EXPECT_NE(std::string::npos, report.find("\"valid_requests\": 2,")) << report.substr(0, 400);
+    EXPECT_NE(std::string::npos, report.find("\"failed_requests\": 0,")) << report.substr(0, 400);
 }
 
 } // namespace
