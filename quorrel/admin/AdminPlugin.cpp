@@ -5,11 +5,13 @@
 #include <quorrel/admin/Templates.hpp>
 
 #include "SessionID.hpp"
+#include "pages/ChangePasswordModule.hpp"
 #include "pages/ClientGroupsModule.hpp"
 #include "pages/FixedPageModule.hpp"
 #include "pages/ForgotPasswordModule.hpp"
 #include "pages/LoginPageModule.hpp"
 #include "pages/PendingPageModule.hpp"
+#include "pages/SiteSettingsModule.hpp"
 
 #include <filesystem>
 #include <fstream>
@@ -60,8 +62,8 @@ AdminPlugin::AdminPlugin(const boost::intrusive_ptr<tav::http::server>& owner, D
     add(pending("Content Types"), {"ContentTypes"});
     add(pending("Blocked Words in HTTPS Addresses"), {"HTTPSBlockedUrlWords"});
     add(pending("Content Filtration"), {"ContentFiltration"});
-    add(pending("Site Settings"), {"SiteSettings"});
-    add(pending("Change Password"), {"ChangePassword"});
+    add(std::make_unique<SiteSettingsModule>(*this), {"SiteSettings"});
+    add(std::make_unique<ChangePasswordModule>(*this), {"ChangePassword"});
 }
 
 AdminPlugin::~AdminPlugin() = default;

@@ -270,3 +270,75 @@ TEST_F(AdminTest, CheckBoxesAndTheGroupOfAPage) {
 }
 
 } // namespace
+
+namespace {
+
+// The error box of a page, or "none".
+std::string ErrorsOf(const std::string& page) {
+    std::smatch found;
+    return std::regex_search(page, found, std::regex("role=\"alert\">([^<]*(<br>[^<]*)*)</div>"))
+               ? found[1].str()
+               : "none";
+}
+
+TEST_F(AdminTest, ThePasswordPageChecksEverythingInOrder) {
+    SetAccount("secret1", "2", "Paris");
+    const std::string base = "ObjectName=ChangePassword&Action=SaveEdit&_SessionID_=";
+    const std::string session =
+        SessionOf(Page("ObjectName=LoginPage&Action=SaveEdit&Login=wexor&Password=secret1"));
+    const struct {
+        const char* form;
+        const char* errors;
+    } cases[] = {
+        {"OldPassword=wrong&Password=12345&PasswordConfirm=12345&SecurityQuestionID=2&SecurityAnswer=x",
+         "Wrong Old Password<br>New Password must be 6 or more symbols length"},
+        {"OldPassword=secret1&Password=longer1&PasswordConfirm=longer2&SecurityQuestionID=0&SecurityAnswer=",
+         "Password Confirmation is not equal New Password<br>Select the Security Question please<br>Fill the "
+         "Security Answer field please"},
+        {"OldPassword=secret1&SecurityQuestionID=3", "Fill the Security Answer field please"},
+    };
+    for (const auto& c : cases) {
+        const std::string page = Page(base + session + "&" + c.form);
+        EXPECT_EQ(c.errors, ErrorsOf(page)) << c.form;
+    }
+    const std::string refused = Page(base + session +
+                                     "&OldPassword=secret1&Password=1234567&PasswordConfirm=1&"
+                                     "SecurityQuestionID=4&SecurityAnswer=Volvo");
+    EXPECT_NE(std::string::npos, refused.find("(7 characters)")) << "the form shows what was sent";
+    EXPECT_NE(std::string::npos, refused.find("<option value=\"4\" selected>"));
+    EXPECT_NE(std::string::npos, refused.find("value=\"Volvo\""));
+    std::unique_ptr<tav::DataModel::Settings> settings;
+    model->GetSettings(settings);
+    EXPECT_EQ("secret1", settings->GetPassword()) << "nothing is stored after a failed check";
+
+    const std::string saved = Page(base + session +
+                                   "&OldPassword=secret1&Password=newpass1&PasswordConfirm=newpass1&"
+                                   "SecurityQuestionID=1&SecurityAnswer=Rex");
+    EXPECT_NE(std::string::npos, saved.find("<h1>Settings</h1>"));
+    model->GetSettings(settings);
+    EXPECT_EQ("newpass1", settings->GetPassword());
+    EXPECT_FALSE(IsLoginPage(Page("ObjectName=HelpPage&Action=Get&_SessionID_=" + session)))
+        << "the session stays valid with the new password";
+    Page(base + session + "&OldPassword=newpass1");
+    model->GetSettings(settings);
+    EXPECT_EQ("", settings->GetPassword()) << "changing nothing stores an empty password";
+    EXPECT_FALSE(IsLoginPage(Page("ObjectName=HelpPage&Action=Get")));
+}
+
+TEST_F(AdminTest, FiltrationIsSwitchedOffFromTheSettingsPage) {
+    const std::string off =
+        Page("ObjectName=SiteSettings&Action=SaveEdit&IsFiltrationOff=1&AdminEmail=a%40b.example");
+    EXPECT_NE(std::string::npos, off.find("name=\"IsFiltrationOff\" value=\"1\" checked>")) << off;
+    std::unique_ptr<tav::DataModel::Settings> settings;
+    model->GetSettings(settings);
+    EXPECT_FALSE(settings->GetIsFiltrationOn());
+    EXPECT_EQ("a@b.example", settings->GetAdminEmail());
+    EXPECT_NE(std::string::npos,
+              PolicyFolder::Read(folder.PolicyPath()).find("<isfiltrationon>0</isfiltrationon>"))
+        << "the change is in the policy file at once";
+    Page("ObjectName=SiteSettings&Action=SaveEdit&AdminEmail=a%40b.example");
+    model->GetSettings(settings);
+    EXPECT_TRUE(settings->GetIsFiltrationOn());
+}
+
+} // namespace
