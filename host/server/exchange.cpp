@@ -147,7 +147,7 @@ boost::intrusive_ptr<log_record> exchange::record() const {
     record->set_field("cs-uri", url.empty() ? head_->target : url, true);
     record->set_field("sc-status", std::to_string(status_), true);
     record->set_field("sc-bytes", std::to_string(head_request_ ? 0 : body_bytes_), true);
-    if (const std::string* agent = head_->headers.find(atom::intern("User-Agent")))
+    if (const std::string* agent = head_->headers.find(atom::user_agent_header))
         record->set_field("cs(User-Agent)", *agent, true);
     return record;
 }

@@ -62,5 +62,6 @@ const atom atom::keep_alive_header = atom::intern("Keep-Alive");
 const atom atom::proxy_connection_header = atom::intern("Proxy-Connection");
 const atom atom::server_header = atom::intern("Server");
 const atom atom::transfer_encoding_header = atom::intern("Transfer-Encoding");
+const atom atom::user_agent_header = atom::intern("User-Agent");
 
 } // namespace tav::http

@@ -1,5 +1,6 @@
 #include <quorrel/admin/FormFields.hpp>
 #include <tav/atom_failure.hpp>
+#include <tav/http/atom.hpp>
 #include <tav/uri.hpp>
 
 #include <cctype>
@@ -52,12 +53,6 @@ const char* const knownNames[] = {
     "_SessionID_",
 };
 
-tav::atom MakeAtom(const std::string& name) {
-    char* text = new char[name.size() + 1];
-    std::memcpy(text, name.c_str(), name.size() + 1);
-    return tav::atom(tav::atom::array_type(text));
-}
-
 using KnownNames = ACE_Hash_Map_Manager_Ex<std::string, tav::atom, std::hash<std::string>,
                                            ACE_Equal_To<std::string>, ACE_Null_Mutex>;
 
@@ -66,7 +61,7 @@ const KnownNames& Known() {
     static const KnownNames* table = [] {
         auto* made = new KnownNames(64);
         for (const char* name : knownNames)
-            if (made->rebind(name, MakeAtom(name)) == -1)
+            if (made->rebind(name, tav::http::atom::make_private(name)) == -1)
                 throw tav::atom_failure("ACE_Hash_Map_Manager_Ex::rebind");
         return made;
     }();
@@ -77,10 +72,6 @@ const std::vector<std::string> noValues;
 const std::string noValue;
 
 } // namespace
-
-unsigned long FormFields::NameHash::operator()(const std::string& name) const {
-    return static_cast<unsigned long>(std::hash<std::string>()(name));
-}
 
 FormFields::FormFields() : m_privateNames(1000) {}
 
@@ -99,7 +90,7 @@ tav::atom FormFields::Intern(const std::string& name) {
     tav::atom found = Find(name);
     if (found)
         return found;
-    found = MakeAtom(name);
+    found = tav::http::atom::make_private(name);
     if (m_privateNames.bind(name, found) == -1)
         throw tav::atom_failure("ACE_Hash_Map_Manager_Ex::bind");
     return found;

@@ -35,6 +35,7 @@ public:
     static const atom proxy_connection_header;
     static const atom server_header;
     static const atom transfer_encoding_header;
+    static const atom user_agent_header;
 
 private:
     explicit atom(array_type text) : tav::atom(std::move(text)) {}

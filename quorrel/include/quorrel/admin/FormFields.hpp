@@ -12,6 +12,7 @@
 #include <ace/Hash_Map_Manager_T.h>
 #include <ace/Null_Mutex.h>
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -44,11 +45,8 @@ private:
     // The atom of a name if there is one yet, else the null atom.
     tav::atom Find(const std::string& name) const;
 
-    struct NameHash {
-        unsigned long operator()(const std::string& name) const;
-    };
-    using PrivateNames =
-        ACE_Hash_Map_Manager_Ex<std::string, tav::atom, NameHash, ACE_Equal_To<std::string>, ACE_Null_Mutex>;
+    using PrivateNames = ACE_Hash_Map_Manager_Ex<std::string, tav::atom, std::hash<std::string>,
+                                                 ACE_Equal_To<std::string>, ACE_Null_Mutex>;
     PrivateNames m_privateNames;
     std::map<tav::atom, std::vector<std::string>> m_fields;
 };
