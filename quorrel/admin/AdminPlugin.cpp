@@ -5,13 +5,23 @@
 #include <quorrel/admin/Templates.hpp>
 
 #include "SessionID.hpp"
+#include "pages/BlockedCategoryModule.hpp"
+#include "pages/BlockedUrlWordsModule.hpp"
 #include "pages/ChangePasswordModule.hpp"
 #include "pages/ClientGroupsModule.hpp"
+#include "pages/ClientsModule.hpp"
+#include "pages/ContentFiltrationModule.hpp"
+#include "pages/ContentTypesModule.hpp"
 #include "pages/FixedPageModule.hpp"
 #include "pages/ForgotPasswordModule.hpp"
+#include "pages/GeneralProtocolSettingsModule.hpp"
+#include "pages/InapContentWordsModule.hpp"
+#include "pages/LimitsModule.hpp"
 #include "pages/LoginPageModule.hpp"
-#include "pages/PendingPageModule.hpp"
+#include "pages/ProtocolSettingsModule.hpp"
 #include "pages/SiteSettingsModule.hpp"
+#include "pages/SitesModule.hpp"
+#include "pages/TimeTableModule.hpp"
 
 #include <filesystem>
 #include <fstream>
@@ -34,9 +44,6 @@ AdminPlugin::AdminPlugin(const boost::intrusive_ptr<tav::http::server>& owner, D
             m_dispatch[name] = module.get();
         m_modules.push_back(std::move(module));
     };
-    const auto pending = [this](const char* title) {
-        return std::make_unique<PendingPageModule>(*this, title);
-    };
     add(std::make_unique<LoginPageModule>(*this), {"LoginPage"});
     add(std::make_unique<ForgotPasswordModule>(*this), {"ForgotPassword"});
     add(std::make_unique<FixedPageModule>(*this, "HomePage.tpl.html"), {"HomePage"});
@@ -45,23 +52,26 @@ AdminPlugin::AdminPlugin(const boost::intrusive_ptr<tav::http::server>& owner, D
     auto groups = std::make_unique<ClientGroupsModule>(*this);
     m_clientGroups = groups.get();
     add(std::move(groups), {"ClientGroup"});
-    add(pending("Clients"), {"Client"});
-    add(pending("Filtering"), {"Filtering", "GeneralProtocolSettings"});
-    add(pending("HTTP Settings"), {"HTTPProtocolSettings"});
-    add(pending("HTTPS Settings"), {"HTTPSProtocolSettings"});
-    add(pending("Mail Settings"), {"MailProtocolSettings"});
-    add(pending("SOCKS Settings"), {"SOCKSProtocolSettings"});
-    add(pending("FTP Settings"), {"FTPProtocolSettings"});
-    add(pending("Blocked Categories"), {"BlockedCategory"});
-    add(pending("Trusted and Blocked Sites"), {"Site"});
-    add(pending("Time Table"), {"TimeTable"});
-    add(pending("Time Limits"), {"TimeLimits"});
-    add(pending("Traffic Limits"), {"TrafficLimits"});
-    add(pending("Blocked Words in HTTP Addresses"), {"HTTPBlockedUrlWords"});
-    add(pending("Inappropriate Content Words"), {"InapContentWords"});
-    add(pending("Content Types"), {"ContentTypes"});
-    add(pending("Blocked Words in HTTPS Addresses"), {"HTTPSBlockedUrlWords"});
-    add(pending("Content Filtration"), {"ContentFiltration"});
+    add(std::make_unique<ClientsModule>(*this), {"Client"});
+    add(std::make_unique<GeneralProtocolSettingsModule>(*this), {"Filtering", "GeneralProtocolSettings"});
+    const auto protocol = [this](DataModel::ProtocolSettingsType type, const char* page) {
+        return std::make_unique<ProtocolSettingsModule>(*this, type, page);
+    };
+    add(protocol(DataModel::PST_HTTP, "HTTPProtocolSettings.tpl.html"), {"HTTPProtocolSettings"});
+    add(protocol(DataModel::PST_HTTPS, "HTTPSProtocolSettings.tpl.html"), {"HTTPSProtocolSettings"});
+    add(protocol(DataModel::PST_MAIL, "MailProtocolSettings.tpl.html"), {"MailProtocolSettings"});
+    add(protocol(DataModel::PST_SOCKS, "SOCKSProtocolSettings.tpl.html"), {"SOCKSProtocolSettings"});
+    add(protocol(DataModel::PST_FTP, "FTPProtocolSettings.tpl.html"), {"FTPProtocolSettings"});
+    add(std::make_unique<BlockedCategoryModule>(*this), {"BlockedCategory"});
+    add(std::make_unique<SitesModule>(*this), {"Site"});
+    add(std::make_unique<TimeTableModule>(*this), {"TimeTable"});
+    add(std::make_unique<LimitsModule>(*this, LimitsModule::timeLimits), {"TimeLimits"});
+    add(std::make_unique<LimitsModule>(*this, LimitsModule::trafficLimits), {"TrafficLimits"});
+    add(std::make_unique<BlockedUrlWordsModule>(*this, DataModel::PST_HTTP), {"HTTPBlockedUrlWords"});
+    add(std::make_unique<InapContentWordsModule>(*this), {"InapContentWords"});
+    add(std::make_unique<ContentTypesModule>(*this), {"ContentTypes"});
+    add(std::make_unique<BlockedUrlWordsModule>(*this, DataModel::PST_HTTPS), {"HTTPSBlockedUrlWords"});
+    add(std::make_unique<ContentFiltrationModule>(*this), {"ContentFiltration"});
     add(std::make_unique<SiteSettingsModule>(*this), {"SiteSettings"});
     add(std::make_unique<ChangePasswordModule>(*this), {"ChangePassword"});
 }

@@ -1,3 +1,4 @@
+#include <quorrel/Category.hpp>
 #include <quorrel/ClientGroup.hpp>
 #include <quorrel/Text.hpp>
 #include <quorrel/admin/PageRules.hpp>
@@ -13,19 +14,69 @@ std::string Checked(bool on) {
     return on ? "checked" : "";
 }
 
+namespace {
+// Takes over the copy of a group that a lookup returned.
+AdminPluginRet Adopt(const Ret& found, std::unique_ptr<DataModel::ClientGroup>& group) {
+    group.reset(found.IsOK() ? static_cast<DataModel::ClientGroup*>(found.GetObj()) : nullptr);
+    return AdminPluginRet(found);
+}
+} // namespace
+
 AdminPluginRet GetGroupContext(const DataModel& model, const FormFields& fields,
                                std::unique_ptr<DataModel::ClientGroup>& group) {
     const std::string& id = fields.Get("ClientGroupID");
-    const Ret found = IsBlank(id) ? model.GetFirstClientGroup() : model.GetClientGroup(id);
-    group.reset(static_cast<DataModel::ClientGroup*>(found.GetObj()));
-    if (!found.IsOK())
-        group.reset();
-    return AdminPluginRet(found);
+    return Adopt(IsBlank(id) ? model.GetFirstClientGroup() : model.GetClientGroup(id), group);
 }
 
 void FillGroup(std::string& text, const DataModel::ClientGroup& group) {
     FillText(text, "%TPL_GROUP_ID%", group.GetID());
     FillText(text, "%TPL_GROUP_NAME%", group.GetName());
+}
+
+AdminPluginRet FindGroup(const DataModel& model, const FormFields& fields,
+                         std::unique_ptr<DataModel::ClientGroup>& group) {
+    return Adopt(model.GetClientGroup(fields.Get("ClientGroupID")), group);
+}
+
+AdminPluginRet PresetOr(const std::optional<AdminPluginRet>& preset) {
+    return preset ? *preset : AdminPluginRet(Ret::OK, "");
+}
+
+std::string OnOff(bool on) {
+    return on ? "<b>On</b>" : "Off";
+}
+
+std::string EnabledDisabled(bool enabled) {
+    return enabled ? "<b>Enabled</b>" : "Disabled";
+}
+
+std::string Shorten(const std::string& text, std::size_t n) {
+    if (text.size() <= n)
+        return text;
+    return text.substr(0, n < 3 ? 0 : n - 3) + "...";
+}
+
+std::vector<const DataModel::Category*> SortedCategories(const DataModel& model) {
+    std::vector<const DataModel::Category*> categories;
+    model.GetCategories(categories);
+    SortBy(categories,
+           [](const DataModel::Category& category) -> const std::string& { return category.GetName(); });
+    return categories;
+}
+
+AdminPluginRet
+ToggleProtocolSettings(DataModel& model, const FormFields& fields, DataModel::ProtocolSettingsType type,
+                       const std::function<void(DataModel::ProtocolSettings&, const std::string&)>& flip) {
+    std::unique_ptr<DataModel::ClientGroup> group;
+    AdminPluginRet found = FindGroup(model, fields, group);
+    if (!found.IsOK())
+        return found;
+    std::unique_ptr<DataModel::ProtocolSettings> settings;
+    const Ret read = model.GetProtocolSettings(group->GetID(), type, settings);
+    if (!read.IsOK() || settings == nullptr)
+        return AdminPluginRet(read);
+    flip(*settings, fields.Get("ToggleWhat"));
+    return AdminPluginRet(model.SaveProtocolSettings(group->GetID(), *settings));
 }
 
 AdminPluginRet RequireGroup(const FormFields& fields) {

@@ -12,6 +12,12 @@ void WebModule::AddTemplate(const std::string& file, std::string& text) {
     m_templates.emplace_back(file, &text);
 }
 
+AdminPluginRet WebModule::ShowPage(const std::string& objectName, FormFields& fields, std::string& text,
+                                   const std::optional<AdminPluginRet>& preset) const {
+    fields.Set("ObjectName", objectName);
+    return m_plugin.GetModule(objectName)->Get(fields, text, preset);
+}
+
 AdminPluginRet WebModule::LoadTemplates(const std::string& siteRoot) {
     for (const auto& entry : m_templates) {
         const std::string path = siteRoot + entry.first;

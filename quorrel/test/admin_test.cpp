@@ -1,5 +1,4 @@
-#include "PolicyFolder.hpp"
-#include "event_loop.hpp"
+#include "AdminSite.hpp"
 
 #include <quorrel/ClientGroup.hpp>
 #include <quorrel/Settings.hpp>
@@ -7,80 +6,13 @@
 #include <quorrel/admin/PageRules.hpp>
 #include <quorrel/admin/Templates.hpp>
 #include <tav/http/ext_transaction_base.hpp>
-#include <tav/msg.hpp>
-
-#include <ace/Proactor.h>
-
-#include <gtest/gtest.h>
 
 #include <filesystem>
 #include <regex>
 
 namespace {
 
-using namespace tav::http::admin;
-namespace fs = std::filesystem;
-
-class test_server : public tav::http::server {
-public:
-    explicit test_server(ACE_Proactor* p) : proactor_(p) {}
-    ACE_Proactor* proactor() const override { return proactor_; }
-
-private:
-    ACE_Proactor* proactor_;
-};
-
-tav::uri Uri(const std::string& text) {
-    tav::uri parsed;
-    EXPECT_TRUE(parsed.parse_absolute(text.data(), text.data() + text.size())) << text;
-    return parsed;
-}
-
-// The sample policy, a copy of the sample site, and the administration extension started on them.
-class AdminTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        fs::copy(SAMPLE_SITE, site, fs::copy_options::recursive);
-        ASSERT_TRUE(plugin->Start(site.string(), root, "").IsOK());
-    }
-    void TearDown() override {
-        plugin->stop();
-        fs::remove_all(site);
-    }
-    // The page for a form body, as the site answers a request for the root URL.
-    std::string Page(const std::string& body, const std::string& url = "http://admin.tollwick/") {
-        tav::msg_auto_release block(tav::make_msg(body.data(), static_cast<unsigned>(body.size())));
-        std::string output;
-        plugin->HandleRequest(Uri(url), block.get(), output);
-        return output;
-    }
-    void SetAccount(const std::string& password, const std::string& question, const std::string& answer) {
-        std::unique_ptr<tav::DataModel::Settings> settings;
-        model->GetSettings(settings);
-        settings->SetPassword(password);
-        settings->SetSecurityQuestionID(question);
-        settings->SetSecurityAnswer(answer);
-        ASSERT_TRUE(model->SaveSettings(*settings).IsOK());
-    }
-    // The session ID a page carries in its forms.
-    static std::string SessionOf(const std::string& page) {
-        std::smatch found;
-        return std::regex_search(page, found, std::regex("name=\"_SessionID_\" value=\"([^\"]*)\""))
-                   ? found[1].str()
-                   : std::string("none");
-    }
-    static bool IsLoginPage(const std::string& page) {
-        return page.find("<h1>Sign in</h1>") != std::string::npos;
-    }
-
-    PolicyFolder folder{PolicyFolder::Read(SAMPLE_CFG "/zun_data.xml")};
-    std::unique_ptr<tav::DataModel> model = folder.Load();
-    std::unique_ptr<ACE_Proactor> proactor{tav::make_proactor(1)};
-    event_loop::loop_threads loops{proactor.get(), 1};
-    tav::uri root = Uri("http://admin.tollwick/");
-    fs::path site = fs::path(folder.Root()) / "admin-site";
-    boost::intrusive_ptr<AdminPlugin> plugin{new AdminPlugin(new test_server(proactor.get()), model.get())};
-};
+using namespace admin_site;
 
 TEST_F(AdminTest, TakesTheRequestsForItsHostPortAndPath) {
     const struct {
@@ -220,10 +152,6 @@ TEST_F(AdminTest, OnlyFilesInsideTheImagesFolderAreServed) {
         EXPECT_EQ(c.served ? logo : "", Page("", std::string("http://admin.tollwick/") + c.path)) << c.path;
 }
 
-} // namespace
-
-namespace {
-
 TEST_F(AdminTest, TheGroupMenuListsEveryGroupByNameAsText) {
     auto group = model->CreateClientGroup();
     group->SetName("<b>Aardvarks</b>");
@@ -267,18 +195,6 @@ TEST_F(AdminTest, CheckBoxesAndTheGroupOfAPage) {
     unknown.Set("ClientGroupID", "99");
     EXPECT_FALSE(GetGroupContext(*model, unknown, group).IsOK());
     EXPECT_EQ(nullptr, group);
-}
-
-} // namespace
-
-namespace {
-
-// The error box of a page, or "none".
-std::string ErrorsOf(const std::string& page) {
-    std::smatch found;
-    return std::regex_search(page, found, std::regex("role=\"alert\">([^<]*(<br>[^<]*)*)</div>"))
-               ? found[1].str()
-               : "none";
 }
 
 TEST_F(AdminTest, ThePasswordPageChecksEverythingInOrder) {

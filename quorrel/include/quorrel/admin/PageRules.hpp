@@ -7,8 +7,13 @@
 #include <quorrel/admin/FormFields.hpp>
 #include <quorrel/export.hpp>
 
+#include <algorithm>
+#include <cstddef>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace tav::http::admin {
 
@@ -25,5 +30,49 @@ QUORREL_EXPORT AdminPluginRet GetGroupContext(const DataModel& model, const Form
 QUORREL_EXPORT void FillGroup(std::string& text, const DataModel::ClientGroup& group);
 // The check of the save operations: -1 "Empty Client Group" when "ClientGroupID" is blank, else 0.
 QUORREL_EXPORT AdminPluginRet RequireGroup(const FormFields& fields);
+// The group "ClientGroupID" names, with no fallback to the first group: what the switches and saves change.
+QUORREL_EXPORT AdminPluginRet FindGroup(const DataModel& model, const FormFields& fields,
+                                        std::unique_ptr<DataModel::ClientGroup>& group);
+
+// What a display operation returns when it succeeds: the preset result when it was given one, else 0.
+QUORREL_EXPORT AdminPluginRet PresetOr(const std::optional<AdminPluginRet>& preset);
+
+// The state words of the switches, as markup: "<b>On</b>" or "Off", "<b>Enabled</b>" or "Disabled".
+QUORREL_EXPORT std::string OnOff(bool on);
+QUORREL_EXPORT std::string EnabledDisabled(bool enabled);
+
+// A text cut to at most n characters: its first n - 3 followed by "..." when it is longer.
+QUORREL_EXPORT std::string Shorten(const std::string& text, std::size_t n);
+
+// Sorts entities by the text `key` gives them, byte-wise ascending; equal keys keep their order.
+template <class T, class Key> void SortBy(std::vector<T*>& items, Key key) {
+    std::stable_sort(items.begin(), items.end(),
+                     [&key](const T* a, const T* b) { return key(*a) < key(*b); });
+}
+
+// The categories of the model sorted by name.
+QUORREL_EXPORT std::vector<const DataModel::Category*> SortedCategories(const DataModel& model);
+
+// A switch that "Toggle" can flip, named as the pages send it in "ToggleWhat".
+template <class S> struct Switch {
+    const char* name;
+    bool (S::*get)() const;
+    void (S::*set)(bool);
+};
+
+// Flips the switch named `what`, if it is one of `switches`.
+template <class S>
+void FlipSwitch(S& object, const std::vector<Switch<S>>& switches, const std::string& what) {
+    for (const Switch<S>& entry : switches)
+        if (what == entry.name)
+            (object.*entry.set)(!(object.*entry.get)());
+}
+
+// "Toggle" on a group's settings of one protocol: looks the group up by "ClientGroupID", lets `flip` change
+// the settings for the value of "ToggleWhat" and saves them, even when nothing was flipped. The result is
+// the lookup's failure or the save's result.
+QUORREL_EXPORT AdminPluginRet
+ToggleProtocolSettings(DataModel& model, const FormFields& fields, DataModel::ProtocolSettingsType type,
+                       const std::function<void(DataModel::ProtocolSettings&, const std::string&)>& flip);
 
 } // namespace tav::http::admin

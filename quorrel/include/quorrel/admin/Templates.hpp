@@ -24,6 +24,9 @@ QUORREL_EXPORT void ReplaceAll(std::string& text, const std::string& placeholder
 
 QUORREL_EXPORT void FillMarkup(std::string& text, const std::string& placeholder, const std::string& markup);
 QUORREL_EXPORT void FillText(std::string& text, const std::string& placeholder, const std::string& value);
+// Empties every placeholder left in a template (a name of capitals, digits and "_" between two "%"), all
+// but "%SESSION_ID%", which the page gets last: what a page shows when it has nothing to show.
+QUORREL_EXPORT void ClearPlaceholders(std::string& text);
 
 // The messages of a result as markup: each one escaped, joined with "<br>".
 QUORREL_EXPORT std::string MessagesMarkup(const std::vector<std::string>& messages);

@@ -52,6 +52,10 @@ protected:
     // LoadTemplates reads into `text`, in the order declared.
     void AddTemplate(const std::string& file, std::string& text);
     AdminPlugin& Plugin() const { return m_plugin; }
+    // Shows the page of another module after an operation of this one: "ObjectName" becomes that
+    // module's name and its Get fills the text with `preset` as its result.
+    AdminPluginRet ShowPage(const std::string& objectName, FormFields& fields, std::string& text,
+                            const std::optional<AdminPluginRet>& preset) const;
 
 private:
     AdminPlugin& m_plugin;

@@ -1,0 +1,195 @@
+#include "ClientsModule.hpp"
+
+#include <quorrel/Client.hpp>
+#include <quorrel/ClientGroup.hpp>
+#include <quorrel/Clock.hpp>
+#include <quorrel/admin/AdminPlugin.hpp>
+#include <quorrel/admin/PageRules.hpp>
+#include <quorrel/admin/Templates.hpp>
+
+#include <algorithm>
+#include <vector>
+
+namespace tav::http::admin {
+
+namespace {
+
+// The model's clock stopped at one moment, so that every row of a table counts the same day.
+class StoppedClock : public Clock {
+public:
+    explicit StoppedClock(const Clock& clock) : m_clock(clock), m_now(clock.Now()) {}
+    std::int64_t Now() const override { return m_now; }
+    std::tm LocalTime(std::int64_t time) const override { return m_clock.LocalTime(time); }
+
+private:
+    const Clock& m_clock;
+    std::int64_t m_now;
+};
+
+constexpr std::int32_t mebibyte = 1048576;
+
+// Whether an address the policy accepts is also written as the proxy sees its computers: four numbers
+// from 0 to 255 without leading zeros. Any other spelling would name a computer that never asks.
+AdminPluginRet CheckAddress(const std::string& ip) {
+    std::size_t parts = 0;
+    std::size_t from = 0;
+    bool plain = true;
+    while (plain && from <= ip.size()) {
+        const std::size_t dot = std::min(ip.find('.', from), ip.size());
+        const std::string part = ip.substr(from, dot - from);
+        plain = !part.empty() && part.size() <= 3 && (part == "0" || part[0] != '0') &&
+                part.find_first_not_of("0123456789") == std::string::npos && std::stoi(part) <= 255;
+        ++parts;
+        from = dot + 1;
+    }
+    if (plain && parts == 4)
+        return AdminPluginRet(Ret::OK, "");
+    return AdminPluginRet(Ret::ERR, "Write the IP address as 4 numbers from 0 to 255 without leading zeros");
+}
+
+} // namespace
+
+ClientsModule::ClientsModule(AdminPlugin& plugin) : WebModule(plugin) {
+    AddTemplate("/pages/templates/Clients.tpl.html", m_list);
+    AddTemplate("/pages/templates/Clients_TableRow.tpl.html", m_row);
+    AddTemplate("/pages/templates/ClientForm.tpl.html", m_form);
+}
+
+void ClientsModule::BuildNavigationMenu(std::string& menu) {
+    menu = Plugin().NavigationMenu(true);
+}
+
+std::string ClientsModule::TrafficText(std::int32_t bytes) {
+    if (bytes < mebibyte)
+        return std::to_string(bytes / 1024) + " Kb";
+    return std::to_string(bytes / mebibyte);
+}
+
+void ClientsModule::FillForm(std::string& text, const DataModel::Client* client, bool changeLogin) const {
+    std::vector<std::pair<std::string, std::string>> choices;
+    {
+        ACE_Guard<ACE_Recursive_Thread_Mutex> guard(DataModel::m_mutex);
+        std::vector<DataModel::ClientGroup*> groups;
+        Plugin().GetModel().GetClientGroups(groups);
+        SortBy(groups,
+               [](const DataModel::ClientGroup& group) -> const std::string& { return group.GetName(); });
+        for (const DataModel::ClientGroup* group : groups)
+            choices.emplace_back(group->GetID(), group->GetName());
+    }
+    const std::pair<std::string, std::string> none("0", "<..........>");
+    const std::string& selected = client ? client->GetGroupID() : none.first;
+    text = m_form;
+    FillText(text, "%TPL_ID%", client ? client->GetID() : "");
+    FillText(text, "%TPL_IP%", client ? client->GetIP() : "");
+    FillText(text, "%TPL_LOGIN%", client ? client->GetLogin() : "");
+    FillText(text, "%TPL_PASSWORD%", client ? client->GetPassword() : "");
+    FillMarkup(text, "%TPL_GROUP_OPTIONS%", BuildOptions(choices, IsBlank(selected) ? "0" : selected, &none));
+    FillText(text, "%TPL_CHANGELOGININFO%", Checked(changeLogin));
+    FillText(text, "%TPL_SAVE_ACTION%", client && !client->GetID().empty() ? "SaveEdit" : "SaveNew");
+}
+
+AdminPluginRet ClientsModule::GetList(FormFields& fields, std::string& text,
+                                      const std::optional<AdminPluginRet>& preset) {
+    const DataModel& model = Plugin().GetModel();
+    const std::string groupId = fields.Get("ClientGroupID");
+    std::string title = "All Groups";
+    if (!IsBlank(groupId)) {
+        std::unique_ptr<DataModel::ClientGroup> group;
+        AdminPluginRet found = FindGroup(model, fields, group);
+        if (!found.IsOK()) {
+            text = m_list;
+            FillText(text, "%TPL_TABLE_ROWS%", "");
+            FillText(text, "%TPL_GROUP_NAME%", "");
+            return found;
+        }
+        title = group->GetName();
+    }
+    std::string rows;
+    {
+        ACE_Guard<ACE_Recursive_Thread_Mutex> guard(DataModel::m_mutex);
+        std::vector<DataModel::Client*> clients;
+        model.GetClients(groupId, clients);
+        SortBy(clients, [](const DataModel::Client& client) -> const std::string& { return client.GetIP(); });
+        const StoppedClock now(model.GetClock());
+        for (const DataModel::Client* client : clients) {
+            std::string row = m_row;
+            FillText(row, "%TPL_ID%", client->GetID());
+            FillText(row, "%TPL_IP%", client->GetIP());
+            FillText(row, "%TPL_GROUP_NAME%", client->GetGroupPtr() ? client->GetGroupPtr()->GetName() : "");
+            FillText(row, "%TPL_DAILY_TIME%", std::to_string(client->GetDailyWorkedTime(now) / 60));
+            FillText(row, "%TPL_DAILY_TRAFFIC%", TrafficText(client->GetDailyWorkedTraffic(now)));
+            rows += row;
+        }
+    }
+    text = m_list;
+    FillMarkup(text, "%TPL_TABLE_ROWS%", rows);
+    FillText(text, "%TPL_GROUP_NAME%", title);
+    return PresetOr(preset);
+}
+
+AdminPluginRet ClientsModule::GetNew(FormFields& fields, std::string& text) {
+    const std::unique_ptr<DataModel::Client> client = Plugin().GetModel().CreateClient();
+    client->SetGroupID(fields.Get("ClientGroupID"));
+    FillForm(text, client.get(), true);
+    return AdminPluginRet(Ret::OK, "");
+}
+
+AdminPluginRet ClientsModule::SaveNew(FormFields& fields, std::string& text) {
+    DataModel& model = Plugin().GetModel();
+    const std::unique_ptr<DataModel::Client> client = model.CreateClient();
+    client->SetIP(fields.Get("IP"));
+    client->SetGroupID(fields.Get("ClientGroupID"));
+    client->SetLogin(fields.Get("Login"));
+    client->SetPassword(fields.Get("Password"));
+    AdminPluginRet saved(client->Validate(true));
+    if (saved.IsOK())
+        saved = CheckAddress(client->GetIP());
+    if (saved.IsOK())
+        saved = model.SaveClient(*client);
+    if (!saved.IsOK()) {
+        FillForm(text, client.get(), true);
+        return saved;
+    }
+    return GetList(fields, text, saved);
+}
+
+AdminPluginRet ClientsModule::GetEdit(FormFields& fields, std::string& text) {
+    const Ret found = Plugin().GetModel().GetClient(fields.Get("ID"));
+    const std::unique_ptr<DataModel::Client> client(
+        found.IsOK() ? static_cast<DataModel::Client*>(found.GetObj()) : nullptr);
+    FillForm(text, client.get(), IsChecked(fields, "ChangeLoginInfo"));
+    return AdminPluginRet(found);
+}
+
+AdminPluginRet ClientsModule::SaveEdit(FormFields& fields, std::string& text) {
+    DataModel& model = Plugin().GetModel();
+    const Ret found = model.GetClient(fields.Get("ID"));
+    const std::unique_ptr<DataModel::Client> client(
+        found.IsOK() ? static_cast<DataModel::Client*>(found.GetObj()) : nullptr);
+    if (!client) {
+        FillForm(text, nullptr, false);
+        return AdminPluginRet(found);
+    }
+    const bool changeLogin = IsChecked(fields, "ChangeLoginInfo");
+    client->SetIP(fields.Get("IP"));
+    client->SetGroupID(fields.Get("ClientGroupID"));
+    if (changeLogin) {
+        client->SetLogin(fields.Get("Login"));
+        client->SetPassword(fields.Get("Password"));
+    }
+    AdminPluginRet saved = CheckAddress(client->GetIP());
+    if (saved.IsOK())
+        saved = model.SaveClient(*client);
+    if (!saved.IsOK()) {
+        FillForm(text, client.get(), changeLogin);
+        return saved;
+    }
+    return GetList(fields, text);
+}
+
+AdminPluginRet ClientsModule::Delete(FormFields& fields, std::string& text) {
+    return GetList(fields, text,
+                   AdminPluginRet(Plugin().GetModel().DeleteClients(fields.GetAll("DeleteID"))));
+}
+
+} // namespace tav::http::admin
