@@ -28,6 +28,34 @@ AdminPluginRet GetGroupContext(const DataModel& model, const FormFields& fields,
     return Adopt(IsBlank(id) ? model.GetFirstClientGroup() : model.GetClientGroup(id), group);
 }
 
+AdminPluginRet OpenGroupPage(const DataModel& model, FormFields& fields, const std::string& page,
+                             std::string& text, std::unique_ptr<DataModel::ClientGroup>& group) {
+    text = page;
+    AdminPluginRet found = GetGroupContext(model, fields, group);
+    if (!found.IsOK()) {
+        ClearPlaceholders(text);
+        return found;
+    }
+    fields.Set("ClientGroupID", group->GetID());
+    return found;
+}
+
+AdminPluginRet OpenGroupPage(const DataModel& model, FormFields& fields, const std::string& page,
+                             std::string& text, std::unique_ptr<DataModel::ClientGroup>& group,
+                             DataModel::ProtocolSettingsType type,
+                             std::unique_ptr<DataModel::ProtocolSettings>& settings) {
+    AdminPluginRet found = OpenGroupPage(model, fields, page, text, group);
+    if (found.IsOK())
+        found = model.GetProtocolSettings(group->GetID(), type, settings);
+    if (found.IsOK() && settings == nullptr)
+        found = AdminPluginRet(Ret::ERR, "No such Protocol Settings");
+    if (!found.IsOK()) {
+        text = page;
+        ClearPlaceholders(text);
+    }
+    return found;
+}
+
 void FillGroup(std::string& text, const DataModel::ClientGroup& group) {
     FillText(text, "%TPL_GROUP_ID%", group.GetID());
     FillText(text, "%TPL_GROUP_NAME%", group.GetName());

@@ -22,14 +22,10 @@ BlockedCategoryModule::BlockedCategoryModule(AdminPlugin& plugin) : WebModule(pl
 AdminPluginRet BlockedCategoryModule::GetList(FormFields& fields, std::string& text,
                                               const std::optional<AdminPluginRet>& preset) {
     const DataModel& model = Plugin().GetModel();
-    text = m_list;
     std::unique_ptr<DataModel::ClientGroup> group;
-    AdminPluginRet found = GetGroupContext(model, fields, group);
-    if (!found.IsOK()) {
-        ClearPlaceholders(text);
+    AdminPluginRet found = OpenGroupPage(model, fields, m_list, text, group);
+    if (!found.IsOK())
         return found;
-    }
-    fields.Set("ClientGroupID", group->GetID());
     std::string rows;
     for (const DataModel::Category* category : SortedCategories(model)) {
         std::string row = m_row;

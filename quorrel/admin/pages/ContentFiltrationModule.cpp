@@ -33,18 +33,12 @@ ContentFiltrationModule::ContentFiltrationModule(AdminPlugin& plugin) : ToggleMo
 AdminPluginRet ContentFiltrationModule::Get(FormFields& fields, std::string& text,
                                             const std::optional<AdminPluginRet>& preset) {
     const DataModel& model = Plugin().GetModel();
-    text = m_page;
     std::unique_ptr<DataModel::ClientGroup> group;
     std::unique_ptr<DataModel::ProtocolSettings> settings;
-    AdminPluginRet found = GetGroupContext(model, fields, group);
-    if (found.IsOK())
-        found = model.GetProtocolSettings(group->GetID(), DataModel::PST_HTTP, settings);
-    const auto* http = dynamic_cast<const HTTP*>(settings.get());
-    if (!found.IsOK() || http == nullptr) {
-        ClearPlaceholders(text);
+    AdminPluginRet found = OpenGroupPage(model, fields, m_page, text, group, DataModel::PST_HTTP, settings);
+    if (!found.IsOK())
         return found;
-    }
-    fields.Set("ClientGroupID", group->GetID());
+    const auto* http = dynamic_cast<const HTTP*>(settings.get());
     FillMarkup(text, "%TPL_TOGGLE_CONTENTFILTRATION_BUTTON_TITLE%",
                EnabledDisabled(http->GetIsContentFiltrationEnabled()));
     FillText(text, "%TPL_ISCONTENTFILTRATION_ENABLED%", Checked(http->GetIsContentFiltrationEnabled()));

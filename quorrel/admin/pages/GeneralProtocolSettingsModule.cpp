@@ -69,14 +69,10 @@ std::string GeneralProtocolSettingsModule::TrafficLimitsInfo(const Group& group)
 AdminPluginRet GeneralProtocolSettingsModule::Get(FormFields& fields, std::string& text,
                                                   const std::optional<AdminPluginRet>& preset) {
     const DataModel& model = Plugin().GetModel();
-    text = m_page;
     std::unique_ptr<Group> group;
-    AdminPluginRet found = GetGroupContext(model, fields, group);
-    if (!found.IsOK()) {
-        ClearPlaceholders(text);
+    AdminPluginRet found = OpenGroupPage(model, fields, m_page, text, group);
+    if (!found.IsOK())
         return found;
-    }
-    fields.Set("ClientGroupID", group->GetID());
     std::string blocked;
     std::string allowed;
     for (const DataModel::Category* category : SortedCategories(model))

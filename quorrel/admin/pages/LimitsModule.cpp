@@ -80,13 +80,9 @@ void LimitsModule::FillPage(std::string& text, const Group& group) const {
 AdminPluginRet LimitsModule::Get(FormFields& fields, std::string& text,
                                  const std::optional<AdminPluginRet>& preset) {
     std::unique_ptr<Group> group;
-    AdminPluginRet found = GetGroupContext(Plugin().GetModel(), fields, group);
-    if (!found.IsOK()) {
-        text = m_page;
-        ClearPlaceholders(text);
+    AdminPluginRet found = OpenGroupPage(Plugin().GetModel(), fields, m_page, text, group);
+    if (!found.IsOK())
         return found;
-    }
-    fields.Set("ClientGroupID", group->GetID());
     FillPage(text, *group);
     return PresetOr(preset);
 }

@@ -45,18 +45,12 @@ ProtocolSettingsModule::ProtocolSettingsModule(AdminPlugin& plugin, DataModel::P
 AdminPluginRet ProtocolSettingsModule::Get(FormFields& fields, std::string& text,
                                            const std::optional<AdminPluginRet>& preset) {
     const DataModel& model = Plugin().GetModel();
-    text = m_page;
     std::unique_ptr<DataModel::ClientGroup> group;
     std::unique_ptr<PS> settings;
-    AdminPluginRet found = GetGroupContext(model, fields, group);
-    if (found.IsOK())
-        found = model.GetProtocolSettings(group->GetID(), m_type, settings);
-    if (!found.IsOK() || settings == nullptr) {
-        ClearPlaceholders(text);
+    AdminPluginRet found = OpenGroupPage(model, fields, m_page, text, group, m_type, settings);
+    if (!found.IsOK())
         return found;
-    }
     const std::string& id = group->GetID();
-    fields.Set("ClientGroupID", id);
     FillMarkup(text, "%TPL_TOGGLE_NETWORK_BUTTON_TITLE%", OnOff(settings->GetIsNetworkEnabled()));
     FillMarkup(text, "%TPL_TOGGLE_FILTRATION_BUTTON_TITLE%", OnOff(settings->GetIsFiltrationEnabled()));
     FillMarkup(text, "%TPL_TOGGLE_CANACCESSBYIP_BUTTON_TITLE%", OnOff(settings->GetCanAccessByIP()));

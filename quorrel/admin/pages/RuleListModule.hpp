@@ -42,17 +42,11 @@ public:
     AdminPluginRet GetList(FormFields& fields, std::string& text,
                            const std::optional<AdminPluginRet>& preset = std::nullopt) override {
         const DataModel& model = Plugin().GetModel();
-        text = m_list;
         std::unique_ptr<DataModel::ClientGroup> group;
         std::unique_ptr<DataModel::ProtocolSettings> settings;
-        AdminPluginRet found = GetGroupContext(model, fields, group);
-        if (found.IsOK())
-            found = model.GetProtocolSettings(group->GetID(), m_type, settings);
-        if (!found.IsOK() || settings == nullptr) {
-            ClearPlaceholders(text);
+        AdminPluginRet found = OpenGroupPage(model, fields, m_list, text, group, m_type, settings);
+        if (!found.IsOK())
             return found;
-        }
-        fields.Set("ClientGroupID", group->GetID());
         FillMarkup(text, m_layout.state, EnabledDisabled(IsOn(*settings)));
         std::vector<boost::shared_ptr<Rule>> rules;
         List(group->GetID(), rules);

@@ -92,19 +92,13 @@ std::string SitesModule::Rows(const std::string& groupId, bool blocked) const {
 AdminPluginRet SitesModule::Get(FormFields& fields, std::string& text,
                                 const std::optional<AdminPluginRet>& preset) {
     const DataModel& model = Plugin().GetModel();
-    text = m_page;
     std::unique_ptr<DataModel::ClientGroup> group;
     std::unique_ptr<DataModel::ProtocolSettings> settings;
-    AdminPluginRet found = GetGroupContext(model, fields, group);
-    if (found.IsOK())
-        found = model.GetProtocolSettings(group->GetID(), DataModel::PST_HTTP, settings);
-    const auto* http = dynamic_cast<const HTTP*>(settings.get());
-    if (!found.IsOK() || http == nullptr) {
-        ClearPlaceholders(text);
+    AdminPluginRet found = OpenGroupPage(model, fields, m_page, text, group, DataModel::PST_HTTP, settings);
+    if (!found.IsOK())
         return found;
-    }
+    const auto* http = dynamic_cast<const HTTP*>(settings.get());
     const std::string& id = group->GetID();
-    fields.Set("ClientGroupID", id);
     FillText(text, "%TPL_URI%", fields.Get("Uri"));
     FillMarkup(text, "%TPL_TOGGLE_BLOCKED_SITES_TITLE%", EnabledDisabled(http->GetIsBlockedSitesEnabled()));
     FillMarkup(text, "%TPL_BLOCKED_SITES%", Rows(id, true));

@@ -13,14 +13,10 @@ TimeTableModule::TimeTableModule(AdminPlugin& plugin) : WebModule(plugin) {
 
 AdminPluginRet TimeTableModule::Get(FormFields& fields, std::string& text,
                                     const std::optional<AdminPluginRet>& preset) {
-    text = m_page;
     std::unique_ptr<DataModel::ClientGroup> group;
-    AdminPluginRet found = GetGroupContext(Plugin().GetModel(), fields, group);
-    if (!found.IsOK()) {
-        ClearPlaceholders(text);
+    AdminPluginRet found = OpenGroupPage(Plugin().GetModel(), fields, m_page, text, group);
+    if (!found.IsOK())
         return found;
-    }
-    fields.Set("ClientGroupID", group->GetID());
     FillText(text, "%TIME_TABLE%", group->GetTimeTable());
     FillText(text, "%TPL_ISTIMETABLE_ENABLED%", Checked(group->GetIsTimeTableEnabled()));
     FillGroup(text, *group);

@@ -26,6 +26,17 @@ QUORREL_EXPORT std::string Checked(bool on);
 // success `group` holds a copy; otherwise the result is the model's failure.
 QUORREL_EXPORT AdminPluginRet GetGroupContext(const DataModel& model, const FormFields& fields,
                                               std::unique_ptr<DataModel::ClientGroup>& group);
+// Starts the page of the group a request is about from the page's template: on success `group` holds the
+// group of GetGroupContext and "ClientGroupID" names it; otherwise the page's placeholders are emptied and
+// the result is the model's failure. The second form also reads the group's settings of one protocol.
+QUORREL_EXPORT AdminPluginRet OpenGroupPage(const DataModel& model, FormFields& fields,
+                                            const std::string& page, std::string& text,
+                                            std::unique_ptr<DataModel::ClientGroup>& group);
+QUORREL_EXPORT AdminPluginRet OpenGroupPage(const DataModel& model, FormFields& fields,
+                                            const std::string& page, std::string& text,
+                                            std::unique_ptr<DataModel::ClientGroup>& group,
+                                            DataModel::ProtocolSettingsType type,
+                                            std::unique_ptr<DataModel::ProtocolSettings>& settings);
 // Fills "%TPL_GROUP_ID%" and "%TPL_GROUP_NAME%" of a page's own template with the group.
 QUORREL_EXPORT void FillGroup(std::string& text, const DataModel::ClientGroup& group);
 // The check of the save operations: -1 "Empty Client Group" when "ClientGroupID" is blank, else 0.
