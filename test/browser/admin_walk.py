@@ -1,0 +1,362 @@
+#!/usr/bin/python3
+"""An administrator keeps a family's policy in a real browser, page by page.
+
+    admin_walk.py BUILD_DIR
+
+Through the service as Chromium's proxy: changes the password and logs in again with it; creates a group,
+renames it, adds two computers and moves one to another group; drags Sunday morning out of its time table;
+sets a traffic limit; blocks a category and a site and tests an address; adds a word in addresses, a
+content type and a word in pages; switches HTTPS filtration. After each step it reads the page and the
+policy file. It then restarts the service and finds everything again, asks the policy command what the
+proxy would answer, and deletes the group. Screenshots go to BUILD_DIR/browser-output/admin_walk.
+"""
+import datetime
+import sys
+import xml.etree.ElementTree as ElementTree
+
+from selenium.common.exceptions import WebDriverException
+from selenium.webdriver.common.action_chains import ActionChains
+from selenium.webdriver.common.by import By
+from selenium.webdriver.support import expected_conditions as seen
+from selenium.webdriver.support.ui import Select, WebDriverWait
+
+from site_driver import Site
+
+FIRST_PASSWORD = "correct horse"
+PASSWORD = "kitchen-table-7"
+
+
+class Walk:
+    def __init__(self, site):
+        self.site = site
+        self.driver = site.driver
+        self.wait = WebDriverWait(self.driver, 10)
+        self.shots = 0
+
+    # What the administrator sees.
+    def page(self, heading, shot):
+        """Waits for the page whose heading starts with `heading` and keeps a screenshot of it."""
+        self.wait.until(seen.text_to_be_present_in_element((By.TAG_NAME, "h1"), heading))
+        self.wait.until(lambda d: d.execute_script("return document.readyState") == "complete")
+        self.shots += 1
+        self.site.screenshot("%02d-%s" % (self.shots, shot))
+        return self.driver.find_element(By.TAG_NAME, "main").text
+
+    def messages(self):
+        return self.driver.find_element(By.CSS_SELECTOR, "main .messages").text
+
+    def errors(self):
+        return self.driver.find_element(By.CSS_SELECTOR, "main .errors").text
+
+    def no_errors(self):
+        assert self.errors() == "", "the page shows the error %r" % self.errors()
+
+    # What the administrator does.
+    def press(self, text, within="main"):
+        """Presses the button whose text is `text`."""
+        self.driver.find_element(By.XPATH, "//%s//button[normalize-space()='%s']" % (within, text)).click()
+
+    def press_in_row(self, row_text, button):
+        self.driver.find_element(
+            By.XPATH, "//tr[td[normalize-space()='%s']]//button[normalize-space()='%s']" % (row_text, button)).click()
+
+    def menu(self, text):
+        """A button of the main menu, of the group menu or of the group's settings menu."""
+        self.driver.find_element(
+            By.XPATH, "//nav//button[normalize-space()='%s']" % text).click()
+
+    def type_into(self, name, text):
+        field = self.driver.find_element(By.NAME, name)
+        field.clear()
+        field.send_keys(text)
+
+    def tick(self, name, on=True):
+        box = self.driver.find_element(By.NAME, name)
+        if box.is_selected() != on:
+            box.click()
+
+    def switch(self, what):
+        self.driver.find_element(By.CSS_SELECTOR, "button[data-toggle='%s']" % what).click()
+
+    def save(self):
+        self.driver.find_element(By.CSS_SELECTOR, "main form button[type=submit]").click()
+
+    # What the policy file says.
+    def policy(self):
+        return ElementTree.parse(self.site.cfg + "/zun_data.xml").getroot()
+
+    def group(self, name):
+        for group in self.policy().iter("clientgroup"):
+            if group.findtext("name") == name:
+                return group
+        return None
+
+    def client(self, ip):
+        for client in self.policy().iter("client"):
+            if client.findtext("ip") == ip:
+                return client
+        return None
+
+    def login(self, password):
+        self.driver.get("http://admin.tollwick/")
+        self.page("Sign in", "login")
+        self.driver.find_element(By.ID, "login").send_keys("wexor")
+        self.driver.find_element(By.ID, "password").send_keys(password)
+        self.driver.find_element(By.ID, "sign-in").click()
+        self.page("Welcome to Tollwick", "home")
+
+
+def expect(condition, what):
+    assert condition, what
+
+
+def main():
+    site = Site(sys.argv[1], "admin_walk")
+    status, said = site.policy_command("password", FIRST_PASSWORD)
+    if status != 0:
+        raise SystemExit("the policy command could not set the password: " + said)
+    site.start_service()
+    step = "start the browser"
+    try:
+        site.start_browser()
+        walk = Walk(site)
+        step = "log in and change the password"
+        walk.login(FIRST_PASSWORD)
+        walk.menu("Password")
+        walk.page("Password", "password")
+        old = walk.policy().findtext("settings/password")
+        walk.type_into("OldPassword", FIRST_PASSWORD)
+        walk.type_into("Password", PASSWORD)
+        walk.type_into("PasswordConfirm", PASSWORD)
+        Select(site.driver.find_element(By.NAME, "SecurityQuestionID")).select_by_value("2")
+        walk.type_into("SecurityAnswer", "Paris")
+        walk.save()
+        walk.page("Settings", "password-saved")
+        walk.no_errors()
+        expect(walk.policy().findtext("settings/password") not in ("", old), "the policy has a new password")
+        expect(walk.policy().findtext("settings/securityquestionid") == "2", "the policy has the question")
+
+        step = "log in again with the new password"
+        walk.login(PASSWORD)
+
+        step = "create a group and rename it"
+        walk.menu("Groups")
+        walk.page("Groups", "groups")
+        site.driver.find_element(By.ID, "new-group").click()
+        walk.page("Group", "group-new")
+        walk.type_into("Name", "Kids")
+        walk.save()
+        walk.page("Groups", "group-created")
+        walk.no_errors()
+        kids = walk.group("Kids")
+        expect(kids is not None, "the policy has the group Kids")
+        expect(kids.findtext("blockedcategoriesmask") == "1ffb" or int(kids.findtext("blockedcategoriesmask"), 16)
+               != 0, "a new group blocks categories")
+        group_id = kids.findtext("id")
+        walk.press_in_row("Kids", "Rename")
+        walk.page("Group", "group-rename")
+        walk.type_into("Name", "Children")
+        walk.save()
+        walk.page("Groups", "group-renamed")
+        expect(walk.group("Kids") is None and walk.group("Children").findtext("id") == group_id,
+               "the policy has the group renamed")
+
+        step = "add two computers to the group and move one to another group"
+        walk.press_in_row("Children", "Computers")
+        expect("Children" in walk.page("Computers", "computers"), "the computers page names the group")
+        for ip in ("192.168.1.50", "192.168.1.51"):
+            site.driver.find_element(By.ID, "new-client").click()
+            walk.page("Computer", "computer-new")
+            walk.type_into("IP", ip)
+            expect(Select(site.driver.find_element(By.ID, "client-group")).first_selected_option.text
+                   == "Children", "a new computer starts in the group of the list")
+            walk.save()
+            expect(ip in walk.page("Computers", "computer-added"), "the list shows " + ip)
+            walk.no_errors()
+            expect(walk.client(ip).findtext("groupid") == group_id, "the policy has %s in the group" % ip)
+        walk.press_in_row("192.168.1.51", "Edit")
+        walk.page("Computer", "computer-edit")
+        Select(site.driver.find_element(By.ID, "client-group")).select_by_visible_text("* guests *")
+        walk.save()
+        walk.page("Computers", "computer-moved")
+        expect(walk.client("192.168.1.51").findtext("groupid") == "1", "the policy has the computer moved")
+
+        step = "drag Sunday morning out of the time table"
+        walk.menu("Children")
+        expect("Children" in walk.page("General", "general"), "the group's page names it")
+        expect(site.driver.find_element(By.CSS_SELECTOR, ".groups li.current").text == "Children",
+               "the menu marks the group")
+        walk.menu("Time table")
+        walk.page("Time table", "timetable")
+        cell = lambda slot: site.driver.find_element(By.CSS_SELECTOR, "#timetable-grid td[data-slot='%d']" % slot)
+        ActionChains(site.driver).click_and_hold(cell(0)).move_to_element(cell(12)).move_to_element(
+            cell(23)).release().perform()
+        walk.tick("IsTimeTableEnabled")
+        walk.save()
+        expect("Sun:50%" in walk.page("General", "timetable-saved"), "the summary shows half of Sunday")
+        table = walk.group("Children").findtext("timetable")
+        expect(table == "0" * 24 + "1" * 312, "the policy has Sunday morning off, not %r" % table)
+
+        step = "set a traffic limit"
+        walk.menu("Traffic limits")
+        walk.page("Traffic limits", "traffic")
+        walk.tick("IsTrafficLimitsEnabled")
+        monday = site.driver.find_element(By.ID, "TrafficLimit_1")
+        monday.clear()
+        monday.send_keys("200")
+        walk.save()
+        expect("Mon:200mb" in walk.page("General", "traffic-saved"), "the summary shows the limit")
+        children = walk.group("Children")
+        expect(children.findtext("trafficlimitsmon") == "200" and children.findtext("trafficlimitsenabled")
+               == "1", "the policy has the traffic limit")
+
+        step = "block a category"
+        walk.menu("Categories")
+        walk.page("Categories", "categories")
+        site.driver.find_element(By.XPATH, "//label[normalize-space()='Web Chat']/input").click()
+        walk.save()
+        summary = walk.page("General", "categories-saved")
+        expect(int(walk.group("Children").findtext("blockedcategoriesmask"), 16) & 4, "the policy blocks web chat")
+        expect("Web Chat" not in summary.split("Allowed")[-1].split("\n")[0] or "Web E-Mail" in summary,
+               "the summary moves web chat")
+
+        step = "block a site and test an address"
+        walk.menu("Sites")
+        walk.page("Sites", "sites")
+        walk.type_into("Uri", "casino.example")
+        walk.press("Add")
+        expect("casino.example/" in walk.page("Sites", "site-added"), "the list shows the site")
+        walk.switch("BlockedSites")
+        walk.page("Sites", "sites-switched")
+        http = walk.group("Children").find("protocolssettings/httpprotocolsettings")
+        expect(http.findtext("isblockedsitesenabled") == "1", "the policy uses the blocked sites")
+        sites = [s.findtext("uri") for s in http.iter("customersite")]
+        expect(sites == ["http://casino.example/"], "the policy has the site: %r" % sites)
+        walk.type_into("Uri", "casino.example/poker")
+        walk.press("Test")
+        walk.page("Sites", "site-tested")
+        expect("URL accessibility: Blocked" in walk.messages(), "the report says %r" % walk.messages())
+
+        step = "add a word in addresses, a content type and a word in pages"
+        walk.menu("Words in addresses")
+        walk.page("Words in addresses", "words")
+        walk.switch("BlockedUrlWords")
+        walk.page("Words in addresses", "words-switched")
+        site.driver.find_element(By.ID, "new-word").click()
+        walk.page("Word in addresses", "word-new")
+        walk.type_into("Word", "roulette")
+        site.driver.find_element(By.XPATH, "//label[normalize-space()='Gambling']/input").click()
+        walk.save()
+        expect("roulette" in walk.page("Words in addresses", "word-added"), "the list shows the word")
+        words = [w.findtext("word") for w in walk.group("Children").iter("blockedurlword")]
+        expect("roulette" in words, "the policy has the word")
+
+        walk.menu("Content types")
+        walk.page("Content types", "types")
+        site.driver.find_element(By.ID, "new-content-type").click()
+        walk.page("Content type", "type-new")
+        walk.type_into("ContentType", "video/mp4")
+        walk.type_into("Description", "Films")
+        Select(site.driver.find_element(By.NAME, "ContentTypeAction")).select_by_value("1")
+        walk.save()
+        expect("video/mp4" in walk.page("Content types", "type-added"), "the list shows the type")
+        types = {t.findtext("type"): t.findtext("action") for t in walk.group("Children").iter("contenttype")}
+        expect(types.get("video/mp4") == "1", "the policy prevents video/mp4: %r" % types)
+
+        walk.menu("Words in pages")
+        walk.page("Words in pages", "content-words")
+        site.driver.find_element(By.ID, "new-word").click()
+        walk.page("Word in pages", "content-word-new")
+        walk.type_into("Word", "gore")
+        walk.save()
+        expect("gore" in walk.page("Words in pages", "content-word-added"), "the list shows the word")
+        expect([w.findtext("word") for w in walk.group("Children").iter("inapcontentword")] == ["gore"],
+               "the policy has the word in pages")
+
+        step = "switch HTTPS filtration"
+        walk.menu("Secure web (HTTPS)")
+        walk.page("Secure web (HTTPS)", "https")
+        https = lambda: walk.group("Children").findtext("protocolssettings/httpsprotocolsettings/filtrationenabled")
+        before = https()
+        walk.switch("Filtration")
+        walk.page("Secure web (HTTPS)", "https-switched")
+        expect(https() != before, "the policy has HTTPS filtration switched")
+        kept = open(site.cfg + "/zun_data.xml").read()
+
+        step = "restart the service and find everything again"
+        site.driver.delete_all_cookies()
+        failure = site.stop_service()
+        expect(failure is None, failure)
+        site.start_service()
+        walk.login(PASSWORD)
+        walk.menu("Groups")
+        walk.page("Groups", "restart-groups")
+        walk.press_in_row("Children", "Settings")
+        walk.page("General", "restart-general")
+        walk.menu("Sites")
+        expect("casino.example/" in walk.page("Sites", "restart-sites"), "the site is still there")
+        walk.menu("Computers")
+        listed = walk.page("Computers", "restart-computers")
+        expect("192.168.1.50" in listed and "192.168.1.51" in listed, "the computers are still there")
+        expect(open(site.cfg + "/zun_data.xml").read() == kept, "the policy file is unchanged by the restart")
+
+        step = "read the pages on a phone-sized screen"
+        site.driver.set_window_size(390, 844)
+        for menu, heading in (("Children", "General"), ("Time table", "Time table"), ("Sites", "Sites"),
+                              ("Computers", "Computers")):
+            walk.menu(menu)
+            walk.page(heading, "phone-" + menu.lower().replace(" ", "-"))
+            wide = site.driver.execute_script("return document.documentElement.scrollWidth - window.innerWidth")
+            expect(wide <= 0, "the %s page is %d pixels wider than the phone" % (heading, wide))
+        site.driver.set_window_size(1000, 800)
+
+        step = "ask the policy command what the proxy would answer"
+        now = datetime.datetime.now()
+        sunday_morning = now.isoweekday() == 7 and now.hour < 12
+        status, said = site.policy_command("check", "192.168.1.50", "http://casino.example/")
+        expect(status == 1, "casino.example is refused to the group: %s" % said)
+        expect(sunday_morning or "site" in said.lower() or "blocked" in said.lower(), said)
+        status, said = site.policy_command("check", "192.168.1.50", "http://news.example/roulette-tips")
+        expect(status == 1 and (sunday_morning or "roulette" in said or "word" in said.lower()), said)
+        status, said = site.policy_command("report", group_id, "http://casino.example/")
+        expect("Customer DB: tested URL is  defined as Blocked" in said, said)
+        print("browser: the policy command says:", said.replace("<br>", " | "))
+
+        step = "delete the group"
+        walk.menu("Groups")
+        walk.page("Groups", "groups-again")
+        site.driver.find_element(By.XPATH, "//tr[td[normalize-space()='Children']]//input[@name='DeleteID']").click()
+        walk.press("Delete checked")
+        site.driver.switch_to.alert.accept()
+        walk.page("Groups", "group-in-use")
+        expect("some Client(s) reference it" in walk.errors(), "a group with computers stays: %r" % walk.errors())
+        walk.menu("Computers")
+        walk.page("Computers", "computers-all")
+        site.driver.find_element(By.XPATH, "//tr[td[normalize-space()='192.168.1.50']]//input").click()
+        walk.press("Delete checked")
+        site.driver.switch_to.alert.accept()
+        walk.page("Computers", "computer-deleted")
+        expect(walk.client("192.168.1.50") is None, "the policy has lost the computer")
+        walk.menu("Groups")
+        walk.page("Groups", "groups-last")
+        site.driver.find_element(By.XPATH, "//tr[td[normalize-space()='Children']]//input[@name='DeleteID']").click()
+        walk.press("Delete checked")
+        site.driver.switch_to.alert.accept()
+        expect("Children" not in walk.page("Groups", "group-deleted"), "the list has lost the group")
+        expect(walk.group("Children") is None, "the policy has lost the group")
+        print("browser: the walk through %d pages passed; screenshots in %s" % (walk.shots, site.output))
+    except (WebDriverException, AssertionError) as failure:
+        site.keep_failure()
+        print("browser: could not %s: %s" % (step, failure), file=sys.stderr)
+        print("browser: what the browser saw is in", site.output, file=sys.stderr)
+        site.close()
+        return 1
+    failure = site.close()
+    if failure:
+        print("browser:", failure, file=sys.stderr)
+        return 1
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,94 @@
+"""What the browser tests share: a copy of the sample configuration, zunservice on a free port of
+127.0.0.1, and headless Chromium with the service as its only proxy."""
+import os
+import shutil
+import signal
+import subprocess
+import tempfile
+import threading
+
+from selenium import webdriver
+from selenium.webdriver.chrome.options import Options
+from selenium.webdriver.chrome.service import Service
+
+
+class Site:
+    """The service on a copy of BUILD/cfg, its output folder BUILD/browser-output/NAME, and the browser."""
+
+    def __init__(self, build, name):
+        self.build = os.path.abspath(build)
+        self.output = os.path.join(self.build, "browser-output", name)
+        shutil.rmtree(self.output, ignore_errors=True)
+        os.makedirs(self.output)
+        self.work = tempfile.mkdtemp(prefix="tollwick-browser-")
+        self.cfg = os.path.join(self.work, "cfg")
+        shutil.copytree(os.path.join(self.build, "cfg"), self.cfg)
+        self.service = None
+        self.port = 0
+        self.driver = None
+
+    def policy_command(self, *arguments):
+        """Runs tollwick-policy on the copy; returns its exit status and output."""
+        done = subprocess.run([os.path.join(self.build, "tools", "tollwick-policy"), "--config", self.cfg]
+                              + list(arguments), stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+        return done.returncode, done.stdout.strip()
+
+    def start_service(self):
+        """Starts zunservice, on the port of the previous start when there was one."""
+        self.service = subprocess.Popen([os.path.join(self.build, "host", "zunservice"), "-C", self.work,
+                                         "--threads", "2", "--listen", "127.0.0.1:%d" % self.port],
+                                        stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        first = []
+        reader = threading.Thread(target=lambda: first.append(self.service.stdout.readline()))
+        reader.start()
+        reader.join(20)
+        line = first[0].strip() if first else ""
+        if not line.startswith("listening on 127.0.0.1:"):
+            self.service.kill()
+            raise SystemExit("zunservice did not say where it listens; it printed %r and %r"
+                             % (line, self.service.stderr.read()))
+        self.port = int(line.rsplit(":", 1)[1])
+
+    def stop_service(self):
+        """Stops the service with SIGTERM; returns None, or what went wrong."""
+        self.service.send_signal(signal.SIGTERM)
+        try:
+            status = self.service.wait(20)
+        except subprocess.TimeoutExpired:
+            self.service.kill()
+            status = "no exit within 20 s"
+        errors = self.service.stderr.read()
+        self.service = None
+        return None if status == 0 else "zunservice ended with %s after SIGTERM: %s" % (status, errors)
+
+    def start_browser(self):
+        options = Options()
+        for flag in ["--headless=new", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage",
+                     "--proxy-server=127.0.0.1:%d" % self.port, "--proxy-bypass-list=<-loopback>",
+                     "--no-first-run", "--disable-background-networking", "--disable-component-update",
+                     "--disable-sync",
+                     "--disable-features=NetworkTimeServiceQuerying,OptimizationHints,MediaRouter",
+                     "--window-size=1000,800"]:
+            options.add_argument(flag)
+        options.binary_location = "/usr/bin/chromium"
+        self.driver = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
+        self.driver.set_page_load_timeout(20)
+        return self.driver
+
+    def screenshot(self, name):
+        self.driver.save_screenshot(os.path.join(self.output, name + ".png"))
+
+    def keep_failure(self):
+        """Saves what the browser shows, for a failed step."""
+        if self.driver is not None:
+            self.screenshot("failure")
+            with open(os.path.join(self.output, "failure.html"), "w") as page:
+                page.write(self.driver.page_source)
+
+    def close(self):
+        """Ends the browser and the service and removes the copy; returns None, or the service's failure."""
+        if self.driver is not None:
+            self.driver.quit()
+        failure = self.stop_service() if self.service is not None else None
+        shutil.rmtree(self.work, ignore_errors=True)
+        return failure
