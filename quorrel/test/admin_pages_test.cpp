@@ -301,6 +301,10 @@ TEST_F(AdminPagesTest, SitesAreStoredAsTypedAndTestedWithTheReport) {
             EXPECT_TRUE(Shows(page, std::string(">") + s.shown + "<")) << s.typed;
         }
     }
+    const std::string before = Policy();
+    EXPECT_EQ("Bad Url", ErrorsOf(Page(base + "Action=SaveNew&IsBlocked=1&Uri=a.example%3Aport")));
+    EXPECT_EQ("Empty Host", ErrorsOf(Page(base + "Action=SaveNew&IsBlocked=0&Uri=")));
+    EXPECT_EQ(before, Policy()) << "a site that is not an address is not stored";
     Page(base + "Action=Toggle&ToggleWhat=FixTrustedSites");
     const std::string fixed = Page(base + "Action=Get");
     EXPECT_TRUE(Shows(fixed, "Attantion: Fixed Mode."));
