@@ -93,6 +93,10 @@ void connection::route() {
         answers_.push_back(current_);
     }
     transaction_ = server_->create_transaction(head, local_, remote_, current_);
+    if (transaction_ == nullptr && !http_server::is_site_method(head->method)) {
+        refuse(501);
+        return;
+    }
     parser_->body_allowed(server_->settings().body_limit);
     if (parser_->failed() != 0)
         return; // the read loop refuses it

@@ -35,6 +35,14 @@ void http_server::add_extension(const boost::intrusive_ptr<extension>& e) {
     extensions_.push_back(e);
 }
 
+void http_server::set_forward(const boost::intrusive_ptr<extension>& e) {
+    forward_ = e;
+}
+
+bool http_server::is_site_method(const std::string& method) {
+    return method == "GET" || method == "HEAD" || method == "POST";
+}
+
 bool http_server::start(std::string& error) {
     if (!settings_.access_log.empty()) {
         try {
@@ -107,14 +115,21 @@ boost::intrusive_ptr<ext_transaction_base>
 http_server::create_transaction(const boost::intrusive_ptr<request_head>& head, const ACE_INET_Addr& local,
                                 const ACE_INET_Addr& remote,
                                 const boost::intrusive_ptr<response_handler>& response) {
-    for (const auto& e : extensions_) {
+    const auto ask =
+        [&](const boost::intrusive_ptr<extension>& e) -> boost::intrusive_ptr<ext_transaction_base> {
         try {
-            if (auto transaction = e->create_transaction(head, local, remote, response))
-                return transaction;
+            return e->create_transaction(head, local, remote, response);
         } catch (const std::exception&) {
-            // An extension that fails on a request declines it.
+            return nullptr; // an extension that fails on a request declines it
         }
-    }
+    };
+    if (is_site_method(head->method))
+        for (const auto& e : extensions_)
+            if (auto transaction = ask(e))
+                return transaction;
+    const bool elsewhere = head->method == "CONNECT" || head->target.empty() || head->target.front() != '/';
+    if (forward_ != nullptr && elsewhere)
+        return ask(forward_);
     return nullptr;
 }
 

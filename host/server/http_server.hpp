@@ -50,6 +50,11 @@ public:
     http_server(ACE_Proactor* proactor, const server_settings& settings);
 
     void add_extension(const boost::intrusive_ptr<extension>& e);
+    // The extension asked last, for requests that name another server (an absolute target, or CONNECT) and
+    // that no other extension takes: the forward proxy.
+    void set_forward(const boost::intrusive_ptr<extension>& e);
+    // The methods the site extensions answer; the forward extension takes any.
+    static bool is_site_method(const std::string& method);
     // Listens and starts the timer; false with the reason in `error`.
     bool start(std::string& error);
     // Stops listening and the timer and closes every connection; returns once they have closed or `wait`
@@ -66,7 +71,7 @@ public:
 
     // For the connections.
     const server_settings& settings() const { return settings_; }
-    // A transaction of the first extension that takes the request, or empty.
+    // A transaction of the first extension that takes the request, then of the forward extension, or empty.
     boost::intrusive_ptr<ext_transaction_base>
     create_transaction(const boost::intrusive_ptr<request_head>& head, const ACE_INET_Addr& local,
                        const ACE_INET_Addr& remote, const boost::intrusive_ptr<response_handler>& response);
@@ -85,6 +90,7 @@ private:
     ACE_Proactor* proactor_;
     server_settings settings_;
     std::vector<boost::intrusive_ptr<extension>> extensions_;
+    boost::intrusive_ptr<extension> forward_;
     boost::intrusive_ptr<acceptor> acceptor_;
     logger access_log_;
     long timer_ = -1;

@@ -14,7 +14,7 @@ namespace tav::http {
 namespace beast = boost::beast;
 namespace bhttp = boost::beast::http;
 
-request_parser::request_parser(const tav::uri& site) : site_(site) {
+request_parser::request_parser(const tav::uri& site) : site_(site), head_bytes_(head_limit) {
     header_limit(head_limit);
 }
 
@@ -27,27 +27,16 @@ std::size_t request_parser::feed(const char* data, std::size_t size) {
         return 0;
     beast::error_code ec;
     if (!is_header_done()) {
-        // The head is parsed from a copy that collects it across reads. The parser may take part of it (the
-        // request line) before the rest has come; what it took leaves the copy.
-        const std::size_t taken = std::min<std::size_t>(size, head_limit + 1 - head_seen_);
-        head_bytes_.append(data, taken);
-        head_seen_ += taken;
-        const std::size_t used = put(boost::asio::const_buffer(head_bytes_.data(), head_bytes_.size()), ec);
-        head_bytes_.erase(0, used);
+        const std::size_t taken = head_bytes_.feed<true>(*this, data, size, ec);
+        if (head_bytes_.folded())
+            ec = bhttp::error::bad_obs_fold; // a field that one reader may join and another split
         if (ec == bhttp::error::need_more) {
-            if (head_seen_ > head_limit)
+            if (head_bytes_.too_long())
                 status_ = 431;
-            return taken;
-        }
-        if (ec) {
+        } else if (ec) {
             fail(ec);
-            return taken;
         }
-        // What is left of the copy came after the head: the caller keeps those bytes.
-        const std::size_t after = head_bytes_.size();
-        head_bytes_.clear();
-        head_bytes_.shrink_to_fit();
-        return taken - after;
+        return taken;
     }
     const std::size_t used = put(boost::asio::const_buffer(data, size), ec);
     if (ec && ec != bhttp::error::need_more)
@@ -88,7 +77,7 @@ ACE_Message_Block* request_parser::take_body() {
 
 void request_parser::on_request_impl(bhttp::verb method, beast::string_view method_text,
                                      beast::string_view target, int version, beast::error_code& ec) {
-    if (method != bhttp::verb::get && method != bhttp::verb::head && method != bhttp::verb::post) {
+    if (method == bhttp::verb::unknown) {
         status_ = 501;
         ec = bhttp::error::bad_method;
         return;
@@ -102,18 +91,26 @@ void request_parser::on_request_impl(bhttp::verb method, beast::string_view meth
     head->method.assign(method_text.data(), method_text.size());
     head->target.assign(target.data(), target.size());
     head->version = http::version{static_cast<unsigned>(version / 10), static_cast<unsigned>(version % 10)};
+    // The target as an absolute address: origin form stands for the site, and CONNECT's "host:port" for the
+    // secure site it opens a tunnel to.
     std::string absolute;
-    if (!target.empty() && target.front() == '/')
+    if (method == bhttp::verb::connect)
+        absolute = "https://";
+    else if (!target.empty() && target.front() == '/')
         site_.flatten(absolute, tav::uri::scheme_bit | tav::uri::userinfo_bit | tav::uri::host_bit |
                                     tav::uri::port_bit);
     absolute.append(target.data(), target.size());
+    if (method == bhttp::verb::connect)
+        absolute += '/';
     if (absolute.size() > tav::uri::max_length_) {
         status_ = 414;
         ec = bhttp::error::bad_target;
         return;
     }
     if (!head->uri.parse_absolute(absolute.data(), absolute.data() + absolute.size()) ||
-        head->uri.host().empty()) {
+        head->uri.host().empty() ||
+        (method == bhttp::verb::connect && (!head->uri.has_port() || head->uri.port().empty() ||
+                                            target.find('/') != beast::string_view::npos))) {
         ec = bhttp::error::bad_target;
         return;
     }
@@ -128,13 +125,21 @@ void request_parser::on_field_impl(bhttp::field name, beast::string_view name_te
                                    beast::error_code& /*ec*/) {
     if (name == bhttp::field::expect && beast::iequals(value, "100-continue"))
         expects_continue_ = true;
+    if (name == bhttp::field::content_length)
+        ++lengths_;
+    if (name == bhttp::field::transfer_encoding)
+        ++encodings_;
     // Only the names the parser knows are interned: a client's own names must not grow the table.
     const std::string_view text(name_text.data(), name_text.size());
     head_->headers.add(name == bhttp::field::unknown ? atom::make_private(text) : atom::intern(text),
                        std::string(value.data(), value.size()));
 }
 
-void request_parser::on_header_impl(beast::error_code& /*ec*/) {}
+void request_parser::on_header_impl(beast::error_code& ec) {
+    // A body whose end two readers may see in different places could smuggle a request past one of them.
+    if (lengths_ > 1 || (lengths_ > 0 && encodings_ > 0))
+        ec = bhttp::error::bad_content_length;
+}
 
 void request_parser::on_body_init_impl(const boost::optional<std::uint64_t>& /*length*/,
                                        beast::error_code& /*ec*/) {}

@@ -8,6 +8,8 @@
 // away piece by piece. A parser reads one request; the next one of a pipelined connection gets a new one.
 // It never throws for bad input: every fault ends in failed() with the status to answer.
 
+#include "head_bytes.hpp"
+
 #include <tav/http/request_head.hpp>
 
 #include <ace/Message_Block.h>
@@ -43,7 +45,8 @@ public:
 
     bool head_done() const { return head_ != nullptr && is_header_done(); }
     bool done() const { return is_done(); }
-    // The status that a fault calls for (400, 413, 414, 431, 501 or 505), or 0.
+    // The status that a fault calls for (400, 413, 414, 431, 501 or 505), or 0. Both a length and a transfer
+    // coding, two lengths, and a field folded over lines are faults (400).
     int failed() const { return status_; }
     const boost::intrusive_ptr<request_head>& head() const { return head_; }
     // Whether the client asked to hear "100 Continue" before it sends the body.
@@ -76,14 +79,14 @@ private:
     void fail(const boost::beast::error_code& ec);
 
     tav::uri site_;
-    // The head's bytes so far: the parser needs a head whole, and a socket's reads end anywhere.
-    std::string head_bytes_;
-    // The bytes of the head taken so far.
-    std::size_t head_seen_ = 0;
+    head_bytes head_bytes_;
     boost::intrusive_ptr<request_head> head_;
     ACE_Message_Block* body_ = nullptr;
     bool body_allowed_ = false;
     bool expects_continue_ = false;
+    // The Content-Length and Transfer-Encoding fields of the head.
+    int lengths_ = 0;
+    int encodings_ = 0;
     int status_ = 0;
 };
 
