@@ -64,10 +64,9 @@ void response_parser::on_response_impl(int status, beast::string_view reason, in
     head_ = response_head::create(
         status, text.c_str(),
         http::version{static_cast<unsigned>(version / 10), static_cast<unsigned>(version % 10)});
+    // An answer of 1xx, 204 or 304 has no body whatever its fields say: the parser knows that itself.
     if (head_ == nullptr)
         ec = bhttp::error::bad_status;
-    else if (status < 200 || status == 204 || status == 304)
-        skip(true); // no body, whatever the fields say
 }
 
 void response_parser::on_field_impl(bhttp::field name, beast::string_view name_text, beast::string_view value,
