@@ -1,7 +1,5 @@
 #include "http_module.hpp"
 
-#include <quorrel/DataModel.hpp>
-
 #include <ace/OS_NS_string.h>
 #include <ace/Proactor.h>
 
@@ -39,9 +37,7 @@ void http_module::add_options(po::options_description& description) {
                                          "connections served at once")(
         "head_timeout", po::value<unsigned>()->default_value(15), "seconds a request head may take")(
         "idle_timeout", po::value<unsigned>()->default_value(60), "seconds a connection may wait idle")(
-        "access_log", po::value<std::string>()->default_value("access"), "name of the access log below log/")(
-        "proxy.hosts_file", po::value<std::string>()->default_value("/etc/hosts"),
-        "names the proxy resolves before it asks the system's resolver");
+        "access_log", po::value<std::string>()->default_value("access"), "name of the access log below log/");
 }
 
 bool http_module::read_settings(server_settings& settings, std::string& error) const {
@@ -98,11 +94,6 @@ int http_module::init(int argc, ACE_TCHAR* argv[]) {
         }
         server_->add_extension(extension);
     }
-    names_ = std::make_shared<name_resolver>(options()["proxy.hosts_file"].as<std::string>());
-    if (!names_->hosts_error().empty())
-        say(names_->hosts_error() + "; every name goes to the system's resolver");
-    proxy_ = new forward_proxy(proactor, tav::DataModel::m_pInstance, names_);
-    server_->set_forward(proxy_);
     if (!server_->start(error)) {
         say(error);
         stop();
@@ -119,10 +110,7 @@ int http_module::fini() {
 void http_module::stop() {
     if (server_ != nullptr)
         server_->stop();
-    // The proxy and its resolver go before the model that the plug-ins own, extensions before their
-    // libraries.
-    proxy_.reset();
-    names_.reset();
+    // Extensions go before their libraries.
     for (auto& p : plugins_)
         p->factory().release_extension();
     plugins_.clear();
