@@ -50,16 +50,8 @@ def main():
         site.screenshot("help")
         print("browser: login, home and help pages seen; screenshots in", site.output)
     except (WebDriverException, AssertionError) as failure:
-        site.keep_failure()
-        print("browser: could not %s: %s" % (step, failure), file=sys.stderr)
-        print("browser: what the browser saw is in", site.output, file=sys.stderr)
-        site.close()
-        return 1
-    failure = site.close()
-    if failure:
-        print("browser:", failure, file=sys.stderr)
-        return 1
-    return 0
+        return site.end(step, failure)
+    return site.end()
 
 
 if __name__ == "__main__":

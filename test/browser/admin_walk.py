@@ -346,16 +346,8 @@ def main():
         expect(walk.group("Children") is None, "the policy has lost the group")
         print("browser: the walk through %d pages passed; screenshots in %s" % (walk.shots, site.output))
     except (WebDriverException, AssertionError) as failure:
-        site.keep_failure()
-        print("browser: could not %s: %s" % (step, failure), file=sys.stderr)
-        print("browser: what the browser saw is in", site.output, file=sys.stderr)
-        site.close()
-        return 1
-    failure = site.close()
-    if failure:
-        print("browser:", failure, file=sys.stderr)
-        return 1
-    return 0
+        return site.end(step, failure)
+    return site.end()
 
 
 if __name__ == "__main__":

@@ -4,6 +4,7 @@ import os
 import shutil
 import signal
 import subprocess
+import sys
 import tempfile
 import threading
 
@@ -92,3 +93,15 @@ class Site:
         failure = self.stop_service() if self.service is not None else None
         shutil.rmtree(self.work, ignore_errors=True)
         return failure
+
+    def end(self, step=None, failure=None):
+        """Closes everything; after a failure keeps what the browser saw and says which step failed. Returns
+        the exit status of the test."""
+        if failure is not None:
+            self.keep_failure()
+            print("browser: could not %s: %s" % (step, failure), file=sys.stderr)
+            print("browser: what the browser saw is in", self.output, file=sys.stderr)
+        problem = self.close()
+        if problem:
+            print("browser:", problem, file=sys.stderr)
+        return 1 if failure is not None or problem else 0
