@@ -130,14 +130,17 @@ int epoll_proactor::start(int fd, ACE_POSIX_Asynch_Result* result, op_kind kind,
     // Only the first operation of a queue may run now; the others keep their order behind it.
     if (queue.empty() && ready) {
         if (perform(o)) {
-            // A read that got less than it asked for has drained the socket: the next one waits for epoll.
+            // A read that got less than it asked for has drained the socket: the next one waits for epoll,
+            // unless the peer's close may still be waiting behind the data.
             if (kind == op_kind::read && result->bytes_transferred() > 0 &&
-                result->bytes_transferred() < result->aio_nbytes)
+                result->bytes_transferred() < result->aio_nbytes && !d.may_be_closed)
                 ready = false;
             push_ready_locked(result);
             return 0;
         }
         ready = false;
+        if (input)
+            d.may_be_closed = false;
     }
     if (int error = watch_locked(fd, d); error != 0) {
         errno = error;
@@ -231,10 +234,13 @@ bool epoll_proactor::perform(op& o) {
     }
 }
 
-void epoll_proactor::run_queue_locked(std::deque<op>& queue, bool& ready) {
+void epoll_proactor::run_queue_locked(descriptor& d, bool input) {
+    std::deque<op>& queue = input ? d.in : d.out;
     while (!queue.empty()) {
         if (!perform(queue.front())) {
-            ready = false;
+            (input ? d.readable : d.writable) = false;
+            if (input)
+                d.may_be_closed = false;
             return;
         }
         push_ready_locked(queue.front().result);
@@ -261,13 +267,15 @@ void epoll_proactor::on_ready_locked(int fd, unsigned events) {
         return;
     descriptor& d = it->second;
     // Errors and hang-ups complete whatever waits, each operation reporting what it finds.
+    if (events & (EPOLLRDHUP | EPOLLERR | EPOLLHUP))
+        d.may_be_closed = true;
     if (events & (EPOLLIN | EPOLLRDHUP | EPOLLERR | EPOLLHUP)) {
         d.readable = true;
-        run_queue_locked(d.in, d.readable);
+        run_queue_locked(d, true);
     }
     if (events & (EPOLLOUT | EPOLLERR | EPOLLHUP)) {
         d.writable = true;
-        run_queue_locked(d.out, d.writable);
+        run_queue_locked(d, false);
     }
 }
 

@@ -97,12 +97,16 @@ private:
         // False once an operation found the direction not ready, until epoll reports it ready again.
         bool readable = true;
         bool writable = true;
+        // Whether the peer may have closed since a read last found the socket empty. A short read proves
+        // the data drained, but not the peer's close: its edge may have been reported before the read, and
+        // no other edge follows. Unknown sockets may have.
+        bool may_be_closed = true;
     };
 
     // Tries the operation once; false while it would block.
     static bool perform(op& o);
     // The members below named _locked run with mutex_ held.
-    void run_queue_locked(std::deque<op>& queue, bool& ready);
+    void run_queue_locked(descriptor& d, bool input);
     void on_ready_locked(int fd, unsigned events);
     // Registers `fd` with epoll if it is not yet. Returns an errno.
     int watch_locked(int fd, descriptor& d);

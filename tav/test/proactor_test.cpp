@@ -217,6 +217,31 @@ TEST_F(proactor_test, PeerCloseGivesAZeroByteRead) {
     EXPECT_EQ(1, e.success);
 }
 
+// The peer's last bytes and its close arrive together, and the proactor sees their edge while no read waits:
+// the short read that takes the bytes must not hide the close from the next read.
+TEST_F(proactor_test, CloseBehindTheLastBytesStillEndsTheNextRead) {
+    tcp_pair pair;
+    ACE_Asynch_Read_Stream reader;
+    ASSERT_EQ(0, reader.open(handler, pair.a.fd));
+    ACE_Message_Block block(64);
+    ASSERT_EQ(0, reader.read(block, block.space()));
+    ASSERT_EQ(3, ::send(pair.b.fd, "abc", 3, 0));
+    ASSERT_TRUE(run_until_count(1));
+    ASSERT_EQ(5, ::send(pair.b.fd, "defgh", 5, 0));
+    ::close(pair.b.release());
+    ACE_Time_Value no_wait(0);
+    ASSERT_LE(0, proactor->handle_events(no_wait));
+    block.reset();
+    ASSERT_EQ(0, reader.read(block, block.space()));
+    ASSERT_TRUE(run_until_count(2));
+    EXPECT_EQ(5u, handler.events().at(1).bytes);
+    block.reset();
+    ASSERT_EQ(0, reader.read(block, block.space()));
+    ASSERT_TRUE(run_until_count(3)) << "the close was not reported";
+    EXPECT_EQ(0u, handler.events().at(2).bytes);
+    EXPECT_EQ(1, handler.events().at(2).success);
+}
+
 TEST_F(proactor_test, CancelCompletesThePendingReadWithECANCELED) {
     tcp_pair pair;
     ACE_Asynch_Read_Stream reader;
