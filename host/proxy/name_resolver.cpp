@@ -4,20 +4,15 @@
 #include <netdb.h>
 #include <sys/socket.h>
 
+#include <boost/algorithm/string/case_conv.hpp>
+
 #include <algorithm>
-#include <cctype>
 #include <fstream>
 #include <sstream>
 
 namespace tav::http {
 
 namespace {
-
-std::string lower(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
-}
 
 bool is_ipv4(const std::string& text) {
     in_addr parsed{};
@@ -79,12 +74,13 @@ void name_resolver::read_hosts(const std::string& path) {
             continue; // IPv6 entries: the proxy connects over IPv4
         std::string name;
         while (words >> name)
-            hosts_.emplace(lower(name), address); // the first line that names a host wins
+            hosts_.emplace(boost::algorithm::to_lower_copy(name),
+                           address); // the first line that names a host wins
     }
 }
 
 bool name_resolver::find_at_once(const std::string& host, unsigned short port, ACE_INET_Addr& address) const {
-    const auto known = hosts_.find(lower(host));
+    const auto known = hosts_.find(boost::algorithm::to_lower_copy(host));
     const std::string& text = known != hosts_.end() ? known->second : host;
     if (!is_ipv4(text))
         return false;

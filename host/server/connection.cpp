@@ -12,6 +12,13 @@ namespace {
 // Requests whose answers may wait at once before reading pauses.
 constexpr std::size_t answers_waiting = 16;
 
+// A chain on its way to the client, with the answer it belongs to.
+struct sent_chain {
+    ACE_Message_Block* chain;
+    boost::intrusive_ptr<exchange> from;
+    std::size_t bytes;
+};
+
 } // namespace
 
 connection::connection(const boost::intrusive_ptr<http_server>& server)
@@ -41,7 +48,23 @@ bool connection::handle_input(const stream_ptr& stream) {
     // A paused connection hears of the client's end once it has read what came before it.
     if (more && (stream->status() & aio_socket_stream::peer_closed))
         peer_closed();
+    flush_waiters();
     return more;
+}
+
+void connection::abandon(exchange& answer) {
+    if (std::function<void()> waiter = answer.abandon())
+        waiters_.push_back(std::move(waiter));
+}
+
+void connection::flush_waiters() {
+    std::vector<std::function<void()>> waiters;
+    {
+        const auto lock = this->lock();
+        waiters.swap(waiters_);
+    }
+    for (const auto& waiter : waiters)
+        waiter();
 }
 
 bool connection::read_requests(ACE_Message_Block& in) {
@@ -173,7 +196,7 @@ void connection::peer_closed() {
                 transaction_->terminate_request();
             const auto lock = this->lock();
             if (current_ != nullptr) {
-                current_->abandon();
+                abandon(*current_);
                 answers_.pop_back();
             }
             parser_.reset();
@@ -191,8 +214,11 @@ void connection::pump() {
     while (!answers_.empty() && !closing_) {
         exchange& front = *answers_.front();
         if (ACE_Message_Block* out = front.take_output()) {
-            if (stream_->write(out, this, out) != aio_error::ok)
+            auto* sent = new sent_chain{out, &front, out->total_length()};
+            if (stream_->write(out, this, sent) != aio_error::ok) {
                 release_msg(out);
+                delete sent;
+            }
         }
         if (!front.finished())
             return;
@@ -204,7 +230,7 @@ void connection::pump() {
     if (closing_ || (reading_done_ && answers_.empty() && !in_request_)) {
         closing_ = true;
         for (const auto& waiting : answers_)
-            waiting->abandon();
+            abandon(*waiting);
         answers_.clear();
         clear_deadline();
         stream_->shutdown();
@@ -227,20 +253,29 @@ void connection::handle_close(const stream_ptr& /*stream*/) {
         const auto lock = this->lock();
         closing_ = true;
         for (const auto& waiting : answers_)
-            waiting->abandon();
+            abandon(*waiting);
         answers_.clear();
         clear_deadline();
     }
     parser_.reset();
     current_.reset();
     transaction_.reset();
+    flush_waiters();
     stream_->set_handler(nullptr);
     server_->forget(this);
 }
 
 void connection::handle_written(const stream_ptr& /*stream*/, const void* act) {
-    auto* chain = static_cast<ACE_Message_Block*>(const_cast<void*>(act));
-    release_msg(chain);
+    std::unique_ptr<sent_chain> sent(static_cast<sent_chain*>(const_cast<void*>(act)));
+    release_msg(sent->chain);
+    std::function<void()> resume;
+    {
+        const auto lock = this->lock();
+        resume = sent->from->written(sent->bytes);
+    }
+    if (resume)
+        resume();
+    flush_waiters();
 }
 
 void connection::handle_write_error(const stream_ptr& stream, const void* act, const aio_error& /*error*/) {

@@ -20,8 +20,10 @@
 #include <atomic>
 #include <chrono>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 namespace tav::http {
 
@@ -70,6 +72,10 @@ private:
     // The client sent its last byte.
     void peer_closed();
     void set_deadline(clock::duration from_now);
+    // Gives up an answer the client will not get, keeping its waiter for flush_waiters; under mutex_.
+    void abandon(exchange& answer);
+    // Calls the waiters of abandoned answers; with no lock held.
+    void flush_waiters();
     void clear_deadline();
 
     boost::intrusive_ptr<http_server> server_;
@@ -90,6 +96,8 @@ private:
     // The answers not yet wholly sent, in the order of their requests; under mutex_.
     std::deque<boost::intrusive_ptr<exchange>> answers_;
     bool paused_ = false;
+    // The flow-control waiters of abandoned answers, to be called outside the lock; under mutex_.
+    std::vector<std::function<void()>> waiters_;
     bool closing_ = false;
     // Steady-clock ticks after which the connection is closed; 0 for none.
     std::atomic<clock::rep> deadline_{0};

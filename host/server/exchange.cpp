@@ -54,10 +54,17 @@ template <class F> void exchange::from_extension(const F& operation) {
 
 void exchange::send_head(const boost::intrusive_ptr<response_head>& head) {
     from_extension([&] {
-        if (response_ == nullptr && head != nullptr) {
-            response_ = head;
-            status_ = head->status();
-        }
+        if (response_ != nullptr || head == nullptr)
+            return;
+        response_ = head;
+        status_ = head->status();
+        const std::string* length = head->headers.find(atom::content_length_header);
+        if (length == nullptr || length->empty() || length->size() > 19 ||
+            length->find_first_not_of("0123456789") != std::string::npos)
+            return;
+        declared_ = std::stoull(*length);
+        const std::string text = *length;
+        emit_head(&text);
     });
 }
 
@@ -91,6 +98,8 @@ void exchange::send_end(const boost::intrusive_ptr<log_record>& record) {
             held_.clear();
         } else if (chunked_) {
             emit("0\r\n\r\n");
+        } else if (declared_ && *declared_ != body_bytes_ && !head_request_) {
+            closes_ = true; // the body fell short of its length: only closing tells the client
         }
         finish();
     });
@@ -134,6 +143,30 @@ void exchange::answer(int status, const std::string& text, bool close) {
     finish();
 }
 
+std::size_t exchange::unsent() const {
+    const auto lock = owner_->lock();
+    return unsent_;
+}
+
+void exchange::on_drained(std::size_t low, std::function<void()> resume) {
+    {
+        const auto lock = owner_->lock();
+        if (!gone_ && unsent_ > low) {
+            drained_low_ = low;
+            drained_ = std::move(resume);
+            return;
+        }
+    }
+    resume();
+}
+
+std::function<void()> exchange::written(std::size_t bytes) {
+    unsent_ -= std::min(bytes, unsent_);
+    if (drained_ && (gone_ || unsent_ <= drained_low_))
+        return std::exchange(drained_, nullptr);
+    return nullptr;
+}
+
 ACE_Message_Block* exchange::take_output() {
     return std::exchange(output_, nullptr);
 }
@@ -152,9 +185,10 @@ boost::intrusive_ptr<log_record> exchange::record() const {
     return record;
 }
 
-void exchange::abandon() {
+std::function<void()> exchange::abandon() {
     gone_ = true;
     release_msg(output_);
+    return std::exchange(drained_, nullptr);
 }
 
 void exchange::emit_head(const std::string* length) {
@@ -173,7 +207,9 @@ void exchange::emit_head(const std::string* length) {
         text += field_value(field.first.c_str()) + ": " + field_value(field.second) + "\r\n";
     }
     text += "Date: " + http_date() + "\r\n";
-    if (length != nullptr)
+    if (status_ < 200 || status_ == 204 || status_ == 304)
+        chunked_ = false; // an answer that never has a body
+    else if (length != nullptr)
         text += "Content-Length: " + *length + "\r\n";
     else if (chunked_)
         text += "Transfer-Encoding: chunked\r\n";
@@ -205,6 +241,7 @@ void exchange::emit(const std::string& bytes) {
 
 void exchange::emit(const char* data, std::size_t size) {
     append_msg(output_, make_msg(data, static_cast<unsigned>(size)));
+    unsent_ += size;
 }
 
 void exchange::finish() {

@@ -2,11 +2,12 @@
 
 // One request of a connection and its answer: the response handler that an extension writes to.
 //
-// The exchange frames what it is given as HTTP/1.1: an answer that ends while its body is small goes out
-// with Content-Length, a longer one with chunked coding (to an HTTP/1.0 client: delimited by closing the
-// connection). The answer to HEAD carries no body. The bytes wait in the exchange until the connection
-// takes them, which it does in the order of its requests. Every operation runs under the connection's
-// lock; once the connection has gone the exchange ignores what it is told.
+// The exchange frames what it is given as HTTP/1.1: an answer whose head declares its length goes out with
+// it as the body comes, one that ends while its body is small goes out with Content-Length, a longer one
+// with chunked coding (to an HTTP/1.0 client: delimited by closing the connection). The answer to HEAD
+// carries no body. The bytes wait in the exchange until the connection takes them, which it does in the order
+// of its requests. Every operation runs under the connection's lock; once the connection has gone the
+// exchange ignores what it is told.
 
 #include <tav/http/request_head.hpp>
 #include <tav/http/response_handler.hpp>
@@ -18,6 +19,8 @@
 #include <boost/intrusive_ptr.hpp>
 
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
 
 namespace tav::http {
@@ -35,6 +38,8 @@ public:
     void send_body(const void* data, std::size_t size) override;
     void send_end(const boost::intrusive_ptr<log_record>& record) override;
     void respond_error(int status, const char* text) override;
+    std::size_t unsent() const override;
+    void on_drained(std::size_t low, std::function<void()> resume) override;
 
     // For the connection, under its lock.
     // An interim "100 Continue", sent before the answer.
@@ -49,8 +54,12 @@ public:
     bool closes() const { return closes_; }
     // The access-log record of the finished exchange.
     boost::intrusive_ptr<log_record> record() const;
-    // The connection has gone: nothing more is sent.
-    void abandon();
+    // The connection has gone: nothing more is sent. Returns the waiter of on_drained, if any, for the
+    // connection to call once it holds no lock.
+    std::function<void()> abandon();
+    // `bytes` of what take_output gave have been written (or discarded); returns the waiter to call, if
+    // the answer has drained far enough for it.
+    std::function<void()> written(std::size_t bytes);
 
 protected:
     ~exchange() override;
@@ -82,6 +91,11 @@ private:
     bool chunked_ = false;
     bool finished_ = false;
     bool closes_ = false;
+    // The body length the extension's head declared, if any.
+    std::optional<std::uint64_t> declared_;
+    std::size_t unsent_ = 0;
+    std::size_t drained_low_ = 0;
+    std::function<void()> drained_;
 };
 
 } // namespace tav::http

@@ -54,6 +54,8 @@ public:
 
 protected:
     ~ext_transaction_base() override;
+    // Where the answer goes, for a subclass that needs its flow control.
+    response_handler& get_response_handler() const { return *response_; }
 
 private:
     // Marks the transaction ended; true for the first caller only.

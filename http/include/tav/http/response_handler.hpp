@@ -15,6 +15,7 @@
 #include <boost/intrusive_ptr.hpp>
 
 #include <cstddef>
+#include <functional>
 
 namespace tav::http {
 
@@ -32,6 +33,16 @@ public:
     // Answers with an error status and a short page holding the text, unless a head was sent already, in
     // which case the connection is closed.
     virtual void respond_error(int status, const char* text) = 0;
+
+    // Flow control, for a transaction that relays a stream it does not hold whole: the bytes of the answer
+    // handed over and not yet written to the client, and a call of `resume`, once, from a server thread,
+    // when they have dropped to `low` or below (at once when they have already, or when the client has
+    // gone). A head that carries Content-Length frames the body that follows by that length.
+    virtual std::size_t unsent() const { return 0; }
+    virtual void on_drained(std::size_t low, std::function<void()> resume) {
+        (void)low;
+        resume();
+    }
 };
 
 } // namespace tav::http

@@ -10,9 +10,15 @@
 // Options: listen (HOST:PORT, default 0.0.0.0:8008), site (the address that requests in origin form stand
 // for, default http://admin.tollwick/), plugin (a library offering an extension; may be given more than
 // once, default libquorrel.so), max_connections (4096), head_timeout and idle_timeout (seconds, 15 and 60),
-// access_log (the log's name below log/, default access; empty for none).
+// access_log (the log's name below log/, default access; empty for none), proxy.hosts_file (names resolved
+// before the system's resolver is asked, default /etc/hosts).
+//
+// Requests for other servers that no extension takes go to the forward proxy, which asks the policy of the
+// model that the plug-ins loaded (DataModel::GetInstance), if there is one.
 
+#include "forward_proxy.hpp"
 #include "http_server.hpp"
+#include "name_resolver.hpp"
 #include "plugin.hpp"
 
 #include <tav/service.hpp>
@@ -44,6 +50,8 @@ private:
 
     boost::intrusive_ptr<http_server> server_;
     std::vector<std::unique_ptr<plugin>> plugins_;
+    std::shared_ptr<name_resolver> names_;
+    boost::intrusive_ptr<forward_proxy> proxy_;
 };
 
 } // namespace tav::http

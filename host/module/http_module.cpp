@@ -1,5 +1,7 @@
 #include "http_module.hpp"
 
+#include <quorrel/DataModel.hpp>
+
 #include <ace/OS_NS_string.h>
 #include <ace/Proactor.h>
 
@@ -37,7 +39,9 @@ void http_module::add_options(po::options_description& description) {
                                          "connections served at once")(
         "head_timeout", po::value<unsigned>()->default_value(15), "seconds a request head may take")(
         "idle_timeout", po::value<unsigned>()->default_value(60), "seconds a connection may wait idle")(
-        "access_log", po::value<std::string>()->default_value("access"), "name of the access log below log/");
+        "access_log", po::value<std::string>()->default_value("access"), "name of the access log below log/")(
+        "proxy.hosts_file", po::value<std::string>()->default_value("/etc/hosts"),
+        "names the proxy resolves before it asks the system's resolver");
 }
 
 bool http_module::read_settings(server_settings& settings, std::string& error) const {
@@ -94,6 +98,11 @@ int http_module::init(int argc, ACE_TCHAR* argv[]) {
         }
         server_->add_extension(extension);
     }
+    names_ = std::make_shared<name_resolver>(options()["proxy.hosts_file"].as<std::string>());
+    if (!names_->hosts_error().empty())
+        say(names_->hosts_error() + "; every name goes to the system's resolver");
+    proxy_ = new forward_proxy(proactor, tav::DataModel::m_pInstance, names_);
+    server_->set_forward(proxy_);
     if (!server_->start(error)) {
         say(error);
         stop();
@@ -110,7 +119,10 @@ int http_module::fini() {
 void http_module::stop() {
     if (server_ != nullptr)
         server_->stop();
-    // Extensions go before their libraries.
+    // The proxy and its resolver go before the model that the plug-ins own, extensions before their
+    // libraries.
+    proxy_.reset();
+    names_.reset();
     for (auto& p : plugins_)
         p->factory().release_extension();
     plugins_.clear();

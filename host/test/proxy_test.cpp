@@ -1,0 +1,253 @@
+#include "forward_proxy.hpp"
+#include "http_client.hpp"
+#include "http_server.hpp"
+#include "test_origin.hpp"
+
+#include "PolicyFolder.hpp"
+#include "event_loop.hpp"
+
+#include <quorrel/Client.hpp>
+#include <quorrel/ClientGroup.hpp>
+#include <quorrel/CustomerSite.hpp>
+#include <quorrel/HTTPProtocolSettings.hpp>
+
+#include <ace/Proactor.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <thread>
+
+namespace {
+
+using namespace tav::http;
+using http_client::client;
+using test_origin::origin;
+
+// The proxy on a free port of 127.0.0.1, resolving the test's names to 127.0.0.1 and every other name to
+// nothing, with no policy (everything allowed) unless a test gives it one.
+class proxy_test : public ::testing::Test {
+protected:
+    void start(tav::DataModel* model = nullptr) {
+        server_settings settings;
+        settings.listen = ACE_INET_Addr(static_cast<u_short>(0), "127.0.0.1");
+        const std::string site = "http://admin.tollwick/";
+        settings.site.parse_absolute(site.data(), site.data() + site.size());
+        settings.access_log = "";
+        server = new http_server(proactor.get(), settings);
+        proxy = new forward_proxy(proactor.get(), model, names);
+        server->set_forward(proxy);
+        std::string error;
+        ASSERT_TRUE(server->start(error)) << error;
+        port = server->address().get_port_number();
+    }
+    void TearDown() override {
+        if (server != nullptr)
+            server->stop();
+        loops.stop();
+    }
+    // A request through the proxy, for a path of `host` on the origin's port.
+    std::string get(const std::string& host, std::uint16_t on, const std::string& path,
+                    const std::string& fields = "") const {
+        return "GET http://" + host + ":" + std::to_string(on) + path + " HTTP/1.1\r\nHost: " + host +
+               "\r\n" + fields + "\r\n";
+    }
+
+    PolicyFolder hosts{"<tavdata/>"};
+    std::shared_ptr<name_resolver> names =
+        std::make_shared<name_resolver>(write_hosts(), [](const std::string& host, unsigned short,
+                                                          ACE_INET_Addr&) { return "no such name " + host; });
+    std::unique_ptr<ACE_Proactor> proactor{tav::make_proactor(2)};
+    event_loop::loop_threads loops{proactor.get(), 2};
+    boost::intrusive_ptr<http_server> server;
+    boost::intrusive_ptr<forward_proxy> proxy;
+    std::uint16_t port = 0;
+
+private:
+    std::string write_hosts() {
+        const std::string path = hosts.Root() + "/hosts";
+        PolicyFolder::Write(path, "127.0.0.1 casino.example school.example\n");
+        return path;
+    }
+};
+
+TEST_F(proxy_test, AnAllowedRequestReachesItsOriginAndTheAnswerComesBackAsSent) {
+    origin site([](const std::string& request) -> std::string {
+        if (request.find("/chunked") != std::string::npos)
+            return "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\nConnection: keep-alive, X-Hop\r\nX-Hop: "
+                   "1\r\n\r\n"
+                   "4\r\nchun\r\n3\r\nked\r\n0\r\n\r\n";
+        if (request.find("/until-close") != std::string::npos)
+            return "HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\nuntil close";
+        const std::size_t body = request.find("\r\n\r\n") + 4;
+        return "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(request.size() - body) +
+               "\r\nX-Origin: yes\r\nKeep-Alive: timeout=5\r\n\r\n" + request.substr(body);
+    });
+    start();
+    client c(port);
+    ASSERT_TRUE(
+        c.send(get("casino.example", site.port(), "/page?x=1",
+                   "Proxy-Connection: keep-alive\r\nKeep-Alive: 5\r\nX-Custom: 1\r\nVia: 1.0 other\r\n")));
+    auto plain = c.read();
+    ASSERT_TRUE(plain) << c.received();
+    EXPECT_EQ(200, plain->status);
+    EXPECT_EQ("yes", plain->fields["x-origin"]);
+    EXPECT_EQ("1.1 tollwick", plain->fields["via"]);
+    EXPECT_FALSE(plain->has("keep-alive"));
+    ASSERT_EQ(1u, site.requests().size());
+    const std::string asked = site.requests()[0];
+    EXPECT_EQ(0u, asked.find("GET /page?x=1 HTTP/1.1\r\nHost: casino.example:" + std::to_string(site.port()) +
+                             "\r\n"))
+        << asked;
+    EXPECT_NE(std::string::npos, asked.find("X-Custom: 1\r\n"));
+    EXPECT_NE(std::string::npos, asked.find("Via: 1.0 other, 1.1 tollwick\r\n"));
+    EXPECT_EQ(std::string::npos, asked.find("Proxy-Connection")) << asked;
+    EXPECT_EQ(std::string::npos, asked.find("Keep-Alive")) << asked;
+
+    const std::string upload(100000, 'u');
+    ASSERT_TRUE(c.send("POST http://school.example:" + std::to_string(site.port()) +
+                       "/form HTTP/1.1\r\nHost: school.example\r\nContent-Length: 100000\r\n\r\n" + upload));
+    auto posted = c.read();
+    ASSERT_TRUE(posted);
+    EXPECT_EQ(upload, posted->body) << "the same connection carries on";
+    ASSERT_TRUE(c.send("POST http://school.example:" + std::to_string(site.port()) +
+                       "/form HTTP/1.1\r\nHost: school.example\r\nTransfer-Encoding: chunked\r\n\r\n"
+                       "3\r\nabc\r\n2\r\nde\r\n0\r\n\r\n"));
+    auto rechunked = c.read();
+    ASSERT_TRUE(rechunked);
+    EXPECT_NE(std::string::npos, rechunked->body.find("abc")) << rechunked->body;
+
+    for (const char* path : {"/chunked", "/until-close"}) {
+        client each(port);
+        ASSERT_TRUE(each.send(get("casino.example", site.port(), path)));
+        auto r = each.read();
+        ASSERT_TRUE(r) << path << ": " << each.received();
+        EXPECT_EQ(std::string(path) == "/chunked" ? "chunked" : "until close", r->body) << path;
+        EXPECT_FALSE(r->has("x-hop")) << "a field the origin's Connection names stays with it";
+    }
+}
+
+TEST_F(proxy_test, WhatGoesWrongOnTheWayGetsTheStatusABrowserExpects) {
+    origin garbage([](const std::string&) { return std::string("SSH-2.0-OpenSSH_9.2\r\n\r\n"); });
+    origin cut([](const std::string&) {
+        return std::string("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nonly ten..");
+    });
+    origin closed([](const std::string&) { return std::string(); });
+    int unused = 0;
+    {
+        origin gone([](const std::string&) { return std::string(); });
+        unused = gone.port(); // nothing listens there once it has gone
+    }
+    start();
+    const struct {
+        const char* what;
+        std::string request;
+        int status;
+    } cases[] = {
+        {"a name that does not resolve", get("nowhere.example", 80, "/"), 502},
+        {"an origin that refuses", get("casino.example", static_cast<std::uint16_t>(unused), "/"), 502},
+        {"an origin that answers garbage", get("casino.example", garbage.port(), "/"), 502},
+        {"an origin that closes without answering", get("casino.example", closed.port(), "/"), 502},
+        {"the proxy itself", get("127.0.0.1", 0, "/"), 403},
+    };
+    for (const auto& c : cases) {
+        client each(port);
+        std::string request = c.request;
+        if (std::string(c.what) == "the proxy itself")
+            request = get("127.0.0.1", port, "/");
+        ASSERT_TRUE(each.send(request));
+        auto r = each.read();
+        ASSERT_TRUE(r) << c.what << ": " << each.received();
+        EXPECT_EQ(c.status, r->status) << c.what << ": " << r->body;
+    }
+    client partial(port);
+    ASSERT_TRUE(partial.send(get("casino.example", cut.port(), "/")));
+    EXPECT_FALSE(partial.read()) << "an answer cut short ends with the connection";
+    EXPECT_TRUE(partial.closed_by_server());
+
+    client still(port);
+    still.send(get("casino.example", garbage.port(), "/"));
+    auto after = still.read();
+    ASSERT_TRUE(after);
+    EXPECT_EQ(502, after->status) << "the proxy keeps serving";
+}
+
+TEST_F(proxy_test, ASlowClientHoldsTheOriginBackInsteadOfFillingTheProxy) {
+    const std::size_t size = 50u * 1024 * 1024;
+    origin big([&](const std::string&) {
+        std::string answer = "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(size) + "\r\n\r\n";
+        answer.reserve(answer.size() + size);
+        for (std::size_t i = 0; i < size; ++i)
+            answer += static_cast<char>('a' + i % 26);
+        return answer;
+    });
+    start();
+    client c(port);
+    ASSERT_TRUE(c.send(get("casino.example", big.port(), "/big")));
+    // The client reads nothing: the origin gets as far as the buffers on the way allow, then waits.
+    std::uint64_t last = 0;
+    for (int i = 0; i < 100; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        const std::uint64_t now = big.sent();
+        if (now == last && now > 0)
+            break;
+        last = now;
+    }
+    EXPECT_LT(big.sent(), 24u * 1024 * 1024) << "the proxy read ahead of its client";
+    auto r = c.read();
+    ASSERT_TRUE(r);
+    ASSERT_EQ(size, r->body.size());
+    bool exact = true;
+    for (std::size_t i = 0; i < size && exact; ++i)
+        exact = r->body[i] == static_cast<char>('a' + i % 26);
+    EXPECT_TRUE(exact);
+}
+
+TEST_F(proxy_test, ThePolicyDecidesBeforeAnythingGoesToTheOrigin) {
+    PolicyFolder folder{PolicyFolder::Read(SAMPLE_CFG "/zun_data.xml")};
+    PolicyFolder::Write(
+        folder.Root() + "/site/pages/templates/ForbiddenPage.tpl.html",
+        PolicyFolder::Read(SAMPLE_CFG "/Administration/site/pages/templates/ForbiddenPage.tpl.html"));
+    std::unique_ptr<tav::DataModel> model = folder.Load();
+    auto me = model->CreateClient();
+    me->SetIP("127.0.0.1");
+    me->SetGroupID("3");
+    ASSERT_TRUE(model->SaveClient(*me).IsOK());
+    auto group = static_cast<tav::DataModel::ClientGroup*>(model->GetClientGroup("3").GetObj());
+    group->SetIsTimeTableEnabled(false);
+    group->SetIsTimeLimitsEnabled(false);
+    ASSERT_TRUE(model->SaveClientGroup(*group).IsOK());
+    delete group;
+    origin site(
+        [](const std::string&) { return std::string("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok"); });
+    start(model.get());
+    const struct {
+        std::string host;
+        std::string path;
+        int status;
+        const char* reason;
+    } cases[] = {
+        {"school.example", "/lessons", 200, ""},
+        {"games.example", "/", 403, "Site is blocked by Customer Blocked Sites List"},
+        {"casino.example", "/poker", 403, ""},
+    };
+    for (const auto& c : cases) {
+        client each(port);
+        ASSERT_TRUE(each.send(get(c.host, site.port(), c.path)));
+        auto r = each.read();
+        ASSERT_TRUE(r) << c.host;
+        EXPECT_EQ(c.status, r->status) << c.host << ": " << r->body;
+        if (c.status == 403) {
+            EXPECT_NE(std::string::npos, r->body.find("This page is blocked")) << r->body;
+            EXPECT_EQ("no-store", r->fields["cache-control"]);
+        }
+        if (*c.reason != '\0') {
+            EXPECT_NE(std::string::npos, r->body.find(c.reason)) << r->body;
+        }
+    }
+    EXPECT_EQ(1u, site.requests().size()) << "refused requests never reach the origin";
+}
+
+} // namespace
