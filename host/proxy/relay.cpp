@@ -141,11 +141,11 @@ void relay::connected(const boost::intrusive_ptr<aio_socket_stream>& stream) {
     }
     upstream_ = stream;
     const std::string head = origin_head();
-    ACE_Message_Block* out = make_msg(head.data(), static_cast<unsigned>(head.size()));
-    if (stream->write(out, this, out) != aio_error::ok)
-        release_msg(out);
+    write_upstream(make_msg(head.data(), static_cast<unsigned>(head.size())));
     if (waiting_body_ != nullptr || body_done_)
         send_upstream(std::exchange(waiting_body_, nullptr), body_done_);
+    if (upstream_unsent_ <= pause_above)
+        hold_body(false); // the body held while the connection was being made
     parser_ = std::make_unique<response_parser>(get_request_head().method == "HEAD");
     stream->start_reading();
 }
@@ -184,6 +184,8 @@ void relay::OnRequestBody(ACE_Message_Block* body, bool last) {
     if (upstream_ == nullptr) {
         append_msg(waiting_body_, body);
         body_done_ = last;
+        if (waiting_body_ != nullptr && waiting_body_->total_length() > pause_above)
+            hold_body(true);
         return;
     }
     send_upstream(body, last);
@@ -212,8 +214,26 @@ void relay::send_upstream(ACE_Message_Block* body, bool last) {
     if (out == nullptr)
         return;
     bytes_ += out->total_length();
-    if (upstream_->write(out, this, out) != aio_error::ok)
-        release_msg(out);
+    write_upstream(out);
+}
+
+void relay::write_upstream(ACE_Message_Block* chain) {
+    const std::size_t size = chain->total_length();
+    if (upstream_->write(chain, this, chain) != aio_error::ok) {
+        release_msg(chain);
+        return;
+    }
+    upstream_writes_.push_back(size);
+    upstream_unsent_ += size;
+    if (upstream_unsent_ > pause_above)
+        hold_body(true);
+}
+
+void relay::hold_body(bool hold) {
+    if (hold == holding_body_)
+        return;
+    holding_body_ = hold;
+    get_response_handler().hold_request_body(hold);
 }
 
 bool relay::handle_input(const boost::intrusive_ptr<aio_socket_stream>& stream) {
@@ -289,6 +309,7 @@ bool relay::pass_answer() {
 
 void relay::finish_answer() {
     over_ = true;
+    hold_body(false); // what is left of the body is read and dropped
     boost::intrusive_ptr<log_record> record(new log_record);
     record->set_field("x-decision", "allowed", true);
     send_response_end(record);
@@ -301,6 +322,7 @@ void relay::fail(int status, const std::string& why) {
     if (over_)
         return;
     over_ = true;
+    hold_body(false);
     respond_error(status, why.c_str());
     proxy_.count(client_, bytes_);
     close_upstream();
@@ -326,6 +348,13 @@ void relay::handle_close(const boost::intrusive_ptr<aio_socket_stream>& stream) 
 void relay::handle_written(const boost::intrusive_ptr<aio_socket_stream>& /*stream*/, const void* act) {
     auto* chain = static_cast<ACE_Message_Block*>(const_cast<void*>(act));
     release_msg(chain);
+    const std::lock_guard<std::recursive_mutex> lock(mutex_);
+    if (!upstream_writes_.empty()) {
+        upstream_unsent_ -= upstream_writes_.front();
+        upstream_writes_.pop_front();
+    }
+    if (holding_body_ && upstream_unsent_ <= resume_below)
+        hold_body(false);
 }
 
 void relay::handle_write_error(const boost::intrusive_ptr<aio_socket_stream>& stream, const void* act,

@@ -19,6 +19,7 @@
 #include <boost/intrusive_ptr.hpp>
 
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -58,6 +59,9 @@ private:
     std::string origin_head() const;
     // Sends a body piece to the origin, framed as the request's body is; under mutex_.
     void send_upstream(ACE_Message_Block* body, bool last);
+    // Writes to the origin, holding the client's body back while too much of it is on the way; under mutex_.
+    void write_upstream(ACE_Message_Block* chain);
+    void hold_body(bool hold);
     // Ends the relay with an error status of the proxy's own, or by closing when the answer has begun.
     void fail(int status, const std::string& why);
     // Hands on what the parser has decoded; false to pause reading from the origin.
@@ -75,6 +79,11 @@ private:
     // Body pieces that came before the origin connection was open.
     ACE_Message_Block* waiting_body_ = nullptr;
     bool body_done_ = false;
+    // The request body's bytes on their way to the origin, in the order written, and whether the client's
+    // body is held back until they have gone.
+    std::deque<std::size_t> upstream_writes_;
+    std::size_t upstream_unsent_ = 0;
+    bool holding_body_ = false;
     bool chunked_upstream_ = false;
     std::unique_ptr<response_parser> parser_;
     bool answer_begun_ = false;

@@ -52,6 +52,15 @@ bool connection::handle_input(const stream_ptr& stream) {
     return more;
 }
 
+void connection::hold_input(bool hold) {
+    const auto lock = this->lock();
+    body_held_ = hold;
+    if (!hold && paused_for_body_) {
+        paused_for_body_ = false;
+        stream_->start_reading();
+    }
+}
+
 void connection::abandon(exchange& answer) {
     if (std::function<void()> waiter = answer.abandon())
         waiters_.push_back(std::move(waiter));
@@ -84,6 +93,13 @@ bool connection::read_requests(ACE_Message_Block& in) {
             parser_ = std::make_unique<request_parser>(server_->settings().site);
             in_request_ = true;
             set_deadline(server_->settings().head_timeout);
+        }
+        {
+            const auto lock = this->lock();
+            if (body_held_ && transaction_ != nullptr) {
+                paused_for_body_ = true;
+                return false;
+            }
         }
         const std::size_t used = parser_->feed(in.rd_ptr(), in.length());
         in.rd_ptr(used);
@@ -120,7 +136,9 @@ void connection::route() {
         refuse(501);
         return;
     }
-    parser_->body_allowed(server_->settings().body_limit);
+    // What goes on to another server streams through; the site's own extensions take bodies up to the limit.
+    const bool forwarded = transaction_ != nullptr && transaction_->get_extension() == server_->forward();
+    parser_->body_allowed(forwarded ? std::nullopt : server_->settings().body_limit);
     if (parser_->failed() != 0)
         return; // the read loop refuses it
     set_deadline(server_->settings().idle_timeout);
@@ -152,6 +170,10 @@ void connection::finish_request() {
         pump();
     }
     const bool last = !parser_->keep_alive();
+    {
+        const auto lock = this->lock();
+        body_held_ = false; // the next request starts free
+    }
     parser_.reset();
     current_.reset();
     transaction_.reset();

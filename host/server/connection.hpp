@@ -54,6 +54,8 @@ public:
     // For the exchanges: the lock of the answer queue, and sending what the queue allows (under it).
     std::unique_lock<std::recursive_mutex> lock() { return std::unique_lock<std::recursive_mutex>(mutex_); }
     void pump();
+    // For the transaction of the request being read: stops (or resumes) reading its body.
+    void hold_input(bool hold);
 
 protected:
     ~connection() override;
@@ -96,6 +98,9 @@ private:
     // The answers not yet wholly sent, in the order of their requests; under mutex_.
     std::deque<boost::intrusive_ptr<exchange>> answers_;
     bool paused_ = false;
+    // The transaction holds its request body back, and reading has paused for it; under mutex_.
+    bool body_held_ = false;
+    bool paused_for_body_ = false;
     // The flow-control waiters of abandoned answers, to be called outside the lock; under mutex_.
     std::vector<std::function<void()>> waiters_;
     bool closing_ = false;

@@ -143,6 +143,10 @@ void exchange::answer(int status, const std::string& text, bool close) {
     finish();
 }
 
+void exchange::hold_request_body(bool hold) {
+    owner_->hold_input(hold);
+}
+
 std::size_t exchange::unsent() const {
     const auto lock = owner_->lock();
     return unsent_;

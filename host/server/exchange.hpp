@@ -39,6 +39,7 @@ public:
     void send_end(const boost::intrusive_ptr<log_record>& record) override;
     void respond_error(int status, const char* text) override;
     std::size_t unsent() const override;
+    void hold_request_body(bool hold) override;
     void on_drained(std::size_t low, std::function<void()> resume) override;
 
     // For the connection, under its lock.

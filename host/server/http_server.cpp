@@ -15,8 +15,10 @@ namespace tav::http {
 
 namespace {
 
-const std::vector<std::string> access_fields{"date",   "time",      "c-ip",     "cs-method",
-                                             "cs-uri", "sc-status", "sc-bytes", "cs(User-Agent)"};
+// The proxy's decision ("allowed" or "refused") and the policy's reason for a refusal close each record.
+const std::vector<std::string> access_fields{"date",       "time",      "c-ip",     "cs-method",
+                                             "cs-uri",     "sc-status", "sc-bytes", "cs(User-Agent)",
+                                             "x-decision", "x-reason"};
 
 // Connections the system may hold for us before they are accepted (also the accepts kept outstanding): a
 // burst of clients beyond it waits for the retransmission of its connection requests.

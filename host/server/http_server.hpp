@@ -53,6 +53,7 @@ public:
     // The extension asked last, for requests that name another server (an absolute target, or CONNECT) and
     // that no other extension takes: the forward proxy.
     void set_forward(const boost::intrusive_ptr<extension>& e);
+    const boost::intrusive_ptr<extension>& forward() const { return forward_; }
     // The methods the site extensions answer; the forward extension takes any.
     static bool is_site_method(const std::string& method);
     // Listens and starts the timer; false with the reason in `error`.

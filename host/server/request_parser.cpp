@@ -16,6 +16,9 @@ namespace bhttp = boost::beast::http;
 
 request_parser::request_parser(const tav::uri& site) : site_(site), head_bytes_(head_limit) {
     header_limit(head_limit);
+    // The limit of the body is set once the head is routed (body_allowed); until then the parser must not
+    // refuse a length that the route may accept.
+    body_limit(std::numeric_limits<std::uint64_t>::max());
 }
 
 request_parser::~request_parser() {

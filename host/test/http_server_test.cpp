@@ -329,8 +329,10 @@ TEST_F(http_server_test, EachAnswerIsOneRecordOfTheAccessLog) {
     server->stop();
     const auto written = lines("log/access/log.txt");
     ASSERT_EQ(6u, written.size());
-    EXPECT_EQ("#Fields:\tdate\ttime\tc-ip\tcs-method\tcs-uri\tsc-status\tsc-bytes\tcs(User-Agent)",
-              written[1]);
+    EXPECT_EQ(
+        "#Fields:\tdate\ttime\tc-ip\tcs-method\tcs-uri\tsc-status\tsc-bytes\tcs(User-Agent)\tx-decision\t"
+        "x-reason",
+        written[1]);
     EXPECT_NE(std::string::npos,
               written[4].find("\t127.0.0.1\tGET\thttp://site.test/echo\t200\t10\tTest_Agent"))
         << written[4];
@@ -339,7 +341,7 @@ TEST_F(http_server_test, EachAnswerIsOneRecordOfTheAccessLog) {
     ASSERT_EQ(
         0,
         std::system("goaccess log/access/log.txt --no-global-config --log-format='%d\\t%t\\t%h\\t%m\\t%U\\t%s"
-                    "\\t%b\\t%u' --date-format=%Y-%m-%d --time-format=%H:%M:%S -o report.json"
+                    "\\t%b\\t%u\\t%^\\t%^' --date-format=%Y-%m-%d --time-format=%H:%M:%S -o report.json"
                     " </dev/null >goaccess.out 2>&1"))
         << read("goaccess.out");
     const std::string report = read("report.json");

@@ -5,6 +5,7 @@
 
 #include "PolicyFolder.hpp"
 #include "event_loop.hpp"
+#include "log_folder.hpp"
 
 #include <quorrel/Client.hpp>
 #include <quorrel/ClientGroup.hpp>
@@ -28,14 +29,14 @@ using test_origin::origin;
 
 // The proxy on a free port of 127.0.0.1, resolving the test's names to 127.0.0.1 and every other name to
 // nothing, with no policy (everything allowed) unless a test gives it one.
-class proxy_test : public ::testing::Test {
+class proxy_test : public log_folder_test {
 protected:
     void start(tav::DataModel* model = nullptr) {
         server_settings settings;
         settings.listen = ACE_INET_Addr(static_cast<u_short>(0), "127.0.0.1");
         const std::string site = "http://admin.tollwick/";
         settings.site.parse_absolute(site.data(), site.data() + site.size());
-        settings.access_log = "";
+        settings.access_log = "access";
         server = new http_server(proactor.get(), settings);
         proxy = new forward_proxy(proactor.get(), model, names);
         server->set_forward(proxy);
@@ -47,6 +48,7 @@ protected:
         if (server != nullptr)
             server->stop();
         loops.stop();
+        log_folder_test::TearDown();
     }
     // A request through the proxy, for a path of `host` on the origin's port.
     std::string get(const std::string& host, std::uint16_t on, const std::string& path,
@@ -106,11 +108,14 @@ TEST_F(proxy_test, AnAllowedRequestReachesItsOriginAndTheAnswerComesBackAsSent) 
     EXPECT_EQ(std::string::npos, asked.find("Proxy-Connection")) << asked;
     EXPECT_EQ(std::string::npos, asked.find("Keep-Alive")) << asked;
 
-    const std::string upload(100000, 'u');
+    std::string upload(5 * 1024 * 1024, 'u');
+    upload[12345] = '!'; // larger than the site's own body limit: a proxied body streams through
     ASSERT_TRUE(c.send("POST http://school.example:" + std::to_string(site.port()) +
-                       "/form HTTP/1.1\r\nHost: school.example\r\nContent-Length: 100000\r\n\r\n" + upload));
+                       "/form HTTP/1.1\r\nHost: school.example\r\nContent-Length: " +
+                       std::to_string(upload.size()) + "\r\n\r\n" + upload));
     auto posted = c.read();
-    ASSERT_TRUE(posted);
+    ASSERT_TRUE(posted) << c.received().substr(0, 300);
+    EXPECT_EQ(200, posted->status) << posted->body.substr(0, 300);
     EXPECT_EQ(upload, posted->body) << "the same connection carries on";
     ASSERT_TRUE(c.send("POST http://school.example:" + std::to_string(site.port()) +
                        "/form HTTP/1.1\r\nHost: school.example\r\nTransfer-Encoding: chunked\r\n\r\n"
@@ -248,6 +253,12 @@ TEST_F(proxy_test, ThePolicyDecidesBeforeAnythingGoesToTheOrigin) {
         }
     }
     EXPECT_EQ(1u, site.requests().size()) << "refused requests never reach the origin";
+    server->stop();
+    const std::string log = read("log/access/log.txt");
+    EXPECT_NE(std::string::npos, log.find("\t403\t")) << log;
+    EXPECT_NE(std::string::npos, log.find("\trefused\tSite_is_blocked_by_Customer_Blocked_Sites_List"))
+        << log;
+    EXPECT_NE(std::string::npos, log.find("/lessons\t200\t2\t-\tallowed\t-")) << log;
 }
 
 } // namespace

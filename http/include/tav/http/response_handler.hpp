@@ -39,6 +39,8 @@ public:
     // when they have dropped to `low` or below (at once when they have already, or when the client has
     // gone). A head that carries Content-Length frames the body that follows by that length.
     virtual std::size_t unsent() const { return 0; }
+    // While held, the server reads no more of the request's body (nor anything after it).
+    virtual void hold_request_body(bool hold) { (void)hold; }
     virtual void on_drained(std::size_t low, std::function<void()> resume) {
         (void)low;
         resume();
