@@ -102,7 +102,13 @@ void relay::OnRequestHead(const request_head* head) {
     boost::intrusive_ptr<relay> self(this);
     proxy_.names().resolve(head->uri.host(), static_cast<unsigned short>(number),
                            [self](const std::string& error, const ACE_INET_Addr& origin) {
-                               self->proxy_.post([self, error, origin] { self->resolved(error, origin); });
+                               try {
+                                   self->proxy_.post(
+                                       [self, error, origin] { self->resolved(error, origin); });
+                               } catch (const std::exception&) {
+                                   // The loop has stopped taking work: the service is ending, and so is the
+                                   // client.
+                               }
                            });
 }
 
