@@ -41,7 +41,13 @@ void http_module::add_options(po::options_description& description) {
         "idle_timeout", po::value<unsigned>()->default_value(60), "seconds a connection may wait idle")(
         "access_log", po::value<std::string>()->default_value("access"), "name of the access log below log/")(
         "proxy.hosts_file", po::value<std::string>()->default_value("/etc/hosts"),
-        "names the proxy resolves before it asks the system's resolver");
+        "names the proxy resolves before it asks the system's resolver")(
+        "proxy.connect_ports", po::value<std::string>()->default_value("443"),
+        "ports that CONNECT may reach, separated by commas")(
+        "proxy.checked_body_limit", po::value<std::size_t>()->default_value(std::size_t{2} * 1024 * 1024),
+        "bytes of an HTML answer checked for blocked words; larger answers pass unchecked")(
+        "proxy.origin_timeout", po::value<unsigned>()->default_value(60),
+        "seconds an origin server may stay silent");
 }
 
 bool http_module::read_settings(server_settings& settings, std::string& error) const {
@@ -64,6 +70,25 @@ bool http_module::read_settings(server_settings& settings, std::string& error) c
     return true;
 }
 
+bool http_module::read_proxy_settings(proxy_settings& settings, std::string& error) const {
+    const auto options = this->options();
+    const std::string ports = options["proxy.connect_ports"].as<std::string>();
+    settings.connect_ports.clear();
+    std::istringstream list(ports);
+    for (std::string port; std::getline(list, port, ',');) {
+        char* end = nullptr;
+        const unsigned long number = std::strtoul(port.c_str(), &end, 10);
+        if (port.empty() || *end != '\0' || number == 0 || number > 65535) {
+            error = "bad port list '" + ports + "' (PORT,PORT...)";
+            return false;
+        }
+        settings.connect_ports.insert(static_cast<unsigned short>(number));
+    }
+    settings.checked_body_limit = options["proxy.checked_body_limit"].as<std::size_t>();
+    settings.origin_timeout = std::chrono::seconds(options["proxy.origin_timeout"].as<unsigned>());
+    return true;
+}
+
 int http_module::init(int argc, ACE_TCHAR* argv[]) {
     if (tav::service::init(argc, argv) != 0) {
         std::string arguments;
@@ -74,8 +99,9 @@ int http_module::init(int argc, ACE_TCHAR* argv[]) {
         return -1;
     }
     server_settings settings;
+    proxy_settings proxy;
     std::string error;
-    if (!read_settings(settings, error)) {
+    if (!read_settings(settings, error) || !read_proxy_settings(proxy, error)) {
         say(error);
         return -1;
     }
@@ -101,7 +127,7 @@ int http_module::init(int argc, ACE_TCHAR* argv[]) {
     names_ = std::make_shared<name_resolver>(options()["proxy.hosts_file"].as<std::string>());
     if (!names_->hosts_error().empty())
         say(names_->hosts_error() + "; every name goes to the system's resolver");
-    proxy_ = new forward_proxy(proactor, tav::DataModel::m_pInstance, names_);
+    proxy_ = new forward_proxy(proactor, tav::DataModel::m_pInstance, names_, proxy);
     server_->set_forward(proxy_);
     if (!server_->start(error)) {
         say(error);
@@ -121,6 +147,8 @@ void http_module::stop() {
         server_->stop();
     // The proxy and its resolver go before the model that the plug-ins own, extensions before their
     // libraries.
+    if (proxy_ != nullptr)
+        proxy_->stop();
     proxy_.reset();
     names_.reset();
     for (auto& p : plugins_)

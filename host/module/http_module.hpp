@@ -46,6 +46,7 @@ protected:
 private:
     // Reads the options into server settings; false with the reason.
     bool read_settings(server_settings& settings, std::string& error) const;
+    bool read_proxy_settings(proxy_settings& settings, std::string& error) const;
     void stop();
 
     boost::intrusive_ptr<http_server> server_;

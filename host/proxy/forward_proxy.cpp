@@ -1,13 +1,19 @@
 #include "forward_proxy.hpp"
 
+#include "pac_file.hpp"
 #include "relay.hpp"
+#include "tunnel.hpp"
 
-#include <quorrel/DataModel.hpp>
+#include <ace/Proactor.h>
+#include <tav/connector.hpp>
 #include <tav/http/ext_transaction_base.hpp>
 #include <tav/http/html.hpp>
 
 #include <algorithm>
+#include <cstring>
 #include <limits>
+#include <stdexcept>
+#include <vector>
 
 namespace tav::http {
 
@@ -20,6 +26,25 @@ public:
     void handle_cmd(aio_cmd* cmd) override { cmd->execute(this); }
 };
 
+// Opens one connection to an origin and hands it on.
+class origin_connector : public connector {
+public:
+    explicit origin_connector(forward_proxy::opened done) : done_(std::move(done)) {}
+    boost::intrusive_ptr<aio_socket_stream> create_stream() override { return new aio_socket_stream; }
+    void on_connected(const boost::intrusive_ptr<aio_socket_stream>& stream) override {
+        std::exchange(done_, nullptr)(stream, 0, std::string());
+    }
+    void on_connect_failed(const boost::intrusive_ptr<aio_socket_stream>& /*stream*/,
+                           unsigned long error) override {
+        std::exchange(done_, nullptr)(nullptr, 502,
+                                      std::string("The site cannot be reached (") +
+                                          std::strerror(static_cast<int>(error)) + ").");
+    }
+
+private:
+    forward_proxy::opened done_;
+};
+
 void fill(std::string& page, const std::string& placeholder, const std::string& value) {
     for (std::size_t at = page.find(placeholder); at != std::string::npos;
          at = page.find(placeholder, at + value.size()))
@@ -28,16 +53,32 @@ void fill(std::string& page, const std::string& placeholder, const std::string& 
 
 } // namespace
 
-forward_proxy::forward_proxy(ACE_Proactor* proactor, DataModel* model, std::shared_ptr<name_resolver> names)
-    : proactor_(proactor), model_(model), names_(std::move(names)), loop_(new loop_commands(proactor)) {}
+forward_proxy::forward_proxy(ACE_Proactor* proactor, DataModel* model, std::shared_ptr<name_resolver> names,
+                             proxy_settings settings)
+    : ACE_Handler(proactor), proactor_(proactor), model_(model), names_(std::move(names)),
+      settings_(std::move(settings)), loop_(new loop_commands(proactor)) {
+    timer_ = proactor_->schedule_timer(*this, nullptr, ACE_Time_Value(1), ACE_Time_Value(1));
+}
 
-forward_proxy::~forward_proxy() = default;
+forward_proxy::~forward_proxy() {
+    stop();
+}
+
+void forward_proxy::stop() {
+    if (timer_ != -1)
+        proactor_->cancel_timer(timer_);
+    timer_ = -1;
+}
 
 boost::intrusive_ptr<ext_transaction_base>
 forward_proxy::create_transaction(const boost::intrusive_ptr<request_head>& head, const ACE_INET_Addr& local,
                                   const ACE_INET_Addr& remote,
                                   const boost::intrusive_ptr<response_handler>& response) {
-    if (head->method == "CONNECT" || head->uri.scheme() != "http")
+    if (head->method == "CONNECT")
+        return new tunnel(*this, response, local, remote);
+    if (!head->target.empty() && head->target.front() == '/')
+        return head->target == pac_file::path ? new pac_file(this, response, local) : nullptr;
+    if (head->uri.scheme() != "http")
         return nullptr;
     return new relay(*this, response, local, remote);
 }
@@ -55,8 +96,53 @@ bool forward_proxy::enqueue_transaction(const boost::intrusive_ptr<ext_transacti
 
 void forward_proxy::on_transaction_close(ext_transaction_base* /*transaction*/) {}
 
-bool forward_proxy::allowed(const std::string& client, const tav::uri& target, std::string& reason) const {
-    return model_ == nullptr || model_->IsAllowed(client, target, PROTO_HTTP, reason);
+void forward_proxy::open_origin(const std::string& host, unsigned short port, const ACE_INET_Addr& local,
+                                const opened& done) {
+    boost::intrusive_ptr<forward_proxy> self(this);
+    names_->resolve(host, port, [self, local, done](const std::string& error, const ACE_INET_Addr& origin) {
+        try {
+            self->post([self, local, done, error, origin] {
+                if (!error.empty()) {
+                    done(nullptr, 502, "The name of the site cannot be found (" + error + ").");
+                    return;
+                }
+                // A request for the proxy's own address would come back to it without end.
+                if (origin.get_port_number() == local.get_port_number() &&
+                    (origin.get_ip_address() == local.get_ip_address() || origin.is_loopback() ||
+                     origin.is_any())) {
+                    done(nullptr, 403, "The proxy does not relay requests to itself.");
+                    return;
+                }
+                boost::intrusive_ptr<origin_connector> connect(new origin_connector(done));
+                if (!connect->open(self->proactor_) || !connect->connect(origin, false))
+                    done(nullptr, 502, "The site cannot be reached.");
+            });
+        } catch (const std::exception&) {
+            // The loop has stopped taking work: the service is ending, and so is the client.
+        }
+    });
+}
+
+bool forward_proxy::allowed(const std::string& client, const tav::uri& target, PROTOS protocol,
+                            std::string& reason) const {
+    return model_ == nullptr || model_->IsAllowed(client, target, protocol, reason);
+}
+
+DataModel::ContentTypeAction forward_proxy::content_action(const std::string& client,
+                                                           const std::string& type) const {
+    if (model_ == nullptr)
+        return DataModel::PassingThrough;
+    try {
+        if (!model_->IsHTTPContentFiltrationEnabled(client))
+            return DataModel::PassingThrough;
+    } catch (const std::runtime_error&) {
+        // The client has gone from the policy since its request was allowed: its answer is checked.
+    }
+    return model_->IsContentTypeAllowed(client, type);
+}
+
+bool forward_proxy::words_allowed(const std::string& client, const std::string& text) const {
+    return model_ == nullptr || model_->IsInapContentWordsAllowed(client, text);
 }
 
 std::string forward_proxy::blocking_page(const std::string& reason, const tav::uri& target) const {
@@ -81,6 +167,32 @@ void forward_proxy::count(const std::string& client, std::uint64_t bytes) const 
         model_->TickClientTraffic(client, part);
         bytes -= static_cast<std::uint64_t>(part);
     }
+}
+
+void forward_proxy::watch(const boost::intrusive_ptr<proxy_transaction>& transaction) {
+    const std::lock_guard<std::mutex> lock(watched_mutex_);
+    watched_.insert(transaction);
+}
+
+void forward_proxy::forget(proxy_transaction* transaction) {
+    boost::intrusive_ptr<proxy_transaction> gone; // let go after the lock is released
+    const std::lock_guard<std::mutex> lock(watched_mutex_);
+    const auto found = watched_.find(boost::intrusive_ptr<proxy_transaction>(transaction));
+    if (found != watched_.end()) {
+        gone = *found;
+        watched_.erase(found);
+    }
+}
+
+void forward_proxy::handle_time_out(const ACE_Time_Value& /*tv*/, const void* /*act*/) {
+    std::vector<boost::intrusive_ptr<proxy_transaction>> now_watched;
+    {
+        const std::lock_guard<std::mutex> lock(watched_mutex_);
+        now_watched.assign(watched_.begin(), watched_.end());
+    }
+    const auto now = std::chrono::steady_clock::now();
+    for (const auto& transaction : now_watched)
+        transaction->check(now);
 }
 
 } // namespace tav::http

@@ -2,64 +2,106 @@
 
 // The forward proxy: the extension that takes the requests for other servers that the site does not take.
 //
-// Each request with an absolute http:// target becomes a relay. The policy decides it first, with the
-// client's address, the target and the protocol; a refused request gets the blocking page. An allowed one
-// goes to its origin server, whose name the resolver turns into an address off the loop threads, and the
-// answer comes back as it arrives. The proxy's relays run on the proactor's threads: no thread of their own,
-// no blocking call. Without a policy (tests of the relaying alone) every request is allowed.
+// Each request with an absolute http:// target becomes a relay, each CONNECT a tunnel. The policy decides it
+// first, with the client's address, the target and the protocol; a refused request gets the blocking page,
+// a refused tunnel a short refusal. An allowed one goes to its origin server, whose name the resolver turns
+// into an address off the loop threads, and the answer comes back as it arrives. The proxy's transactions
+// run on the proactor's threads: no thread of their own, no blocking call. A timer looks at the
+// transactions that wait on an origin every second. Without a policy (tests of the relaying alone)
+// everything is allowed and nothing is filtered.
 
 #include "name_resolver.hpp"
 
+#include <quorrel/DataModel.hpp>
 #include <tav/aio_cmd.hpp>
+#include <tav/aio_socket_stream.hpp>
 #include <tav/http/extension.hpp>
+
+#include <ace/Asynch_IO.h>
 
 #include <boost/intrusive_ptr.hpp>
 
+#include <chrono>
+#include <cstdint>
+#include <functional>
 #include <memory>
+#include <mutex>
+#include <set>
 #include <string>
-
-namespace tav {
-class DataModel;
-}
 
 namespace tav::http {
 
-class forward_proxy : public extension {
+class proxy_transaction;
+
+struct proxy_settings {
+    // The ports that CONNECT may reach.
+    std::set<unsigned short> connect_ports{443};
+    // The largest HTML answer whose words are checked before it is released; larger ones stream unchecked.
+    std::size_t checked_body_limit = std::size_t{2} * 1024 * 1024;
+    // How long an origin may send and take nothing before the transaction ends (504 before its answer).
+    std::chrono::steady_clock::duration origin_timeout = std::chrono::seconds(60);
+};
+
+class forward_proxy : public extension, public ACE_Handler {
 public:
+    using opened = std::function<void(const boost::intrusive_ptr<aio_socket_stream>& stream, int status,
+                                      const std::string& why)>;
+
     // `model` may be null; `names` is shared with whoever else resolves.
-    forward_proxy(ACE_Proactor* proactor, DataModel* model, std::shared_ptr<name_resolver> names);
+    forward_proxy(ACE_Proactor* proactor, DataModel* model, std::shared_ptr<name_resolver> names,
+                  proxy_settings settings = {});
+    // Stops the timer; the transactions end with their connections.
+    void stop();
 
     boost::intrusive_ptr<ext_transaction_base>
     create_transaction(const boost::intrusive_ptr<request_head>& head, const ACE_INET_Addr& local,
                        const ACE_INET_Addr& remote,
                        const boost::intrusive_ptr<response_handler>& response) override;
-    // The relays are driven directly, on the threads that hand them their request.
+    // The transactions are driven directly, on the threads that hand them their request.
     bool enqueue_request(const boost::intrusive_ptr<ext_transaction_base>& transaction,
                          ACE_Message_Block* body, bool last) override;
     bool enqueue_transaction(const boost::intrusive_ptr<ext_transaction_base>& transaction) override;
     void on_transaction_close(ext_transaction_base* transaction) override;
     aio_cmd_handler* get_aio_handler() override { return loop_.get(); }
 
-    // For the relays.
-    ACE_Proactor* proactor() const { return proactor_; }
-    name_resolver& names() const { return *names_; }
-    // Runs `f` later on a loop thread.
-    template <class F> void post(const F& f) { post_call(loop_, f); }
+    // For the transactions.
+    const proxy_settings& settings() const { return settings_; }
+    // Resolves host, refuses the proxy's own address `local`, and connects; `done` hears of the open stream,
+    // or of the status and reason of the failure, on a loop thread.
+    void open_origin(const std::string& host, unsigned short port, const ACE_INET_Addr& local,
+                     const opened& done);
     // Whether the client may open the address now; a refusal's reason in `reason`.
-    bool allowed(const std::string& client, const tav::uri& target, std::string& reason) const;
+    bool allowed(const std::string& client, const tav::uri& target, PROTOS protocol,
+                 std::string& reason) const;
+    // How the client's answers of this content type are treated; PassingThrough when nothing is filtered.
+    DataModel::ContentTypeAction content_action(const std::string& client, const std::string& type) const;
+    // Whether the text of an answer may reach the client.
+    bool words_allowed(const std::string& client, const std::string& text) const;
     // The blocking page for a refused address.
     std::string blocking_page(const std::string& reason, const tav::uri& target) const;
-    // Reports a client's use: one request, and the bytes it moved both ways.
+    // Reports a client's use: time, and the bytes moved both ways.
     void count(const std::string& client, std::uint64_t bytes) const;
+    // The transactions that wait on an origin, for the timer.
+    void watch(const boost::intrusive_ptr<proxy_transaction>& transaction);
+    void forget(proxy_transaction* transaction);
+
+    void handle_time_out(const ACE_Time_Value& tv, const void* act) override;
 
 protected:
     ~forward_proxy() override;
 
 private:
+    // Runs `f` later on a loop thread.
+    template <class F> void post(const F& f) { post_call(loop_, f); }
+
     ACE_Proactor* proactor_;
     DataModel* model_;
     std::shared_ptr<name_resolver> names_;
+    proxy_settings settings_;
     boost::intrusive_ptr<aio_cmd_handler> loop_;
+    long timer_ = -1;
+    std::mutex watched_mutex_;
+    std::set<boost::intrusive_ptr<proxy_transaction>> watched_;
 };
 
 } // namespace tav::http

@@ -82,6 +82,8 @@ bool connection::read_requests(ACE_Message_Block& in) {
             in.rd_ptr(in.length()); // nothing after the last request is read
             return false;
         }
+        if (tunnel_)
+            return pass_tunnel(in);
         if (parser_ == nullptr) {
             if (in.length() == 0)
                 return true;
@@ -116,7 +118,10 @@ bool connection::read_requests(ACE_Message_Block& in) {
             pass_body(false);
         }
         if (parser_->done()) {
-            finish_request();
+            if (transaction_ != nullptr && parser_->head()->method == "CONNECT")
+                start_tunnel();
+            else
+                finish_request();
             continue;
         }
         if (used == 0)
@@ -186,6 +191,29 @@ void connection::finish_request() {
         clear_deadline();
 }
 
+void connection::start_tunnel() {
+    tunnel_ = true;
+    parser_.reset();
+    clear_deadline();
+    transaction_->handle_request_body(make_msg(nullptr, 0), false);
+}
+
+bool connection::pass_tunnel(ACE_Message_Block& in) {
+    {
+        const auto lock = this->lock();
+        if (body_held_) {
+            paused_for_body_ = true;
+            return false;
+        }
+    }
+    if (in.length() > 0) {
+        ACE_Message_Block* bytes = make_msg(in.rd_ptr(), static_cast<unsigned>(in.length()));
+        in.rd_ptr(in.length());
+        transaction_->handle_request_body(bytes, false);
+    }
+    return true;
+}
+
 void connection::refuse(int status) {
     if (transaction_ != nullptr)
         transaction_->terminate_request();
@@ -208,6 +236,14 @@ void connection::refuse(int status) {
 }
 
 void connection::peer_closed() {
+    if (tunnel_) {
+        transaction_->handle_request_body(make_msg(nullptr, 0), true);
+        tunnel_ = false;
+        transaction_.reset();
+        current_.reset();
+        const auto lock = this->lock();
+        in_request_ = false;
+    }
     if (parser_ != nullptr) {
         parser_->end_of_input();
         if (parser_->done()) {

@@ -8,6 +8,8 @@
 // for their answers before reading pauses. A fault in a request is answered with its status, after which
 // the connection closes. The server closes a connection whose deadline passes: a request head must arrive
 // whole within the head timeout, a body must keep coming, and an idle connection lasts the idle timeout.
+// After a CONNECT request that an extension takes, the connection carries a tunnel: no more requests are
+// read, and the tunnel's transaction watches its own time.
 
 #include "request_parser.hpp"
 
@@ -69,6 +71,10 @@ private:
     void pass_body(bool last);
     // The current request is complete.
     void finish_request();
+    // A CONNECT request that an extension took is complete: what the client sends from now on is the
+    // tunnel's, and goes to the transaction as it comes.
+    void start_tunnel();
+    bool pass_tunnel(ACE_Message_Block& in);
     // Answers a request that cannot be read with its status and closes.
     void refuse(int status);
     // The client sent its last byte.
@@ -95,6 +101,8 @@ private:
     bool reading_done_ = false;
     // A request is being read; written under mutex_ by the input callback.
     bool in_request_ = false;
+    // The current transaction is a tunnel; written by the input callback.
+    bool tunnel_ = false;
     // The answers not yet wholly sent, in the order of their requests; under mutex_.
     std::deque<boost::intrusive_ptr<exchange>> answers_;
     bool paused_ = false;

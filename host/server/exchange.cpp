@@ -38,7 +38,8 @@ std::string field_value(const std::string& value) {
 
 exchange::exchange(const boost::intrusive_ptr<connection>& owner,
                    const boost::intrusive_ptr<request_head>& head, bool keep_alive)
-    : owner_(owner), head_(head), keep_alive_(keep_alive), head_request_(head->method == "HEAD") {}
+    : owner_(owner), head_(head), keep_alive_(keep_alive), head_request_(head->method == "HEAD"),
+      connect_request_(head->method == "CONNECT") {}
 
 exchange::~exchange() {
     release_msg(output_);
@@ -58,6 +59,11 @@ void exchange::send_head(const boost::intrusive_ptr<response_head>& head) {
             return;
         response_ = head;
         status_ = head->status();
+        if (connect_request_ && status_ >= 200 && status_ < 300) {
+            tunnel_ = true;
+            emit_head(nullptr);
+            return;
+        }
         const std::string* length = head->headers.find(atom::content_length_header);
         if (length == nullptr || length->empty() || length->size() > 19 ||
             length->find_first_not_of("0123456789") != std::string::npos)
@@ -197,10 +203,8 @@ std::function<void()> exchange::abandon() {
 
 void exchange::emit_head(const std::string* length) {
     head_emitted_ = true;
-    chunked_ = length == nullptr && head_->version == version::one_one_ && !head_request_;
-    if (length == nullptr && !chunked_)
-        closes_ = true;
-    if (!keep_alive_)
+    chunked_ = length == nullptr && head_->version == version::one_one_ && !head_request_ && !tunnel_;
+    if ((length == nullptr && !chunked_) || !keep_alive_ || connect_request_)
         closes_ = true;
     std::string text =
         "HTTP/1.1 " + std::to_string(status_) + " " + field_value(response_->reason()) + "\r\n";
@@ -211,13 +215,13 @@ void exchange::emit_head(const std::string* length) {
         text += field_value(field.first.c_str()) + ": " + field_value(field.second) + "\r\n";
     }
     text += "Date: " + http_date() + "\r\n";
-    if (status_ < 200 || status_ == 204 || status_ == 304)
-        chunked_ = false; // an answer that never has a body
+    if (status_ < 200 || status_ == 204 || status_ == 304 || tunnel_)
+        chunked_ = false; // an answer that never has a body, or a tunnel's
     else if (length != nullptr)
         text += "Content-Length: " + *length + "\r\n";
     else if (chunked_)
         text += "Transfer-Encoding: chunked\r\n";
-    if (closes_)
+    if (closes_ && !tunnel_)
         text += "Connection: close\r\n";
     else if (head_->version == version::one_zero_)
         text += "Connection: keep-alive\r\n";

@@ -5,9 +5,10 @@
 // The exchange frames what it is given as HTTP/1.1: an answer whose head declares its length goes out with
 // it as the body comes, one that ends while its body is small goes out with Content-Length, a longer one
 // with chunked coding (to an HTTP/1.0 client: delimited by closing the connection). The answer to HEAD
-// carries no body. The bytes wait in the exchange until the connection takes them, which it does in the order
-// of its requests. Every operation runs under the connection's lock; once the connection has gone the
-// exchange ignores what it is told.
+// carries no body. A successful answer to CONNECT goes out at once, without framing: its body is the
+// tunnel's bytes, and the connection closes with it, as after any answer to CONNECT. The bytes wait in the
+// exchange until the connection takes them, which it does in the order of its requests. Every operation runs
+// under the connection's lock; once the connection has gone the exchange ignores what it is told.
 
 #include <tav/http/request_head.hpp>
 #include <tav/http/response_handler.hpp>
@@ -88,6 +89,9 @@ private:
     int status_ = 0;
     bool keep_alive_;
     bool head_request_;
+    bool connect_request_;
+    // The answer opens a tunnel: its bytes go out as they are.
+    bool tunnel_ = false;
     bool head_emitted_ = false;
     bool chunked_ = false;
     bool finished_ = false;

@@ -125,6 +125,10 @@ http_server::create_transaction(const boost::intrusive_ptr<request_head>& head, 
             return nullptr; // an extension that fails on a request declines it
         }
     };
+    // The browsers' proxy configuration is the proxy's to answer.
+    if (forward_ != nullptr && head->target == "/proxy.pac")
+        if (auto transaction = ask(forward_))
+            return transaction;
     if (is_site_method(head->method))
         for (const auto& e : extensions_)
             if (auto transaction = ask(e))

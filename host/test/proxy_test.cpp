@@ -1,3 +1,4 @@
+#include "deflate.hpp"
 #include "forward_proxy.hpp"
 #include "http_client.hpp"
 #include "http_server.hpp"
@@ -11,6 +12,7 @@
 #include <quorrel/ClientGroup.hpp>
 #include <quorrel/CustomerSite.hpp>
 #include <quorrel/HTTPProtocolSettings.hpp>
+#include <quorrel/InapContentWord.hpp>
 
 #include <ace/Proactor.h>
 
@@ -38,7 +40,7 @@ protected:
         settings.site.parse_absolute(site.data(), site.data() + site.size());
         settings.access_log = "access";
         server = new http_server(proactor.get(), settings);
-        proxy = new forward_proxy(proactor.get(), model, names);
+        proxy = new forward_proxy(proactor.get(), model, names, proxy_options);
         server->set_forward(proxy);
         std::string error;
         ASSERT_TRUE(server->start(error)) << error;
@@ -47,6 +49,8 @@ protected:
     void TearDown() override {
         if (server != nullptr)
             server->stop();
+        if (proxy != nullptr)
+            proxy->stop();
         loops.stop();
         log_folder_test::TearDown();
     }
@@ -57,6 +61,30 @@ protected:
                "\r\n" + fields + "\r\n";
     }
 
+    // The sample policy with this machine (127.0.0.1) in group 3, which the time rules leave alone.
+    std::unique_ptr<tav::DataModel> load_policy() {
+        PolicyFolder::Write(
+            policy.Root() + "/site/pages/templates/ForbiddenPage.tpl.html",
+            PolicyFolder::Read(SAMPLE_CFG "/Administration/site/pages/templates/ForbiddenPage.tpl.html"));
+        std::unique_ptr<tav::DataModel> model = policy.Load();
+        auto me = model->CreateClient();
+        me->SetIP("127.0.0.1");
+        me->SetGroupID("3");
+        EXPECT_TRUE(model->SaveClient(*me).IsOK());
+        std::unique_ptr<tav::DataModel::ClientGroup> group(
+            static_cast<tav::DataModel::ClientGroup*>(model->GetClientGroup("3").GetObj()));
+        group->SetIsTimeTableEnabled(false);
+        group->SetIsTimeLimitsEnabled(false);
+        EXPECT_TRUE(model->SaveClientGroup(*group).IsOK());
+        return model;
+    }
+    // The group of the machine, to change its rules.
+    static std::unique_ptr<tav::DataModel::ClientGroup> my_group(tav::DataModel& model) {
+        return std::unique_ptr<tav::DataModel::ClientGroup>(
+            static_cast<tav::DataModel::ClientGroup*>(model.GetClientGroup("3").GetObj()));
+    }
+
+    PolicyFolder policy{PolicyFolder::Read(SAMPLE_CFG "/zun_data.xml")};
     PolicyFolder hosts{"<tavdata/>"};
     std::shared_ptr<name_resolver> names =
         std::make_shared<name_resolver>(write_hosts(), [](const std::string& host, unsigned short,
@@ -65,6 +93,7 @@ protected:
     event_loop::loop_threads loops{proactor.get(), 2};
     boost::intrusive_ptr<http_server> server;
     boost::intrusive_ptr<forward_proxy> proxy;
+    proxy_settings proxy_options;
     std::uint16_t port = 0;
 
 private:
@@ -132,6 +161,14 @@ TEST_F(proxy_test, AnAllowedRequestReachesItsOriginAndTheAnswerComesBackAsSent) 
         EXPECT_EQ(std::string(path) == "/chunked" ? "chunked" : "until close", r->body) << path;
         EXPECT_FALSE(r->has("x-hop")) << "a field the origin's Connection names stays with it";
     }
+
+    client pac(port);
+    ASSERT_TRUE(pac.send("GET /proxy.pac HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"));
+    auto script = pac.read();
+    ASSERT_TRUE(script);
+    EXPECT_EQ("application/x-ns-proxy-autoconfig", script->fields["content-type"]);
+    EXPECT_NE(std::string::npos, script->body.find("return \"PROXY 127.0.0.1:" + std::to_string(port) + "\""))
+        << script->body;
 }
 
 TEST_F(proxy_test, WhatGoesWrongOnTheWayGetsTheStatusABrowserExpects) {
@@ -140,6 +177,11 @@ TEST_F(proxy_test, WhatGoesWrongOnTheWayGetsTheStatusABrowserExpects) {
         return std::string("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nonly ten..");
     });
     origin closed([](const std::string&) { return std::string(); });
+    origin stalls([](const std::string&) {
+        std::this_thread::sleep_for(std::chrono::seconds(3));
+        return std::string();
+    });
+    proxy_options.origin_timeout = std::chrono::seconds(1);
     int unused = 0;
     {
         origin gone([](const std::string&) { return std::string(); });
@@ -155,6 +197,7 @@ TEST_F(proxy_test, WhatGoesWrongOnTheWayGetsTheStatusABrowserExpects) {
         {"an origin that refuses", get("casino.example", static_cast<std::uint16_t>(unused), "/"), 502},
         {"an origin that answers garbage", get("casino.example", garbage.port(), "/"), 502},
         {"an origin that closes without answering", get("casino.example", closed.port(), "/"), 502},
+        {"an origin that stalls", get("casino.example", stalls.port(), "/"), 504},
         {"the proxy itself", get("127.0.0.1", 0, "/"), 403},
     };
     for (const auto& c : cases) {
@@ -211,20 +254,8 @@ TEST_F(proxy_test, ASlowClientHoldsTheOriginBackInsteadOfFillingTheProxy) {
 }
 
 TEST_F(proxy_test, ThePolicyDecidesBeforeAnythingGoesToTheOrigin) {
-    PolicyFolder folder{PolicyFolder::Read(SAMPLE_CFG "/zun_data.xml")};
-    PolicyFolder::Write(
-        folder.Root() + "/site/pages/templates/ForbiddenPage.tpl.html",
-        PolicyFolder::Read(SAMPLE_CFG "/Administration/site/pages/templates/ForbiddenPage.tpl.html"));
-    std::unique_ptr<tav::DataModel> model = folder.Load();
-    auto me = model->CreateClient();
-    me->SetIP("127.0.0.1");
-    me->SetGroupID("3");
-    ASSERT_TRUE(model->SaveClient(*me).IsOK());
-    auto group = static_cast<tav::DataModel::ClientGroup*>(model->GetClientGroup("3").GetObj());
-    group->SetIsTimeTableEnabled(false);
-    group->SetIsTimeLimitsEnabled(false);
-    ASSERT_TRUE(model->SaveClientGroup(*group).IsOK());
-    delete group;
+    std::unique_ptr<tav::DataModel> model = load_policy();
+    my_group(*model)->GetProtocolSettings(tav::DataModel::PST_HTTPS)->SetIsNetworkEnabled(false);
     origin site(
         [](const std::string&) { return std::string("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok"); });
     start(model.get());
@@ -252,6 +283,14 @@ TEST_F(proxy_test, ThePolicyDecidesBeforeAnythingGoesToTheOrigin) {
             EXPECT_NE(std::string::npos, r->body.find(c.reason)) << r->body;
         }
     }
+    client secure(port);
+    ASSERT_TRUE(secure.send("CONNECT school.example:443 HTTP/1.1\r\nHost: school.example:443\r\n\r\n"));
+    auto tunnel = secure.read();
+    ASSERT_TRUE(tunnel) << secure.received();
+    EXPECT_EQ(403, tunnel->status);
+    EXPECT_NE(std::string::npos, tunnel->fields["proxy-status"].find("error=http_request_denied; details=\"" +
+                                                                     tunnel->body.substr(0, 10)))
+        << tunnel->fields["proxy-status"] << " / " << tunnel->body;
     EXPECT_EQ(1u, site.requests().size()) << "refused requests never reach the origin";
     server->stop();
     const std::string log = read("log/access/log.txt");
@@ -259,6 +298,105 @@ TEST_F(proxy_test, ThePolicyDecidesBeforeAnythingGoesToTheOrigin) {
     EXPECT_NE(std::string::npos, log.find("\trefused\tSite_is_blocked_by_Customer_Blocked_Sites_List"))
         << log;
     EXPECT_NE(std::string::npos, log.find("/lessons\t200\t2\t-\tallowed\t-")) << log;
+}
+
+TEST_F(proxy_test, ATunnelCarriesBytesBothWaysToAllowedPortsOnly) {
+    origin site(
+        [](const std::string&) { return std::string("HTTP/1.1 200 OK\r\nContent-Length: 6\r\n\r\nsecret"); });
+    proxy_options.connect_ports = {site.port()};
+    start();
+    const std::string target = "casino.example:" + std::to_string(site.port());
+    client c(port);
+    ASSERT_TRUE(c.send("CONNECT " + target + " HTTP/1.1\r\nHost: " + target + "\r\n\r\n"));
+    auto opened = c.read(true);
+    ASSERT_TRUE(opened) << c.received();
+    EXPECT_EQ(200, opened->status);
+    EXPECT_FALSE(opened->has("content-length") || opened->has("transfer-encoding"));
+    const std::string inside = "GET /inside HTTP/1.1\r\nHost: x\r\n\r\n";
+    ASSERT_TRUE(c.send(inside));
+    auto answer = c.read();
+    ASSERT_TRUE(answer) << c.received();
+    EXPECT_EQ("secret", answer->body);
+    EXPECT_TRUE(c.closed_by_server()) << "the tunnel ends with the origin's connection";
+    ASSERT_EQ(1u, site.requests().size());
+    EXPECT_EQ(inside, site.requests()[0]) << "the bytes pass unchanged";
+
+    client elsewhere(port);
+    ASSERT_TRUE(elsewhere.send("CONNECT casino.example:25 HTTP/1.1\r\nHost: casino.example:25\r\n\r\n"));
+    auto refused = elsewhere.read();
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(403, refused->status);
+    EXPECT_NE(std::string::npos, refused->fields["proxy-status"].find("http_request_denied"));
+    EXPECT_TRUE(elsewhere.closed_by_server());
+}
+
+TEST_F(proxy_test, AnswersAreCheckedForTheirTypeAndWordsAndAQuotaEndsAccess) {
+    std::unique_ptr<tav::DataModel> model = load_policy();
+    {
+        auto group = my_group(*model);
+        auto http = boost::static_pointer_cast<tav::DataModel::HTTPProtocolSettings>(
+            group->GetProtocolSettings(tav::DataModel::PST_HTTP));
+        http->SetIsContentFiltrationEnabled(true);
+        http->SetIsContentTypesEnabled(true);
+        http->SetIsInapContentWordsEnabled(true);
+        auto word = model->CreateInapContentWord();
+        word->SetWord("poker");
+        ASSERT_TRUE(model->SaveInapContentWord("3", *word).IsOK());
+    }
+    const std::string page = "<html><body>Play poker now</body></html>";
+    origin site([&](const std::string& request) {
+        const auto answer = [](const std::string& type, const std::string& fields, const std::string& body) {
+            return "HTTP/1.1 200 OK\r\nContent-Type: " + type + "\r\n" + fields +
+                   "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+        };
+        if (request.find("/program") != std::string::npos)
+            return answer("application/x-msdownload", "", "MZ");
+        if (request.find("/packed") != std::string::npos)
+            return answer("text/html", "Content-Encoding: gzip\r\n", deflate_text::pack(page, 15 + 16));
+        if (request.find("/words") != std::string::npos)
+            return answer("text/html; charset=utf-8", "", page);
+        if (request.find("/big") != std::string::npos)
+            return answer("text/plain", "", std::string(1536 * 1024, 'b'));
+        return answer("text/html", "", "<p>homework</p>");
+    });
+    start(model.get());
+    const struct {
+        const char* path;
+        int status;
+        const char* reason;
+    } cases[] = {
+        {"/program", 403, "application/x-msdownload"},
+        {"/words", 403, "words that are not allowed"},
+        {"/packed", 403, "words that are not allowed"},
+        {"/clean", 200, "homework"},
+    };
+    for (const auto& c : cases) {
+        client each(port);
+        ASSERT_TRUE(each.send(get("school.example", site.port(), c.path)));
+        auto r = each.read();
+        ASSERT_TRUE(r) << c.path;
+        EXPECT_EQ(c.status, r->status) << c.path << ": " << r->body;
+        EXPECT_NE(std::string::npos, r->body.find(c.reason)) << c.path << ": " << r->body;
+    }
+
+    // A download that takes the client over its allowance of 1 MiB a day is the last one it gets.
+    {
+        auto group = my_group(*model);
+        group->SetIsTrafficLimitsEnabled(true);
+        for (unsigned day = 0; day < 7; ++day)
+            group->SetTrafficLimit(day, 1);
+        ASSERT_TRUE(model->SaveClientGroup(*group).IsOK());
+    }
+    client session(port);
+    ASSERT_TRUE(session.send(get("school.example", site.port(), "/big")));
+    auto first = session.read();
+    ASSERT_TRUE(first);
+    EXPECT_EQ(200, first->status);
+    ASSERT_TRUE(session.send(get("school.example", site.port(), "/clean")));
+    auto second = session.read();
+    ASSERT_TRUE(second);
+    EXPECT_EQ(403, second->status) << "the same connection is refused once the bytes are counted";
+    EXPECT_NE(std::string::npos, second->body.find("traffic")) << second->body;
 }
 
 } // namespace
