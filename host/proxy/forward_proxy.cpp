@@ -32,11 +32,11 @@ public:
     explicit origin_connector(forward_proxy::opened done) : done_(std::move(done)) {}
     boost::intrusive_ptr<aio_socket_stream> create_stream() override { return new aio_socket_stream; }
     void on_connected(const boost::intrusive_ptr<aio_socket_stream>& stream) override {
-        std::exchange(done_, nullptr)(stream, 0, std::string());
+        std::exchange(done_, nullptr)(stream, false, 0, std::string());
     }
     void on_connect_failed(const boost::intrusive_ptr<aio_socket_stream>& /*stream*/,
                            unsigned long error) override {
-        std::exchange(done_, nullptr)(nullptr, 502,
+        std::exchange(done_, nullptr)(nullptr, false, 502,
                                       std::string("The site cannot be reached (") +
                                           std::strerror(static_cast<int>(error)) + ").");
     }
@@ -56,7 +56,9 @@ void fill(std::string& page, const std::string& placeholder, const std::string& 
 forward_proxy::forward_proxy(ACE_Proactor* proactor, DataModel* model, std::shared_ptr<name_resolver> names,
                              proxy_settings settings)
     : ACE_Handler(proactor), proactor_(proactor), model_(model), names_(std::move(names)),
-      settings_(std::move(settings)), loop_(new loop_commands(proactor)) {
+      settings_(std::move(settings)),
+      pool_(settings_.idle_per_origin, settings_.idle_total, settings_.idle_timeout),
+      loop_(new loop_commands(proactor)) {
     timer_ = proactor_->schedule_timer(*this, nullptr, ACE_Time_Value(1), ACE_Time_Value(1));
 }
 
@@ -68,6 +70,7 @@ void forward_proxy::stop() {
     if (timer_ != -1)
         proactor_->cancel_timer(timer_);
     timer_ = -1;
+    pool_.expire(std::chrono::steady_clock::now(), true);
 }
 
 boost::intrusive_ptr<ext_transaction_base>
@@ -97,25 +100,31 @@ bool forward_proxy::enqueue_transaction(const boost::intrusive_ptr<ext_transacti
 void forward_proxy::on_transaction_close(ext_transaction_base* /*transaction*/) {}
 
 void forward_proxy::open_origin(const std::string& host, unsigned short port, const ACE_INET_Addr& local,
-                                const opened& done) {
+                                bool reuse, const opened& done) {
     boost::intrusive_ptr<forward_proxy> self(this);
+    if (reuse) {
+        if (boost::intrusive_ptr<aio_socket_stream> idle = pool_.take(host + ":" + std::to_string(port))) {
+            post([done, idle] { done(idle, true, 0, std::string()); });
+            return;
+        }
+    }
     names_->resolve(host, port, [self, local, done](const std::string& error, const ACE_INET_Addr& origin) {
         try {
             self->post([self, local, done, error, origin] {
                 if (!error.empty()) {
-                    done(nullptr, 502, "The name of the site cannot be found (" + error + ").");
+                    done(nullptr, false, 502, "The name of the site cannot be found (" + error + ").");
                     return;
                 }
                 // A request for the proxy's own address would come back to it without end.
                 if (origin.get_port_number() == local.get_port_number() &&
                     (origin.get_ip_address() == local.get_ip_address() || origin.is_loopback() ||
                      origin.is_any())) {
-                    done(nullptr, 403, "The proxy does not relay requests to itself.");
+                    done(nullptr, false, 403, "The proxy does not relay requests to itself.");
                     return;
                 }
                 boost::intrusive_ptr<origin_connector> connect(new origin_connector(done));
                 if (!connect->open(self->proactor_) || !connect->connect(origin, false))
-                    done(nullptr, 502, "The site cannot be reached.");
+                    done(nullptr, false, 502, "The site cannot be reached.");
             });
         } catch (const std::exception&) {
             // The loop has stopped taking work: the service is ending, and so is the client.
@@ -193,6 +202,7 @@ void forward_proxy::handle_time_out(const ACE_Time_Value& /*tv*/, const void* /*
     const auto now = std::chrono::steady_clock::now();
     for (const auto& transaction : now_watched)
         transaction->check(now);
+    pool_.expire(now);
 }
 
 } // namespace tav::http

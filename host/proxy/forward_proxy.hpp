@@ -11,6 +11,7 @@
 // everything is allowed and nothing is filtered.
 
 #include "name_resolver.hpp"
+#include "origin_pool.hpp"
 
 #include <quorrel/DataModel.hpp>
 #include <tav/aio_cmd.hpp>
@@ -40,12 +41,17 @@ struct proxy_settings {
     std::size_t checked_body_limit = std::size_t{2} * 1024 * 1024;
     // How long an origin may send and take nothing before the transaction ends (504 before its answer).
     std::chrono::steady_clock::duration origin_timeout = std::chrono::seconds(60);
+    // Idle origin connections kept per origin and in all, and how long each is kept.
+    std::size_t idle_per_origin = 4;
+    std::size_t idle_total = 256;
+    std::chrono::steady_clock::duration idle_timeout = std::chrono::seconds(30);
 };
 
 class forward_proxy : public extension, public ACE_Handler {
 public:
-    using opened = std::function<void(const boost::intrusive_ptr<aio_socket_stream>& stream, int status,
-                                      const std::string& why)>;
+    // The open stream (and whether it came from the pool), or the status and reason of the failure.
+    using opened = std::function<void(const boost::intrusive_ptr<aio_socket_stream>& stream, bool reused,
+                                      int status, const std::string& why)>;
 
     // `model` may be null; `names` is shared with whoever else resolves.
     forward_proxy(ACE_Proactor* proactor, DataModel* model, std::shared_ptr<name_resolver> names,
@@ -66,10 +72,12 @@ public:
 
     // For the transactions.
     const proxy_settings& settings() const { return settings_; }
-    // Resolves host, refuses the proxy's own address `local`, and connects; `done` hears of the open stream,
-    // or of the status and reason of the failure, on a loop thread.
-    void open_origin(const std::string& host, unsigned short port, const ACE_INET_Addr& local,
+    // Takes an idle connection to host:port from the pool when `reuse`, or resolves host, refuses the proxy's
+    // own address `local`, and connects; `done` hears of the outcome on a loop thread.
+    void open_origin(const std::string& host, unsigned short port, const ACE_INET_Addr& local, bool reuse,
                      const opened& done);
+    // The idle origin connections, named "host:port".
+    origin_pool& pool() { return pool_; }
     // Whether the client may open the address now; a refusal's reason in `reason`.
     bool allowed(const std::string& client, const tav::uri& target, PROTOS protocol,
                  std::string& reason) const;
@@ -98,6 +106,7 @@ private:
     DataModel* model_;
     std::shared_ptr<name_resolver> names_;
     proxy_settings settings_;
+    origin_pool pool_;
     boost::intrusive_ptr<aio_cmd_handler> loop_;
     long timer_ = -1;
     std::mutex watched_mutex_;

@@ -39,26 +39,30 @@ proxy_transaction::~proxy_transaction() {
     release_msg(waiting_body_);
 }
 
-void proxy_transaction::dial(const std::string& host, unsigned short port) {
-    boost::intrusive_ptr<proxy_transaction> self(this);
-    {
-        const std::lock_guard<std::recursive_mutex> lock(mutex_);
-        if (over_)
-            return;
-        dialed_ = true;
-        proxy_.watch(self);
-    }
-    proxy_.open_origin(
-        host, port, local_,
-        [self](const boost::intrusive_ptr<aio_socket_stream>& stream, int status, const std::string& why) {
-            if (stream != nullptr)
-                self->connected(stream);
-            else
-                self->fail(status, why);
-        });
+void proxy_transaction::dial(const std::string& host, unsigned short port, bool reuse) {
+    const std::lock_guard<std::recursive_mutex> lock(mutex_);
+    if (over_)
+        return;
+    host_ = host;
+    port_ = port;
+    dialed_ = true;
+    proxy_.watch(this);
+    open(reuse);
 }
 
-void proxy_transaction::connected(const boost::intrusive_ptr<aio_socket_stream>& stream) {
+void proxy_transaction::open(bool reuse) {
+    boost::intrusive_ptr<proxy_transaction> self(this);
+    proxy_.open_origin(host_, port_, local_, reuse,
+                       [self](const boost::intrusive_ptr<aio_socket_stream>& stream, bool reused, int status,
+                              const std::string& why) {
+                           if (stream != nullptr)
+                               self->connected(stream, reused);
+                           else
+                               self->fail(status, why);
+                       });
+}
+
+void proxy_transaction::connected(const boost::intrusive_ptr<aio_socket_stream>& stream, bool reused) {
     // The stream's callbacks take its lock, then the transaction's: the handler is set before the latter.
     stream->set_handler(this);
     const std::lock_guard<std::recursive_mutex> lock(mutex_);
@@ -67,6 +71,13 @@ void proxy_transaction::connected(const boost::intrusive_ptr<aio_socket_stream>&
         return;
     }
     upstream_ = stream;
+    reused_ = reused;
+    // A connection of the pool that closed before it was taken is not told so again.
+    if (reused && (stream->status() & aio_socket_stream::closed) != 0) {
+        if (!retry())
+            fail(502, "The site closed the connection before it answered.");
+        return;
+    }
     touch();
     on_connected();
     if (over_)
@@ -78,8 +89,27 @@ void proxy_transaction::connected(const boost::intrusive_ptr<aio_socket_stream>&
     stream->start_reading();
 }
 
+bool proxy_transaction::retry() {
+    if (!reused_ || over_ || body_sent_ > 0)
+        return false;
+    reused_ = false;
+    if (upstream_ != nullptr)
+        std::exchange(upstream_, nullptr)->shutdown();
+    open(false);
+    return true;
+}
+
+bool proxy_transaction::keep_upstream() {
+    if (!request_done_ || waiting_body_ != nullptr || upstream_ == nullptr)
+        return false;
+    reused_ = false;
+    proxy_.pool().give(host_ + ":" + std::to_string(port_), std::exchange(upstream_, nullptr));
+    return true;
+}
+
 void proxy_transaction::OnRequestBody(ACE_Message_Block* body, bool last) {
     const std::lock_guard<std::recursive_mutex> lock(mutex_);
+    request_done_ = request_done_ || last;
     if (over_) {
         release_msg(body);
         return;
@@ -105,6 +135,7 @@ void proxy_transaction::send_upstream(ACE_Message_Block* body, bool last) {
     if (out == nullptr)
         return;
     unreported_ += out->total_length();
+    body_sent_ += out->total_length();
     write_upstream(out);
 }
 
@@ -219,11 +250,15 @@ void proxy_transaction::handle_input_error(const boost::intrusive_ptr<aio_socket
 void proxy_transaction::handle_close(const boost::intrusive_ptr<aio_socket_stream>& stream) {
     {
         const std::lock_guard<std::recursive_mutex> lock(mutex_);
-        upstream_.reset();
-        if (!over_)
-            on_origin_closed();
+        // A connection given up for another (or to the pool) has nothing more to say.
+        if (upstream_ == stream) {
+            upstream_.reset();
+            if (!over_)
+                on_origin_closed();
+        }
     }
-    stream->set_handler(nullptr);
+    if (stream->get_handler() == this)
+        stream->set_handler(nullptr);
 }
 
 void proxy_transaction::handle_written(const boost::intrusive_ptr<aio_socket_stream>& /*stream*/,

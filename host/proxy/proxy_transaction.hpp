@@ -56,8 +56,14 @@ protected:
                       const ACE_INET_Addr& local, const ACE_INET_Addr& client);
     ~proxy_transaction() override;
 
-    // Opens the connection to host:port, then calls on_connected.
-    void dial(const std::string& host, unsigned short port);
+    // Opens the connection to host:port (an idle one of the pool when `reuse`), then calls on_connected.
+    void dial(const std::string& host, unsigned short port, bool reuse = false);
+    // After a connection of the pool failed before anything of the answer came (its origin closed it while
+    // it was idle), opens a new one for a request that sent no body; under mutex_. False when it may not.
+    bool retry();
+    // Gives the origin connection, whose answer ended cleanly, to the pool; from the stream's callback,
+    // under mutex_. False, and nothing done, when the whole request has not gone to the origin.
+    bool keep_upstream();
     // The origin connection is open; under mutex_. Sends what must go first; reading starts after it.
     virtual void on_connected() = 0;
     // Frames a piece of the client's body for the origin; under mutex_.
@@ -92,7 +98,8 @@ protected:
     boost::intrusive_ptr<aio_socket_stream> upstream_;
 
 private:
-    void connected(const boost::intrusive_ptr<aio_socket_stream>& stream);
+    void open(bool reuse);
+    void connected(const boost::intrusive_ptr<aio_socket_stream>& stream, bool reused);
     void send_upstream(ACE_Message_Block* body, bool last);
     void hold_body(bool hold);
     void touch();
@@ -100,9 +107,15 @@ private:
     void report();
 
     boost::intrusive_ptr<forward_proxy> keep_proxy_;
+    std::string host_;
+    unsigned short port_ = 0;
+    bool reused_ = false;
     // Body pieces that came before the origin connection was open.
     ACE_Message_Block* waiting_body_ = nullptr;
     bool body_done_ = false;
+    // Whether the client's last body piece has come, and the body bytes sent to the origin.
+    bool request_done_ = false;
+    std::uint64_t body_sent_ = 0;
     // The client's bytes on their way to the origin, in the order written, and whether the client is held
     // back until they have gone.
     std::deque<std::size_t> upstream_writes_;

@@ -58,7 +58,11 @@ void relay::OnRequestHead(const request_head* head) {
         fail(400, "The address names no port a site can be reached on.");
         return;
     }
-    dial(head->uri.host(), static_cast<unsigned short>(number));
+    // A request with a body goes on a new connection: should the origin have closed a pooled one meanwhile,
+    // the body could not be sent again.
+    const std::string* length = head->headers.find(atom::content_length_header);
+    const bool body = chunked_upstream_ || (length != nullptr && *length != "0");
+    dial(head->uri.host(), static_cast<unsigned short>(number), !body);
 }
 
 void relay::block(const std::string& reason) {
@@ -77,6 +81,7 @@ void relay::on_connected() {
     const std::string head = origin_head();
     write_upstream(make_msg(head.data(), static_cast<unsigned>(head.size())));
     parser_ = std::make_unique<response_parser>(get_request_head().method == "HEAD");
+    answer_seen_ = false;
 }
 
 std::string relay::origin_head() const {
@@ -100,7 +105,7 @@ std::string relay::origin_head() const {
     }
     if (chunked_upstream_)
         text += "Transfer-Encoding: chunked\r\n";
-    text += "Via: " + vias + via + "\r\nConnection: close\r\n\r\n";
+    text += "Via: " + vias + via + "\r\n\r\n";
     return text;
 }
 
@@ -124,6 +129,10 @@ ACE_Message_Block* relay::frame_upstream(ACE_Message_Block* body, bool last) {
 }
 
 bool relay::take_input(ACE_Message_Block& in, bool peer_closed) {
+    // A connection of the pool that the origin closed while it was idle: the request goes on a new one.
+    if (!answer_seen_ && in.length() == 0 && peer_closed && retry())
+        return false;
+    answer_seen_ = answer_seen_ || in.length() > 0;
     while (!over_ && parser_ != nullptr) {
         const std::size_t used = parser_->feed(in.rd_ptr(), in.length());
         in.rd_ptr(used);
@@ -141,7 +150,12 @@ bool relay::take_input(ACE_Message_Block& in, bool peer_closed) {
         if (over_ || !pass_answer())
             return false;
         if (parser_->done()) {
+            // The connection serves the next request to the origin when the answer ended cleanly; it is in
+            // the pool before the client can hear that the answer is complete.
+            if (in.length() == 0 && parser_->keep_alive() && !peer_closed)
+                keep_upstream();
             finish_answer();
+            end();
             break;
         }
         if (in.length() == 0 && peer_closed) {
@@ -235,7 +249,12 @@ void relay::finish_answer() {
         release_held();
     }
     send_response_end(decision("allowed", std::string()));
-    end();
+}
+
+void relay::on_origin_closed() {
+    if (!answer_seen_ && retry())
+        return;
+    proxy_transaction::on_origin_closed();
 }
 
 } // namespace tav::http

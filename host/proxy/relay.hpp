@@ -5,9 +5,11 @@
 //
 // The relay decides the request with the policy, has the origin connection opened, sends the request head
 // (in origin form, without the fields that concern one connection only, with Via) and the body, then reads
-// the answer with a response_parser and hands it to the client piece by piece. Every origin connection
-// serves one request. A failure before the answer's head has gone out is answered with an error status;
-// after it, the client's connection is closed, which is all that HTTP leaves.
+// the answer with a response_parser and hands it to the client piece by piece. An answer that ends cleanly
+// leaves its connection to the pool for the next request to the same origin; a request that finds its pooled
+// connection closed by the origin, before any answer, goes again on a new one when it sent no body. A failure
+// before the answer's head has gone out is answered with an error status; after it, the client's connection
+// is closed, which is all that HTTP leaves.
 //
 // When the client's answers are filtered, the content type of the answer is checked before anything of it
 // is sent, and an HTML answer is held until it is complete (up to the proxy's limit) so that its text can be
@@ -33,6 +35,7 @@ private:
     void on_connected() override;
     ACE_Message_Block* frame_upstream(ACE_Message_Block* body, bool last) override;
     bool take_input(ACE_Message_Block& in, bool peer_closed) override;
+    void on_origin_closed() override;
 
     // The request head as the origin gets it.
     std::string origin_head() const;
@@ -50,6 +53,8 @@ private:
 
     bool chunked_upstream_ = false;
     std::unique_ptr<response_parser> parser_;
+    // Whether anything of the answer has come on the current connection.
+    bool answer_seen_ = false;
     bool head_checked_ = false;
     bool head_sent_ = false;
     // The answer held for the word check, and its coding.

@@ -137,6 +137,10 @@ void connection::route() {
         answers_.push_back(current_);
     }
     transaction_ = server_->create_transaction(head, local_, remote_, current_);
+    if (transaction_ != nullptr) {
+        const auto lock = this->lock();
+        current_->set_transaction(transaction_);
+    }
     if (transaction_ == nullptr && !http_server::is_site_method(head->method)) {
         refuse(501);
         return;

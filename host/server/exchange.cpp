@@ -195,10 +195,23 @@ boost::intrusive_ptr<log_record> exchange::record() const {
     return record;
 }
 
+void exchange::set_transaction(const boost::intrusive_ptr<ext_transaction_base>& transaction) {
+    if (!finished_ && !gone_)
+        transaction_ = transaction;
+}
+
 std::function<void()> exchange::abandon() {
     gone_ = true;
     release_msg(output_);
-    return std::exchange(drained_, nullptr);
+    std::function<void()> waiter = std::exchange(drained_, nullptr);
+    boost::intrusive_ptr<ext_transaction_base> transaction = std::move(transaction_);
+    if (transaction == nullptr)
+        return waiter;
+    return [waiter, transaction] {
+        if (waiter)
+            waiter();
+        transaction->terminate_request();
+    };
 }
 
 void exchange::emit_head(const std::string* length) {
@@ -254,6 +267,7 @@ void exchange::emit(const char* data, std::size_t size) {
 
 void exchange::finish() {
     finished_ = true;
+    transaction_.reset();
 }
 
 } // namespace tav::http

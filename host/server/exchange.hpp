@@ -10,6 +10,7 @@
 // exchange until the connection takes them, which it does in the order of its requests. Every operation runs
 // under the connection's lock; once the connection has gone the exchange ignores what it is told.
 
+#include <tav/http/ext_transaction_base.hpp>
 #include <tav/http/request_head.hpp>
 #include <tav/http/response_handler.hpp>
 #include <tav/http/response_head.hpp>
@@ -56,8 +57,10 @@ public:
     bool closes() const { return closes_; }
     // The access-log record of the finished exchange.
     boost::intrusive_ptr<log_record> record() const;
-    // The connection has gone: nothing more is sent. Returns the waiter of on_drained, if any, for the
-    // connection to call once it holds no lock.
+    // The transaction that answers, told when the connection goes before its answer is finished.
+    void set_transaction(const boost::intrusive_ptr<ext_transaction_base>& transaction);
+    // The connection has gone: nothing more is sent. Returns what is left to do, if anything, for the
+    // connection to call once it holds no lock: the waiter of on_drained, and ending the transaction.
     std::function<void()> abandon();
     // `bytes` of what take_output gave have been written (or discarded); returns the waiter to call, if
     // the answer has drained far enough for it.
@@ -78,6 +81,8 @@ private:
     template <class F> void from_extension(const F& operation);
 
     const boost::intrusive_ptr<connection> owner_;
+    // Held until the answer is finished or abandoned.
+    boost::intrusive_ptr<ext_transaction_base> transaction_;
     bool gone_ = false;
     boost::intrusive_ptr<request_head> head_;
     boost::intrusive_ptr<response_head> response_;

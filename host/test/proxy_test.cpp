@@ -18,10 +18,17 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
+#include <atomic>
 #include <chrono>
+#include <filesystem>
+#include <functional>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -82,6 +89,21 @@ protected:
     static std::unique_ptr<tav::DataModel::ClientGroup> my_group(tav::DataModel& model) {
         return std::unique_ptr<tav::DataModel::ClientGroup>(
             static_cast<tav::DataModel::ClientGroup*>(model.GetClientGroup("3").GetObj()));
+    }
+
+    // Waits up to ten seconds for `done`.
+    static bool eventually(const std::function<bool()>& done) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (!done()) {
+            if (std::chrono::steady_clock::now() > deadline)
+                return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return true;
+    }
+    static std::size_t open_descriptors() {
+        return static_cast<std::size_t>(std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
+                                                      std::filesystem::directory_iterator()));
     }
 
     PolicyFolder policy{PolicyFolder::Read(SAMPLE_CFG "/zun_data.xml")};
@@ -251,6 +273,101 @@ TEST_F(proxy_test, ASlowClientHoldsTheOriginBackInsteadOfFillingTheProxy) {
     for (std::size_t i = 0; i < size && exact; ++i)
         exact = r->body[i] == static_cast<char>('a' + i % 26);
     EXPECT_TRUE(exact);
+
+    // A client that leaves in the middle takes the origin's connection with it.
+    {
+        client leaving(port);
+        ASSERT_TRUE(leaving.send(get("casino.example", big.port(), "/big")));
+        ASSERT_EQ(1000u, leaving.read_bytes(1000).size());
+    }
+    ASSERT_TRUE(eventually([&] { return big.finished() == 2; })) << big.finished();
+    EXPECT_LT(big.sent(), 2 * size - 16 * 1024 * 1024) << "the proxy read on after its client had gone";
+}
+
+TEST_F(proxy_test, AnOriginConnectionServesTheNextRequestAndOneTheOriginClosedIsReplaced) {
+    const auto echo = [](const std::string& request) {
+        const std::string body = request.substr(0, request.find(' '));
+        return "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+    };
+    origin lasting(echo, true);
+    origin closing(echo);
+    start();
+    for (origin* site : {&lasting, &closing}) {
+        for (const char* method : {"GET", "POST", "GET"}) {
+            client each(port);
+            const std::string body = std::string(method) == "POST" ? "Content-Length: 3\r\n\r\nabc" : "\r\n";
+            ASSERT_TRUE(each.send(std::string(method) +
+                                  " http://casino.example:" + std::to_string(site->port()) +
+                                  "/ HTTP/1.1\r\nHost: casino.example\r\n" + body));
+            auto r = each.read();
+            ASSERT_TRUE(r) << method << ": " << each.received();
+            EXPECT_EQ(method, r->body);
+        }
+    }
+    EXPECT_EQ(2, lasting.accepted())
+        << "a request without a body takes the connection that the last one left; "
+           "one with a body, which could not be sent again, a new one";
+    EXPECT_EQ(3u, lasting.requests().size());
+    EXPECT_EQ(3, closing.accepted()) << "a connection the origin closed is not used again";
+
+    // An origin that drops its kept connection when the next request comes on it: the request goes again.
+    std::atomic<int> asked{0};
+    origin dropping([&](const std::string& request) { return ++asked == 2 ? std::string() : echo(request); },
+                    true);
+    for (int i = 0; i < 2; ++i) {
+        client each(port);
+        ASSERT_TRUE(each.send(get("casino.example", dropping.port(), "/")));
+        auto r = each.read();
+        ASSERT_TRUE(r) << each.received();
+        EXPECT_EQ(200, r->status) << r->body;
+    }
+    EXPECT_EQ(2, dropping.accepted());
+    EXPECT_EQ(3u, dropping.requests().size());
+    EXPECT_TRUE(eventually([&] { return proxy->pool().idle() == 3; })) << proxy->pool().idle();
+    proxy->pool().expire(std::chrono::steady_clock::now(), true);
+}
+
+TEST_F(proxy_test, TwoThousandClientsAtOnceAreServedAndLeaveNothingBehind) {
+    constexpr std::size_t clients = 2000;
+    rlimit limit{};
+    ASSERT_EQ(0, ::getrlimit(RLIMIT_NOFILE, &limit));
+    limit.rlim_cur = std::min<rlim_t>(limit.rlim_max, 16384);
+    ASSERT_EQ(0, ::setrlimit(RLIMIT_NOFILE, &limit));
+    ASSERT_GE(limit.rlim_cur, rlim_t{4 * clients + 200}) << "too few descriptors allowed";
+    origin site(
+        [](const std::string&) { return std::string("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok"); });
+    start();
+    const std::size_t before = open_descriptors();
+    {
+        std::vector<std::unique_ptr<client>> open;
+        for (std::size_t i = 0; i < clients; ++i) {
+            open.push_back(std::make_unique<client>(port));
+            ASSERT_TRUE(open.back()->send(get("casino.example", site.port(), "/" + std::to_string(i))));
+        }
+        std::size_t answered = 0;
+        std::string first_fault;
+        for (const auto& c : open) {
+            const auto asked_at = std::chrono::steady_clock::now();
+            auto r = c->read();
+            const bool ok = r && r->status == 200 && r->body == "ok";
+            answered += ok ? 1 : 0;
+            if (!ok && first_fault.empty())
+                first_fault = (c->received().empty() ? std::string("nothing") : c->received()) + " after " +
+                              std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                                 std::chrono::steady_clock::now() - asked_at)
+                                                 .count()) +
+                              " ms";
+        }
+        EXPECT_EQ(clients, answered) << "the first that failed got " << first_fault;
+    }
+    EXPECT_TRUE(eventually([&] { return server->connections() == 0 && open_descriptors() <= before; }))
+        << server->connections() << " connections and " << open_descriptors() << " descriptors left, "
+        << before << " before";
+    client after(port);
+    ASSERT_TRUE(after.send(get("casino.example", site.port(), "/after")));
+    auto r = after.read();
+    ASSERT_TRUE(r);
+    EXPECT_EQ(200, r->status) << "the proxy keeps serving";
 }
 
 TEST_F(proxy_test, ThePolicyDecidesBeforeAnythingGoesToTheOrigin) {

@@ -2,8 +2,9 @@
 
 // An origin server for the proxy tests: listens on a free port of 127.0.0.1, reads each request (its head,
 // and a body framed by Content-Length or chunked coding) and writes whatever the test's answer function
-// gives for it, then closes the connection. Each connection is served on a thread of its own; what it was
-// asked and how many answer bytes it managed to send are kept for the test.
+// gives for it, then closes the connection (or, kept alive, waits for the next request). Each connection is
+// served on a thread of its own; what it was asked and how many answer bytes it managed to send are kept for
+// the test.
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -26,13 +27,16 @@ public:
     // The bytes to answer a request with (head and body as received).
     using answer_function = std::function<std::string(const std::string& request)>;
 
-    explicit origin(answer_function answer) : answer_(std::move(answer)) {
+    // `keep_alive`: the connection waits for the next request after an answer, until the client closes or
+    // the answer is empty.
+    explicit origin(answer_function answer, bool keep_alive = false)
+        : answer_(std::move(answer)), keep_alive_(keep_alive) {
         listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        ::listen(listener_, 64);
+        ::listen(listener_, 4096);
         socklen_t size = sizeof address;
         ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &size);
         port_ = ntohs(address.sin_port);
@@ -55,6 +59,9 @@ public:
         return requests_;
     }
     std::uint64_t sent() const { return sent_; }
+    // Connections accepted, and those served to their end or to the client's going away.
+    int accepted() const { return accepted_; }
+    int finished() const { return finished_; }
 
 private:
     void accept_all() {
@@ -102,8 +109,8 @@ private:
     }
 
     void serve(int fd) {
-        std::string request;
-        if (read_until(fd, request, [&] { return whole(request); })) {
+        ++accepted_;
+        for (std::string request; read_until(fd, request, [&] { return whole(request); }); request.clear()) {
             {
                 const std::lock_guard<std::mutex> lock(mutex_);
                 requests_.push_back(request);
@@ -117,11 +124,15 @@ private:
                 at += static_cast<std::size_t>(n);
                 sent_ += static_cast<std::uint64_t>(n);
             }
+            if (!keep_alive_ || answer.empty())
+                break;
         }
         ::close(fd);
+        ++finished_;
     }
 
     answer_function answer_;
+    bool keep_alive_;
     int listener_ = -1;
     std::uint16_t port_ = 0;
     std::atomic<bool> stopping_{false};
@@ -130,6 +141,8 @@ private:
     mutable std::mutex mutex_;
     std::vector<std::string> requests_;
     std::atomic<std::uint64_t> sent_{0};
+    std::atomic<int> accepted_{0};
+    std::atomic<int> finished_{0};
 };
 
 } // namespace test_origin

@@ -34,10 +34,11 @@ class Site:
                               + list(arguments), stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
         return done.returncode, done.stdout.strip()
 
-    def start_service(self):
-        """Starts zunservice, on the port of the previous start when there was one."""
+    def start_service(self, *options):
+        """Starts zunservice with the given options, on the port of the previous start when there was one."""
         self.service = subprocess.Popen([os.path.join(self.build, "host", "zunservice"), "-C", self.work,
-                                         "--threads", "2", "--listen", "127.0.0.1:%d" % self.port],
+                                         "--threads", "2", "--listen", "127.0.0.1:%d" % self.port]
+                                        + list(options),
                                         stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
         first = []
         reader = threading.Thread(target=lambda: first.append(self.service.stdout.readline()))
