@@ -4,11 +4,7 @@
 // of nginx's rate at 50 connections.
 //
 //   http_bench [--seconds S]        needs nginx and wrk: apt-get install nginx wrk
-#include <netinet/in.h>
-#include <signal.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#include "processes.hpp"
 
 #include <cstdio>
 #include <cstdlib>
@@ -22,53 +18,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// A port that was free a moment ago on 127.0.0.1.
-int free_port() {
-    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (::bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::getsockname(s, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-        address.sin_port = 0;
-    ::close(s);
-    return ntohs(address.sin_port);
-}
-
-// A child process running the program with its arguments; its output goes to `log`.
-pid_t start(const std::vector<std::string>& command, const fs::path& log) {
-    const pid_t child = ::fork();
-    if (child == 0) {
-        std::freopen(log.c_str(), "w", stdout);
-        std::freopen(log.c_str(), "a", stderr);
-        std::vector<char*> argv;
-        argv.reserve(command.size() + 1);
-        for (const std::string& word : command)
-            argv.push_back(const_cast<char*>(word.c_str()));
-        argv.push_back(nullptr);
-        ::execvp(argv[0], argv.data());
-        std::_Exit(127);
-    }
-    return child;
-}
-
-void stop(pid_t child) {
-    ::kill(child, SIGTERM);
-    ::waitpid(child, nullptr, 0);
-}
-
-// Whether something answers HTTP on the port, tried for up to ten seconds.
-bool answers(int port, const std::string& path) {
-    const std::string probe =
-        "curl -s -o /dev/null --max-time 1 http://127.0.0.1:" + std::to_string(port) + path;
-    for (int i = 0; i < 50; ++i) {
-        if (std::system(probe.c_str()) == 0)
-            return true;
-        ::usleep(200000);
-    }
-    return false;
-}
+using bench::answers;
+using bench::free_port;
+using bench::start;
+using bench::stop;
 
 // wrk's requests per second for the URL, or -1.
 double rate(int port, int connections, double seconds) {

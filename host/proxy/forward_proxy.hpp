@@ -42,8 +42,8 @@ struct proxy_settings {
     // How long an origin may send and take nothing before the transaction ends (504 before its answer).
     std::chrono::steady_clock::duration origin_timeout = std::chrono::seconds(60);
     // Idle origin connections kept per origin and in all, and how long each is kept.
-    std::size_t idle_per_origin = 4;
-    std::size_t idle_total = 256;
+    std::size_t idle_per_origin = 64;
+    std::size_t idle_total = 1024;
     std::chrono::steady_clock::duration idle_timeout = std::chrono::seconds(30);
 };
 

@@ -50,7 +50,8 @@ template <class F> void exchange::from_extension(const F& operation) {
     if (gone_ || finished_)
         return;
     operation();
-    owner_->pump();
+    if (!std::exchange(head_waits_, false))
+        owner_->pump();
 }
 
 void exchange::send_head(const boost::intrusive_ptr<response_head>& head) {
@@ -71,6 +72,8 @@ void exchange::send_head(const boost::intrusive_ptr<response_head>& head) {
         declared_ = std::stoull(*length);
         const std::string text = *length;
         emit_head(&text);
+        // The head waits for the first piece of its body, so that both leave in one write.
+        head_waits_ = *declared_ > 0 && !head_request_;
     });
 }
 

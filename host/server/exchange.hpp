@@ -103,6 +103,8 @@ private:
     bool closes_ = false;
     // The body length the extension's head declared, if any.
     std::optional<std::uint64_t> declared_;
+    // The head just emitted is not sent before the body that follows it.
+    bool head_waits_ = false;
     std::size_t unsent_ = 0;
     std::size_t drained_low_ = 0;
     std::function<void()> drained_;

@@ -7,6 +7,8 @@
 #include <new>
 #include <utility>
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -44,6 +46,10 @@ bool aio_socket_stream::open(ACE_HANDLE handle, ACE_Message_Block& initial_data,
         return false;
     for (ACE_Message_Block* block = &initial_data; block != nullptr; block = block->cont())
         input_.copy(block->rd_ptr(), block->length());
+    // The stream gathers what is queued into one write itself; Nagle's algorithm would only hold the next
+    // write back until the peer's delayed acknowledgement.
+    const int on = 1;
+    ::setsockopt(handle, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     this->handle(handle);
     this->proactor(proactor);
     remote_ = remote;
