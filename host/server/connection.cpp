@@ -172,6 +172,8 @@ void connection::pass_body(bool last) {
 }
 
 void connection::finish_request() {
+    // The request's time is over once it is whole, before its transaction may have answered it.
+    clear_deadline();
     pass_body(true);
     if (transaction_ == nullptr) {
         const auto lock = this->lock();

@@ -78,6 +78,8 @@ public:
             char buffer[65536];
             const ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
             if (n <= 0) {
+                if (!parser.got_some())
+                    return std::nullopt;
                 boost::beast::error_code ec;
                 parser.put_eof(ec);
                 if (!ec && parser.is_done())

@@ -237,6 +237,19 @@ TEST_F(proxy_test, WhatGoesWrongOnTheWayGetsTheStatusABrowserExpects) {
     EXPECT_FALSE(partial.read()) << "an answer cut short ends with the connection";
     EXPECT_TRUE(partial.closed_by_server());
 
+    // A client that leaves in the middle of its upload takes the origin's connection with it.
+    origin upload(
+        [](const std::string&) { return std::string("HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n"); });
+    {
+        client leaving(port);
+        ASSERT_TRUE(leaving.send("POST http://casino.example:" + std::to_string(upload.port()) +
+                                 "/up HTTP/1.1\r\nHost: casino.example\r\nContent-Length: 10000000\r\n\r\n" +
+                                 std::string(1 << 20, 'u')));
+    }
+    EXPECT_TRUE(eventually([&] { return upload.accepted() == 1 && upload.finished() == 1; }))
+        << upload.accepted() << " accepted, " << upload.finished() << " finished";
+    EXPECT_TRUE(upload.requests().empty());
+
     client still(port);
     still.send(get("casino.example", garbage.port(), "/"));
     auto after = still.read();
@@ -385,6 +398,7 @@ TEST_F(proxy_test, ThePolicyDecidesBeforeAnythingGoesToTheOrigin) {
         {"school.example", "/lessons", 200, ""},
         {"games.example", "/", 403, "Site is blocked by Customer Blocked Sites List"},
         {"casino.example", "/poker", 403, ""},
+        {"unlisted.example", "/free-poker-tips", 403, "Url you go contains a blocked word"},
     };
     for (const auto& c : cases) {
         client each(port);
@@ -408,6 +422,23 @@ TEST_F(proxy_test, ThePolicyDecidesBeforeAnythingGoesToTheOrigin) {
     EXPECT_NE(std::string::npos, tunnel->fields["proxy-status"].find("error=http_request_denied; details=\"" +
                                                                      tunnel->body.substr(0, 10)))
         << tunnel->fields["proxy-status"] << " / " << tunnel->body;
+
+    // A time table that allows nothing now, then a computer that the policy does not know.
+    {
+        auto group = my_group(*model);
+        group->SetTimeTable(std::string(336, '0'));
+        group->SetIsTimeTableEnabled(true);
+        ASSERT_TRUE(model->SaveClientGroup(*group).IsOK());
+    }
+    const auto refusal = [&] {
+        client each(port);
+        EXPECT_TRUE(each.send(get("school.example", site.port(), "/lessons")));
+        auto r = each.read();
+        return r ? std::to_string(r->status) + " " + r->body : std::string("no answer");
+    };
+    EXPECT_NE(std::string::npos, refusal().find("You are prohibited to access the internet at this time"));
+    ASSERT_TRUE(model->DeleteClients({"127.0.0.1"}).IsOK());
+    EXPECT_NE(std::string::npos, refusal().find("Unknown client"));
     EXPECT_EQ(1u, site.requests().size()) << "refused requests never reach the origin";
     server->stop();
     const std::string log = read("log/access/log.txt");
