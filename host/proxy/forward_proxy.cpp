@@ -103,7 +103,7 @@ void forward_proxy::open_origin(const std::string& host, unsigned short port, co
                                 bool reuse, const opened& done) {
     boost::intrusive_ptr<forward_proxy> self(this);
     if (reuse) {
-        if (boost::intrusive_ptr<aio_socket_stream> idle = pool_.take(host + ":" + std::to_string(port))) {
+        if (boost::intrusive_ptr<aio_socket_stream> idle = pool_.take(host, port)) {
             post([done, idle] { done(idle, true, 0, std::string()); });
             return;
         }

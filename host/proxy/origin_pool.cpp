@@ -17,19 +17,20 @@ struct origin_pool::state {
     std::map<std::string, std::deque<entry>> waiting;
     std::size_t count = 0;
 
-    // Takes the stream out of the pool; false when it was not there (taken or dropped already).
-    bool remove(aio_socket_stream* stream) {
-        for (auto it = waiting.begin(); it != waiting.end(); ++it) {
-            auto& entries = it->second;
-            for (auto e = entries.begin(); e != entries.end(); ++e) {
-                if (e->stream.get() != stream)
-                    continue;
-                entries.erase(e);
-                --count;
-                if (entries.empty())
-                    waiting.erase(it);
-                return true;
-            }
+    // Takes the stream out of the origin's entries; false when it was not there (taken or dropped already).
+    bool remove(const std::string& origin, aio_socket_stream* stream) {
+        const auto found = waiting.find(origin);
+        if (found == waiting.end())
+            return false;
+        auto& entries = found->second;
+        for (auto e = entries.begin(); e != entries.end(); ++e) {
+            if (e->stream.get() != stream)
+                continue;
+            entries.erase(e);
+            --count;
+            if (entries.empty())
+                waiting.erase(found);
+            return true;
         }
         return false;
     }
@@ -37,9 +38,10 @@ struct origin_pool::state {
 
 // Reads from an idle connection: whatever comes ends it, unless it has been taken meanwhile, in which case
 // the input stays for its new owner.
-class origin_pool::watch : public aio_socket_stream::handler {
+class origin_pool::idle_reader : public aio_socket_stream::handler {
 public:
-    explicit watch(std::weak_ptr<state> pool) : pool_(std::move(pool)) {}
+    idle_reader(std::weak_ptr<state> pool, std::string origin)
+        : pool_(std::move(pool)), origin_(std::move(origin)) {}
 
     bool handle_input(const stream_ptr& stream) override {
         if (drop(stream))
@@ -55,10 +57,11 @@ private:
         if (pool == nullptr)
             return true;
         const std::lock_guard<std::mutex> lock(pool->mutex);
-        return pool->remove(stream.get());
+        return pool->remove(origin_, stream.get());
     }
 
     std::weak_ptr<state> pool_;
+    std::string origin_;
 };
 
 origin_pool::origin_pool(std::size_t per_origin, std::size_t total, clock::duration idle)
@@ -72,8 +75,13 @@ origin_pool::~origin_pool() {
     expire(clock::now(), true);
 }
 
-origin_pool::stream_ptr origin_pool::take(const std::string& origin) {
+std::string origin_pool::key(const std::string& host, unsigned short port) {
+    return host + ":" + std::to_string(port);
+}
+
+origin_pool::stream_ptr origin_pool::take(const std::string& host, unsigned short port) {
     const std::lock_guard<std::mutex> lock(state_->mutex);
+    const std::string origin = key(host, port);
     auto found = state_->waiting.find(origin);
     if (found == state_->waiting.end())
         return nullptr;
@@ -85,13 +93,14 @@ origin_pool::stream_ptr origin_pool::take(const std::string& origin) {
     return stream;
 }
 
-void origin_pool::give(const std::string& origin, const stream_ptr& stream) {
+void origin_pool::give(const std::string& host, unsigned short port, const stream_ptr& stream) {
     if (state_->per_origin == 0 || state_->total == 0) {
         stream->shutdown();
         return;
     }
-    // The stream's lock, which its callback holds, keeps the watch from running before the entry is in.
-    stream->set_handler(new watch(state_));
+    // The stream's lock, which its callback holds, keeps the reader from running before the entry is in.
+    const std::string origin = key(host, port);
+    stream->set_handler(new idle_reader(state_, origin));
     stream->start_reading();
     stream_ptr oldest;
     {

@@ -32,17 +32,18 @@ public:
     origin_pool(const origin_pool&) = delete;
     origin_pool& operator=(const origin_pool&) = delete;
 
-    // An idle connection to `origin`, the most recently used first, or null.
-    stream_ptr take(const std::string& origin);
-    // Keeps a connection for the next request to `origin`. Call from the stream's own callback.
-    void give(const std::string& origin, const stream_ptr& stream);
+    // An idle connection to host:port, the most recently used first, or null.
+    stream_ptr take(const std::string& host, unsigned short port);
+    // Keeps a connection for the next request to host:port. Call from the stream's own callback.
+    void give(const std::string& host, unsigned short port, const stream_ptr& stream);
     // Closes the connections idle since before now - idle, and with `all` every one.
     void expire(clock::time_point now, bool all = false);
     std::size_t idle() const;
 
 private:
     struct state;
-    class watch;
+    class idle_reader;
+    static std::string key(const std::string& host, unsigned short port);
     std::shared_ptr<state> state_;
 };
 

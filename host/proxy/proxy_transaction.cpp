@@ -82,8 +82,8 @@ void proxy_transaction::connected(const boost::intrusive_ptr<aio_socket_stream>&
     on_connected();
     if (over_)
         return;
-    if (waiting_body_ != nullptr || body_done_)
-        send_upstream(std::exchange(waiting_body_, nullptr), body_done_);
+    if (waiting_body_ != nullptr || request_done_)
+        send_upstream(std::exchange(waiting_body_, nullptr), request_done_);
     if (upstream_unsent_ <= pause_above)
         hold_body(false); // the body held while the connection was being made
     stream->start_reading();
@@ -103,7 +103,7 @@ bool proxy_transaction::keep_upstream() {
     if (!request_done_ || waiting_body_ != nullptr || upstream_ == nullptr)
         return false;
     reused_ = false;
-    proxy_.pool().give(host_ + ":" + std::to_string(port_), std::exchange(upstream_, nullptr));
+    proxy_.pool().give(host_, port_, std::exchange(upstream_, nullptr));
     return true;
 }
 
@@ -116,7 +116,6 @@ void proxy_transaction::OnRequestBody(ACE_Message_Block* body, bool last) {
     }
     if (upstream_ == nullptr) {
         append_msg(waiting_body_, body);
-        body_done_ = last;
         if (waiting_body_ != nullptr && waiting_body_->total_length() > pause_above)
             hold_body(true);
         return;

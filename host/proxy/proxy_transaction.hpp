@@ -112,7 +112,6 @@ private:
     bool reused_ = false;
     // Body pieces that came before the origin connection was open.
     ACE_Message_Block* waiting_body_ = nullptr;
-    bool body_done_ = false;
     // Whether the client's last body piece has come, and the body bytes sent to the origin.
     bool request_done_ = false;
     std::uint64_t body_sent_ = 0;

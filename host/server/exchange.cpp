@@ -219,7 +219,7 @@ std::function<void()> exchange::abandon() {
 
 void exchange::emit_head(const std::string* length) {
     head_emitted_ = true;
-    chunked_ = length == nullptr && head_->version == version::one_one_ && !head_request_ && !tunnel_;
+    chunked_ = length == nullptr && head_->version == version::one_one_ && !head_request_;
     if ((length == nullptr && !chunked_) || !keep_alive_ || connect_request_)
         closes_ = true;
     std::string text =
