@@ -2,9 +2,9 @@
 
 // An origin server for the proxy tests: listens on a free port of 127.0.0.1, reads each request (its head,
 // and a body framed by Content-Length or chunked coding) and writes whatever the test's answer function
-// gives for it, then closes the connection (or, kept alive, waits for the next request). Each connection is
-// served on a thread of its own; what it was asked and how many answer bytes it managed to send are kept for
-// the test.
+// gives for it, then closes the connection (or resets it, or, kept alive, waits for the next request). Each
+// connection is served on a thread of its own; what it was asked and how many answer bytes it managed to send
+// are kept for the test.
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -15,6 +15,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <list>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -27,10 +28,12 @@ public:
     // The bytes to answer a request with (head and body as received).
     using answer_function = std::function<std::string(const std::string& request)>;
 
-    // `keep_alive`: the connection waits for the next request after an answer, until the client closes or
-    // the answer is empty.
-    explicit origin(answer_function answer, bool keep_alive = false)
-        : answer_(std::move(answer)), keep_alive_(keep_alive) {
+    // What a connection does after an answer: closes; waits for the next request, until the client closes
+    // or the answer is empty; or ends with a reset (RST) instead of a close.
+    enum class then { close, keep_alive, reset };
+
+    explicit origin(answer_function answer, then after = then::close)
+        : answer_(std::move(answer)), after_(after) {
         listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in address{};
         address.sin_family = AF_INET;
@@ -49,8 +52,8 @@ public:
         ::shutdown(listener_, SHUT_RDWR);
         acceptor_.join();
         ::close(listener_);
-        for (std::thread& t : served_)
-            t.join();
+        for (connection& c : served_)
+            c.thread.join();
     }
 
     std::uint16_t port() const { return port_; }
@@ -75,7 +78,18 @@ private:
             const int fd = ::accept(listener_, nullptr, nullptr);
             if (fd < 0)
                 return;
-            served_.emplace_back([this, fd] { serve(fd); });
+            // Threads that are done are joined as new ones come, so that the test's own memory stays flat.
+            served_.remove_if([](connection& c) {
+                if (!c.done)
+                    return false;
+                c.thread.join();
+                return true;
+            });
+            connection& c = served_.emplace_back();
+            c.thread = std::thread([this, fd, &c] {
+                serve(fd);
+                c.done = true;
+            });
         }
     }
 
@@ -124,20 +138,28 @@ private:
                 at += static_cast<std::size_t>(n);
                 sent_ += static_cast<std::uint64_t>(n);
             }
-            if (!keep_alive_ || answer.empty())
+            if (after_ != then::keep_alive || answer.empty())
                 break;
+        }
+        if (after_ == then::reset) {
+            const linger abort{1, 0};
+            ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
         }
         ::close(fd);
         ++finished_;
     }
 
     answer_function answer_;
-    bool keep_alive_;
+    then after_;
     int listener_ = -1;
     std::uint16_t port_ = 0;
     std::atomic<bool> stopping_{false};
     std::thread acceptor_;
-    std::vector<std::thread> served_;
+    struct connection {
+        std::thread thread;
+        std::atomic<bool> done{false};
+    };
+    std::list<connection> served_;
     mutable std::mutex mutex_;
     std::vector<std::string> requests_;
     std::atomic<std::uint64_t> sent_{0};

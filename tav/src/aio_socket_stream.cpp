@@ -1,5 +1,6 @@
 #include <tav/aio_socket_stream.hpp>
 
+#include "epoll_proactor.hpp"
 #include "fresh_operation.hpp"
 
 #include <ace/Proactor.h>
@@ -23,10 +24,7 @@ aio_socket_stream::aio_socket_stream() : status_(closed), has_handler_(false), g
 
 aio_socket_stream::~aio_socket_stream() {
     // No operation is outstanding here (each holds a reference), so the socket just closes, silently.
-    if (handle() != ACE_INVALID_HANDLE) {
-        ::shutdown(handle(), SHUT_WR);
-        ::close(handle());
-    }
+    close_socket();
 }
 
 bool aio_socket_stream::open(ACE_HANDLE handle, ACE_Message_Block& initial_data, ACE_Proactor* proactor,
@@ -365,6 +363,9 @@ void aio_socket_stream::close_socket() {
     // Nothing of this socket may wait in the proactor once its descriptor number can be reused.
     reader_.cancel();
     writer_.cancel();
+    if (auto* epoll =
+            dynamic_cast<epoll_proactor*>(proactor() != nullptr ? proactor()->implementation() : nullptr))
+        epoll->forget(h);
     ::shutdown(h, SHUT_WR);
     ::close(h);
     handle(ACE_INVALID_HANDLE);

@@ -157,7 +157,7 @@ void epoll_proactor::finish(ACE_POSIX_Asynch_Result* result, std::size_t bytes, 
     push_ready_locked(result);
 }
 
-void epoll_proactor::adopt(int fd) {
+void epoll_proactor::forget(int fd) {
     std::lock_guard<adaptive_mutex> lock(mutex_);
     auto it = descriptors_.find(fd);
     if (it != descriptors_.end() && it->second.in.empty() && it->second.out.empty())
@@ -254,7 +254,7 @@ int epoll_proactor::watch_locked(int fd, descriptor& d) {
     epoll_event ev{};
     ev.events = EPOLLIN | EPOLLOUT | EPOLLRDHUP | EPOLLET;
     ev.data.fd = fd;
-    // EEXIST: the descriptor was adopted again while the same socket stayed registered.
+    // EEXIST: the descriptor was forgotten while the same socket stayed registered.
     if (::epoll_ctl(epoll_fd_, EPOLL_CTL_ADD, fd, &ev) != 0 && errno != EEXIST)
         return errno;
     d.registered = true;

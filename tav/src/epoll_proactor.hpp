@@ -64,9 +64,10 @@ public:
     // Queues a result that is already finished.
     void finish(ACE_POSIX_Asynch_Result* result, std::size_t bytes, int error);
 
-    // Forgets what is known of descriptor `fd`, which may now name a new socket. Operations call it when
-    // they are opened on a descriptor and when they create one.
-    void adopt(int fd);
+    // Forgets what is known of descriptor `fd` when no operation waits on it. Operations call it when they
+    // are opened on a descriptor or create one, which may be a new socket under a reused number, and
+    // streams when they close theirs, so that closed descriptors leave nothing behind.
+    void forget(int fd);
 
     int close() override;
     int handle_events(ACE_Time_Value& wait_time) override;

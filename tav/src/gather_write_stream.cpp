@@ -16,7 +16,7 @@ gather_write_stream::gather_write_stream(epoll_proactor* proactor)
 
 int gather_write_stream::open(const ACE_Handler::Proxy_Ptr& handler_proxy, ACE_HANDLE handle,
                               const void* completion_key, ACE_Proactor* proactor) {
-    epoll_->adopt(handle);
+    epoll_->forget(handle);
     return ACE_POSIX_Asynch_Operation::open(handler_proxy, handle, completion_key, proactor);
 }
 

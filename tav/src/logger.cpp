@@ -133,6 +133,8 @@ void logger::thread_func() {
                 // A record that cannot be formatted is lost; the writer goes on with the next.
             }
         }
+        // One write for the whole batch: a busy proxy logs a record per request.
+        output_.flush();
     }
 }
 
@@ -141,8 +143,10 @@ void logger::write_record(const log_record& record) {
         rotate_log_file();
     }
     if (output_.good()) {
-        output_ << record.format(field_names_) << std::endl;
-        if (static_cast<std::streamoff>(output_.tellp()) > rotate_size) {
+        const std::string line = record.format(field_names_);
+        output_ << line << '\n';
+        size_ += static_cast<std::streamoff>(line.size() + 1);
+        if (size_ > rotate_size) {
             rotate_log_file();
         }
     }
@@ -161,6 +165,7 @@ void logger::open_log_file() {
         output_ << '\n';
     }
     output_ << "\n#Date: " << date_line_time(utc_) << std::endl;
+    size_ = output_.tellp();
 }
 
 // Shifts log.txt to log.txt.old and starts a new log.txt. When it fails the stream stays closed and

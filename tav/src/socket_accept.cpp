@@ -15,7 +15,7 @@ socket_accept::socket_accept(epoll_proactor* proactor)
 
 int socket_accept::open(const ACE_Handler::Proxy_Ptr& handler_proxy, ACE_HANDLE handle,
                         const void* completion_key, ACE_Proactor* proactor) {
-    epoll_->adopt(handle);
+    epoll_->forget(handle);
     return ACE_POSIX_Asynch_Operation::open(handler_proxy, handle, completion_key, proactor);
 }
 

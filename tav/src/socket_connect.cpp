@@ -33,7 +33,7 @@ int socket_connect::connect(ACE_HANDLE connect_handle, const ACE_Addr& remote_sa
     int fd = ::socket(remote_sap.get_type(), SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return -1;
-    epoll_->adopt(fd);
+    epoll_->forget(fd);
     int one = 1;
     bool ready = (!reuse_addr || ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) == 0) &&
                  (local_sap == ACE_Addr::sap_any ||

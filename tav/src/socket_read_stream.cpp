@@ -10,7 +10,7 @@ socket_read_stream::socket_read_stream(epoll_proactor* proactor)
 
 int socket_read_stream::open(const ACE_Handler::Proxy_Ptr& handler_proxy, ACE_HANDLE handle,
                              const void* completion_key, ACE_Proactor* proactor) {
-    epoll_->adopt(handle);
+    epoll_->forget(handle);
     return ACE_POSIX_Asynch_Read_Stream::open(handler_proxy, handle, completion_key, proactor);
 }
 

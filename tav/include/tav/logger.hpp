@@ -64,6 +64,8 @@ private:
     boost::condition_variable wake_up_;
     std::ofstream output_;
     std::string file_name_;
+    // The file's size, counted as records are written rather than asked of the file each time.
+    std::streamoff size_ = 0;
     bool utc_ = false;
 };
 
