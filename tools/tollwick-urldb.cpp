@@ -9,9 +9,9 @@
 
 #include <quorrel/URLGraphBuilder.hpp>
 
+#include <cstdio>
 #include <fstream>
 #include <iostream>
-#include <sstream>
 #include <stdexcept>
 
 int main(int argc, char** argv) {
@@ -27,13 +27,15 @@ int main(int argc, char** argv) {
             throw std::runtime_error("cannot open the list");
         tav::urlfilter::URLGraphBuilder builder;
         SiteListReader(builder).Read(in);
-        std::ostringstream archive;
-        builder.Write(archive);
-        std::ofstream out(output);
-        out << archive.str();
+        // The archive goes to a file beside the output and replaces it only once it is whole.
+        const std::string temporary = output + ".new";
+        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+        builder.Write(out);
         out.close();
-        if (!out)
+        if (!out || std::rename(temporary.c_str(), output.c_str()) != 0) {
+            std::remove(temporary.c_str());
             throw std::runtime_error("cannot write " + output);
+        }
     } catch (const std::exception& e) {
         std::cerr << "tollwick-urldb: " << list << ": " << e.what() << '\n';
         return 1;

@@ -1,6 +1,8 @@
 #include <quorrel/URLFilter.hpp>
 #include <quorrel/URLGraphBuilder.hpp>
 
+#include "ReferenceFilter.hpp"
+
 #include <boost/archive/text_oarchive.hpp>
 #include <boost/graph/adj_list_serialize.hpp>
 
@@ -299,10 +301,11 @@ TEST(URLFilterArchive, ReadsWhatBoostWritesAndWritesItBackUnchanged) {
     EXPECT_EQ(text, Serialize(builder.Build()));
     EXPECT_EQ(text.rfind("22 serialization::archive 18 ", 0), 0u) << text;
 
-    const URLFilter filter = Loaded(builder);
-    EXPECT_EQ(Serialize(filter.GetGraph()), text);
-    EXPECT_EQ(filter.GetPath(), TempPath("built.bin"));
-    EXPECT_EQ(filter.GetRoot(), 0u);
+    EXPECT_EQ(Loaded(builder).GetPath(), TempPath("built.bin"));
+    ReferenceFilter reference;
+    reference.Load(TempPath("built.bin"));
+    EXPECT_EQ(Serialize(reference.GetGraph()), text);
+    EXPECT_EQ(reference.GetRoot(), 0u);
 }
 
 TEST(URLFilterArchive, RootNeedNotBeTheFirstVertex) {
@@ -313,22 +316,28 @@ TEST(URLFilterArchive, RootNeedNotBeTheFirstVertex) {
     URLFilter filter;
     filter.Load(WriteFile(kArchive, Serialize(graph)));
 
-    EXPECT_EQ(filter.GetRoot(), 4u);
     EXPECT_EQ(Find(filter, "w.h.t", "/x"), "blocked 64");
     EXPECT_EQ(Find(filter, "h.t", ""), "trusted 0");
 }
 
 TEST(URLFilterArchive, TrackedPropertyMayBeAReferenceToOneReadBefore) {
     // The root's property is marked as tracked (class information "1 0") and gets object ID 0; the
-    // entry's property is then the single number 0, a reference that boost leaves unread.
+    // entry's property is then the single number 0, a reference that boost leaves unread, so the
+    // entry has no data. With a new ID, 1, it is read.
     TwoVertices archive;
     archive.root = "1 0 0 0 0 0 1 64 0 0";
+    for (const auto& [entry, found] :
+         {std::pair<std::string, std::string>{"0", "not found"}, {"1 1 1 7", "blocked 7"}}) {
+        archive.entry = entry;
+        URLFilter filter;
+        filter.Load(WriteFile(kArchive, archive.Text()));
+        EXPECT_EQ(Find(filter, "a", ""), found) << entry;
+    }
+    ReferenceFilter reference;
     archive.entry = "0";
-    URLFilter filter;
-    filter.Load(WriteFile(kArchive, archive.Text()));
-    EXPECT_EQ(boost::num_vertices(filter.GetGraph()), 2u);
-    EXPECT_FALSE(boost::get(VertexPropertyTag(), filter.GetGraph(), 1).isTerminal);
-    EXPECT_EQ(boost::get(VertexPropertyTag(), filter.GetGraph(), 0).categoriesMask, 64u);
+    reference.Load(WriteFile(kArchive, archive.Text()));
+    EXPECT_FALSE(boost::get(VertexPropertyTag(), reference.GetGraph(), 1).isTerminal);
+    EXPECT_EQ(boost::get(VertexPropertyTag(), reference.GetGraph(), 0).categoriesMask, 64u);
 }
 
 TEST(URLFilterArchive, OlderLibraryVersionsLoadAndLaterOnesAreRefused) {
@@ -422,7 +431,6 @@ TEST(URLFilterLoad, FailedLoadOrClearLeavesAnEmptyFilterThatFindsNothing) {
 
     EXPECT_THROW(filter.Load(path), std::runtime_error);
     EXPECT_EQ(Find(filter, "h.t", "/"), "not found");
-    EXPECT_EQ(boost::num_vertices(filter.GetGraph()), 0u);
     EXPECT_EQ(filter.GetPath(), path);
 
     filter = Loaded(builder);

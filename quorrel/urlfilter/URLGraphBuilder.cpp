@@ -1,8 +1,8 @@
 #include <quorrel/URLGraphBuilder.hpp>
 
+#include "KeyTrie.hpp"
 #include "LowerCase.hpp"
 
-#include <boost/archive/text_oarchive.hpp>
 #include <boost/graph/adj_list_serialize.hpp>
 
 #include <ostream>
@@ -95,21 +95,25 @@ URLGraphBuilder::Paths URLGraphBuilder::KeysOf(const std::string& host) const {
     return keys;
 }
 
-Graph URLGraphBuilder::Build() const {
-    Graph graph(1);
+template <class Visit> void URLGraphBuilder::ForEachKey(const Visit& visit) const {
     for (const auto& hostEntries : m_hosts) {
         const std::string& host = hostEntries.first;
         const std::string reversed(host.rbegin(), host.rend());
         for (const auto& [path, entry] : KeysOf(host))
-            Insert(graph, reversed + path, entry);
+            visit(reversed + path, entry);
     }
+}
+
+Graph URLGraphBuilder::Build() const {
+    Graph graph(1);
+    ForEachKey([&](const std::string& key, const VertexStruct& entry) { Insert(graph, key, entry); });
     return graph;
 }
 
 void URLGraphBuilder::Write(std::ostream& out) const {
-    const Graph graph = Build();
-    boost::archive::text_oarchive archive(out);
-    archive << graph;
+    KeyTrie trie;
+    ForEachKey([&](const std::string& key, const VertexStruct& entry) { trie.Insert(key, entry); });
+    trie.Write(out);
 }
 
 } // namespace tav::urlfilter

@@ -26,11 +26,12 @@ public:
     // request could match, and for a second entry with the same host and path.
     void Add(const std::string& host, const std::string& path, bool blocked, std::uint32_t categories);
 
-    // The graph of every entry added: vertex 0 is the root, and the order of vertices and edges
-    // depends only on the entries, not on the order they were added in.
+    // The graph of every entry added, as boost's graph type: vertex 0 is the root, and the order of
+    // vertices and edges depends only on the entries, not on the order they were added in.
     Graph Build() const;
 
-    // Writes the built graph with boost's text output archive.
+    // Writes what boost's text output archive writes for the built graph, byte for byte, without
+    // building boost's graph.
     void Write(std::ostream& out) const;
 
 private:
@@ -39,6 +40,8 @@ private:
 
     // Every path key of a host: its own entries and those it takes from its parent domains.
     Paths KeysOf(const std::string& host) const;
+    // Calls visit(key, entry) for every key of the graph, in the order that numbers its vertices.
+    template <class Visit> void ForEachKey(const Visit& visit) const;
 
     std::map<std::string, Paths> m_hosts;
 };
