@@ -46,6 +46,27 @@ struct Releaser {
 
 template <class T> using Released = std::unique_ptr<T, Releaser>;
 
+// The document as the text of a file; returns what went wrong, or nothing.
+std::string Serialize(DOMImplementation* implementation, const DOMDocument* document, std::string& text) {
+    try {
+        Released<DOMLSSerializer> serializer(
+            static_cast<DOMImplementationLS*>(implementation)->createLSSerializer());
+        ErrorCollector errors;
+        serializer->getDomConfig()->setParameter(XMLUni::fgDOMErrorHandler, &errors);
+        Released<DOMLSOutput> output(static_cast<DOMImplementationLS*>(implementation)->createLSOutput());
+        MemBufFormatTarget target;
+        output->setByteStream(&target);
+        if (!serializer->write(document, output.get()))
+            return errors.Failed() ? errors.GetMessage() : "the document could not be written";
+        text.assign(reinterpret_cast<const char*>(target.getRawBuffer()), target.getLen());
+    } catch (const XMLException& e) {
+        return PolicyXml::Message(e.getMessage());
+    } catch (const DOMException& e) {
+        return PolicyXml::Message(e.getMessage());
+    }
+    return std::string();
+}
+
 std::string Folder(const std::string& path) {
     const std::string::size_type slash = path.rfind('/');
     return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
@@ -182,22 +203,27 @@ Ret DataModel::LoadSettings(const DOMElement* section) {
 }
 
 Ret DataModel::SaveTunes() {
+    DOMImplementation* implementation = DOMImplementationRegistry::getDOMImplementation(u"Core");
+    Released<DOMDocument> document(
+        implementation->createDocument(nullptr, u"tavdata", nullptr, XMLPlatformUtils::fgMemoryManager));
     std::string path;
-    std::string text;
     std::uint64_t snapshot = 0;
-    std::string problem;
     {
         ACE_Guard<ACE_Recursive_Thread_Mutex> guard(m_mutex);
         path = m_tunesPath;
         snapshot = ++m_snapshots;
-        problem = SerializeTunes(text);
+        SaveSections(document.get());
     }
+    // The document is this save's own: it is written out, and the disk used, outside the model lock, so
+    // decisions go on meanwhile.
+    std::string text;
+    std::string problem = Serialize(implementation, document.get(), text);
     if (problem.empty()) {
-        // The disk is used outside the model lock, so decisions go on meanwhile. The save lock's holder
-        // never waits for the model lock, so a caller that holds the model lock may wait for it.
+        // The save lock's holder never waits for the model lock, so a caller that holds the model lock
+        // may wait for it.
         const std::lock_guard<std::mutex> saving(m_saveMutex);
         if (snapshot < m_savedSnapshot)
-            return Ret(Ret::OK, ""); // a later snapshot, which holds this one's changes, is on disk
+            return Ret(Ret::OK, ""); // a later policy, which holds this one's changes, is on disk
         problem = ReplaceFile(path, text);
         if (problem.empty())
             m_savedSnapshot = snapshot;
@@ -207,35 +233,15 @@ Ret DataModel::SaveTunes() {
     return Ret(Ret::OK, "");
 }
 
-std::string DataModel::SerializeTunes(std::string& text) const {
-    DOMImplementation* implementation = DOMImplementationRegistry::getDOMImplementation(u"Core");
-    Released<DOMDocument> document(
-        implementation->createDocument(nullptr, u"tavdata", nullptr, XMLPlatformUtils::fgMemoryManager));
+void DataModel::SaveSections(DOMDocument* document) const {
     DOMElement* root = document->getDocumentElement();
-    SaveCategories(document.get(), root);
-    SaveClientGroups(document.get(), root);
-    SaveClients(document.get(), root);
-    SaveDefaultBlockedUrlWords(document.get(), root);
-    SaveDefaultContentTypes(document.get(), root);
-    SaveSecurityQuestions(document.get(), root);
-    SaveSettings(document.get(), root);
-    try {
-        Released<DOMLSSerializer> serializer(
-            static_cast<DOMImplementationLS*>(implementation)->createLSSerializer());
-        ErrorCollector errors;
-        serializer->getDomConfig()->setParameter(XMLUni::fgDOMErrorHandler, &errors);
-        Released<DOMLSOutput> output(static_cast<DOMImplementationLS*>(implementation)->createLSOutput());
-        MemBufFormatTarget target;
-        output->setByteStream(&target);
-        if (!serializer->write(document.get(), output.get()))
-            return errors.Failed() ? errors.GetMessage() : "the document could not be written";
-        text.assign(reinterpret_cast<const char*>(target.getRawBuffer()), target.getLen());
-    } catch (const XMLException& e) {
-        return PolicyXml::Message(e.getMessage());
-    } catch (const DOMException& e) {
-        return PolicyXml::Message(e.getMessage());
-    }
-    return std::string();
+    SaveCategories(document, root);
+    SaveClientGroups(document, root);
+    SaveClients(document, root);
+    SaveDefaultBlockedUrlWords(document, root);
+    SaveDefaultContentTypes(document, root);
+    SaveSecurityQuestions(document, root);
+    SaveSettings(document, root);
 }
 
 void DataModel::SaveCategories(DOMDocument* document, DOMElement* root) const {

@@ -125,10 +125,11 @@ public:
 
     // Loads the blocking page template below the site root, the policy file and the URL database.
     Ret Init(const std::string& tunesPath, const std::string& urlFilterPath, const std::string& siteRoot);
-    // Rewrites the policy file whole. The policy is taken under the model lock; the file is written
-    // after the lock is released, to the path with ".new" appended, synced and renamed over the
-    // path, so a failed save reports an error and leaves the previous file as it was. Saves write one
-    // at a time, and a save whose policy is older than the one already written writes nothing.
+    // Rewrites the policy file whole. The policy is copied into a document under the model lock;
+    // the file is written after the lock is released, to the path with ".new" appended, synced and
+    // renamed over the path, so a failed save reports an error and leaves the previous file as it
+    // was. Saves write one at a time, and a save whose policy is older than the one already written
+    // writes nothing.
     Ret SaveTunes();
 
     const std::string& GetTunesPath() const { return m_tunesPath; }
@@ -266,8 +267,8 @@ private:
     void SaveDefaultContentTypes(xercesc::DOMDocument* document, xercesc::DOMElement* root) const;
     void SaveSecurityQuestions(xercesc::DOMDocument* document, xercesc::DOMElement* root) const;
     void SaveSettings(xercesc::DOMDocument* document, xercesc::DOMElement* root) const;
-    // The policy file's text; returns what went wrong, or nothing.
-    std::string SerializeTunes(std::string& text) const;
+    // Appends the sections of the policy file to the document's root, in the file's order.
+    void SaveSections(xercesc::DOMDocument* document) const;
 
     // Lookups the entities use to resolve the IDs they refer to.
     ClientGroup* FindClientGroup(const std::string& id) const;
