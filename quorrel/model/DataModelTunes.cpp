@@ -4,14 +4,16 @@
 
 #include <ace/Guard_T.h>
 #include <boost/make_shared.hpp>
-#include <xercesc/framework/LocalFileFormatTarget.hpp>
+#include <xercesc/framework/MemBufFormatTarget.hpp>
 #include <xercesc/util/PlatformUtils.hpp>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
+#include <mutex>
 #include <unistd.h>
 
 namespace tav {
@@ -44,18 +46,64 @@ struct Releaser {
 
 template <class T> using Released = std::unique_ptr<T, Releaser>;
 
-// Makes a written file durable: its data, then the folder entry that names it.
-bool Sync(const std::string& path, int flags) {
-    const int fd = ::open(path.c_str(), flags);
-    if (fd < 0)
-        return false;
-    const bool synced = ::fsync(fd) == 0;
-    return ::close(fd) == 0 && synced;
+// The document as the text of a file; returns what went wrong, or nothing.
+std::string Serialize(DOMImplementation* implementation, const DOMDocument* document, std::string& text) {
+    try {
+        Released<DOMLSSerializer> serializer(
+            static_cast<DOMImplementationLS*>(implementation)->createLSSerializer());
+        ErrorCollector errors;
+        serializer->getDomConfig()->setParameter(XMLUni::fgDOMErrorHandler, &errors);
+        Released<DOMLSOutput> output(static_cast<DOMImplementationLS*>(implementation)->createLSOutput());
+        MemBufFormatTarget target;
+        output->setByteStream(&target);
+        if (!serializer->write(document, output.get()))
+            return errors.Failed() ? errors.GetMessage() : "the document could not be written";
+        text.assign(reinterpret_cast<const char*>(target.getRawBuffer()), target.getLen());
+    } catch (const XMLException& e) {
+        return PolicyXml::Message(e.getMessage());
+    } catch (const DOMException& e) {
+        return PolicyXml::Message(e.getMessage());
+    }
+    return std::string();
 }
 
 std::string Folder(const std::string& path) {
     const std::string::size_type slash = path.rfind('/');
     return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+}
+
+bool WriteAll(int fd, const std::string& text) {
+    for (std::string::size_type done = 0; done < text.size();) {
+        const ssize_t written = ::write(fd, text.data() + done, text.size() - done);
+        if (written < 0 && errno != EINTR)
+            return false;
+        done += written > 0 ? static_cast<std::string::size_type>(written) : 0;
+    }
+    return true;
+}
+
+// Writes the text to the path with ".new" appended and renames that over the path once it is on
+// disk, then syncs the folder entry. Returns what went wrong, or nothing.
+std::string ReplaceFile(const std::string& path, const std::string& text) {
+    const std::string temporary = path + ".new";
+    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return std::strerror(errno);
+    int error = WriteAll(fd, text) && ::fsync(fd) == 0 ? 0 : errno;
+    if (::close(fd) != 0 && error == 0)
+        error = errno;
+    if (error == 0 && std::rename(temporary.c_str(), path.c_str()) != 0)
+        error = errno;
+    if (error != 0) {
+        std::remove(temporary.c_str());
+        return std::strerror(error);
+    }
+    const int folder = ::open(Folder(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder >= 0) {
+        ::fsync(folder);
+        ::close(folder);
+    }
+    return std::string();
 }
 
 } // namespace
@@ -155,49 +203,45 @@ Ret DataModel::LoadSettings(const DOMElement* section) {
 }
 
 Ret DataModel::SaveTunes() {
-    ACE_Guard<ACE_Recursive_Thread_Mutex> guard(m_mutex);
     DOMImplementation* implementation = DOMImplementationRegistry::getDOMImplementation(u"Core");
     Released<DOMDocument> document(
         implementation->createDocument(nullptr, u"tavdata", nullptr, XMLPlatformUtils::fgMemoryManager));
-    DOMElement* root = document->getDocumentElement();
-    SaveCategories(document.get(), root);
-    SaveClientGroups(document.get(), root);
-    SaveClients(document.get(), root);
-    SaveDefaultBlockedUrlWords(document.get(), root);
-    SaveDefaultContentTypes(document.get(), root);
-    SaveSecurityQuestions(document.get(), root);
-    SaveSettings(document.get(), root);
-
-    // The new policy goes to a file beside the old one and replaces it only once it is on disk.
-    const std::string temporary = m_tunesPath + ".new";
-    std::string problem;
-    try {
-        Released<DOMLSSerializer> serializer(
-            static_cast<DOMImplementationLS*>(implementation)->createLSSerializer());
-        ErrorCollector errors;
-        serializer->getDomConfig()->setParameter(XMLUni::fgDOMErrorHandler, &errors);
-        Released<DOMLSOutput> output(static_cast<DOMImplementationLS*>(implementation)->createLSOutput());
-        LocalFileFormatTarget target(temporary.c_str());
-        output->setByteStream(&target);
-        const bool written = serializer->write(document.get(), output.get());
-        target.flush();
-        if (!written)
-            problem = errors.Failed() ? errors.GetMessage() : "the document could not be written";
-    } catch (const XMLException& e) {
-        problem = PolicyXml::Message(e.getMessage());
-    } catch (const DOMException& e) {
-        problem = PolicyXml::Message(e.getMessage());
+    std::string path;
+    std::uint64_t snapshot = 0;
+    {
+        ACE_Guard<ACE_Recursive_Thread_Mutex> guard(m_mutex);
+        path = m_tunesPath;
+        snapshot = ++m_snapshots;
+        SaveSections(document.get());
     }
-    if (problem.empty() && !Sync(temporary, O_RDONLY))
-        problem = std::strerror(errno);
-    if (problem.empty() && std::rename(temporary.c_str(), m_tunesPath.c_str()) != 0)
-        problem = std::strerror(errno);
-    if (!problem.empty()) {
-        std::remove(temporary.c_str());
-        return Ret(Ret::ERR, "Can not save the policy to " + m_tunesPath + ": " + problem);
+    // The document is this save's own: it is written out, and the disk used, outside the model lock, so
+    // decisions go on meanwhile.
+    std::string text;
+    std::string problem = Serialize(implementation, document.get(), text);
+    if (problem.empty()) {
+        // The save lock's holder never waits for the model lock, so a caller that holds the model lock
+        // may wait for it.
+        const std::lock_guard<std::mutex> saving(m_saveMutex);
+        if (snapshot < m_savedSnapshot)
+            return Ret(Ret::OK, ""); // a later policy, which holds this one's changes, is on disk
+        problem = ReplaceFile(path, text);
+        if (problem.empty())
+            m_savedSnapshot = snapshot;
     }
-    Sync(Folder(m_tunesPath), O_RDONLY | O_DIRECTORY);
+    if (!problem.empty())
+        return Ret(Ret::ERR, "Can not save the policy to " + path + ": " + problem);
     return Ret(Ret::OK, "");
+}
+
+void DataModel::SaveSections(DOMDocument* document) const {
+    DOMElement* root = document->getDocumentElement();
+    SaveCategories(document, root);
+    SaveClientGroups(document, root);
+    SaveClients(document, root);
+    SaveDefaultBlockedUrlWords(document, root);
+    SaveDefaultContentTypes(document, root);
+    SaveSecurityQuestions(document, root);
+    SaveSettings(document, root);
 }
 
 void DataModel::SaveCategories(DOMDocument* document, DOMElement* root) const {

@@ -4,7 +4,12 @@
 
 #include <atomic>
 #include <chrono>
+#include <fcntl.h>
+#include <future>
+#include <poll.h>
+#include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 
 using tav::DataModel;
 
@@ -25,6 +30,23 @@ const std::string POLICY =
     "<client><ip>10.0.0.1</ip><groupid>4</groupid></client>"
     "<client><ip>10.0.0.2</ip><groupid>4</groupid></client></clients>"
     "<settings><isfiltrationon>1</isfiltrationon></settings></tavdata>";
+
+// POLICY with enough default words that its file outgrows the smallest pipe.
+std::string LargePolicy() {
+    std::string words;
+    for (int i = 1; i <= 300; ++i)
+        words += "<blockedurlword><id>" + std::to_string(i) + "</id><word>word" + std::to_string(i) +
+                 "</word><categoriesmask>1</categoriesmask></blockedurlword>";
+    std::string policy = POLICY;
+    return policy.insert(policy.find("<settings>"),
+                         "<defaultblockedurlwords>" + words + "</defaultblockedurlwords>");
+}
+
+std::string AdminEmail(const DataModel& model) {
+    std::unique_ptr<DataModel::Settings> settings;
+    model.GetSettings(settings);
+    return settings->GetAdminEmail();
+}
 
 // Creates, changes and deletes groups, clients, sites and words through the model's operations.
 void Edit(DataModel& model, int round) {
@@ -103,4 +125,62 @@ TEST(Concurrency, DecisionsAndTicksRunBesideEditing) {
     model->GetClientGroups(groups);
     EXPECT_EQ(groups.size(), 1u) << "every group the editor made was deleted again";
     EXPECT_TRUE(folder.Load() != nullptr);
+}
+
+TEST(Concurrency, ADecisionDoesNotWaitForASaveThatIsWriting) {
+    const PolicyFolder folder(LargePolicy());
+    const auto model = folder.Load();
+    const std::string before = folder.Policy();
+    // The save writes into a pipe that is not read, so it stays in the middle of writing the file.
+    const std::string temporary = folder.PolicyPath() + ".new";
+    ASSERT_EQ(::mkfifo(temporary.c_str(), 0600), 0);
+    const int pipe = ::open(temporary.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(pipe, 0);
+    const int capacity = ::fcntl(pipe, F_SETPIPE_SZ, 4096);
+    ASSERT_GT(capacity, 0);
+    ASSERT_GT(before.size(), static_cast<std::size_t>(capacity));
+
+    auto save = std::async(std::launch::async, [&model] { return model->SaveTunes(); });
+    pollfd written{pipe, POLLIN, 0};
+    ASSERT_EQ(::poll(&written, 1, 30000), 1) << "the save began to write";
+    auto decision = std::async(std::launch::async, [&model] {
+        std::string message;
+        return model->IsAllowed("10.0.0.1", Url("http://site1.example/"), tav::PROTO_HTTP, message);
+    });
+    const bool decided = decision.wait_for(std::chrono::seconds(30)) == std::future_status::ready;
+    const bool saving = save.wait_for(std::chrono::seconds(0)) == std::future_status::timeout;
+
+    // Read to its end, the pipe lets the save go on; a pipe cannot be synced, so the save fails.
+    ::fcntl(pipe, F_SETFL, 0);
+    char buffer[4096];
+    while (::read(pipe, buffer, sizeof buffer) > 0) {
+    }
+    ::close(pipe);
+    EXPECT_TRUE(decided) << "the decision waited for the save's writing";
+    EXPECT_TRUE(saving);
+    const tav::Ret saved = save.get();
+    EXPECT_FALSE(saved.IsOK());
+    EXPECT_EQ(saved.GetMessage().rfind("Can not save the policy to " + folder.PolicyPath() + ": ", 0), 0u);
+    EXPECT_EQ(folder.Policy(), before);
+    EXPECT_TRUE(model->SaveTunes().IsOK()) << "the pipe was removed";
+}
+
+TEST(Concurrency, SavesAtOnceLeaveTheNewestPolicyInTheFile) {
+    const PolicyFolder folder(POLICY);
+    const auto model = folder.Load();
+    std::vector<std::thread> administrators;
+    administrators.reserve(4);
+    for (int t = 0; t < 4; ++t)
+        administrators.emplace_back([&model, t] {
+            for (int round = 0; round < 25; ++round) {
+                std::unique_ptr<DataModel::Settings> settings;
+                model->GetSettings(settings);
+                settings->SetAdminEmail(std::to_string(t) + "." + std::to_string(round) + "@home.example");
+                model->SaveSettings(*settings);
+                EXPECT_TRUE(model->SaveTunes().IsOK());
+            }
+        });
+    for (std::thread& administrator : administrators)
+        administrator.join();
+    EXPECT_EQ(AdminEmail(*folder.Load()), AdminEmail(*model));
 }

@@ -14,6 +14,7 @@
 #include <iosfwd>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <string>
 #include <vector>
@@ -124,8 +125,11 @@ public:
 
     // Loads the blocking page template below the site root, the policy file and the URL database.
     Ret Init(const std::string& tunesPath, const std::string& urlFilterPath, const std::string& siteRoot);
-    // Rewrites the policy file whole. A new file is written beside it and renamed over it, so a
-    // failed save reports an error and leaves the previous file as it was.
+    // Rewrites the policy file whole. The policy is copied into a document under the model lock;
+    // the file is written after the lock is released, to the path with ".new" appended, synced and
+    // renamed over the path, so a failed save reports an error and leaves the previous file as it
+    // was. Saves write one at a time, and a save whose policy is older than the one already written
+    // writes nothing.
     Ret SaveTunes();
 
     const std::string& GetTunesPath() const { return m_tunesPath; }
@@ -263,6 +267,8 @@ private:
     void SaveDefaultContentTypes(xercesc::DOMDocument* document, xercesc::DOMElement* root) const;
     void SaveSecurityQuestions(xercesc::DOMDocument* document, xercesc::DOMElement* root) const;
     void SaveSettings(xercesc::DOMDocument* document, xercesc::DOMElement* root) const;
+    // Appends the sections of the policy file to the document's root, in the file's order.
+    void SaveSections(xercesc::DOMDocument* document) const;
 
     // Lookups the entities use to resolve the IDs they refer to.
     ClientGroup* FindClientGroup(const std::string& id) const;
@@ -282,6 +288,11 @@ private:
     std::unique_ptr<Settings> m_settings;
     urlfilter::URLFilter m_urlFilter;
     std::shared_ptr<const Clock> m_clock;
+    // Counts the policies SaveTunes takes, under the model lock.
+    std::uint64_t m_snapshots = 0;
+    // Held while a save writes the file; the number of the policy last written is kept under it.
+    std::mutex m_saveMutex;
+    std::uint64_t m_savedSnapshot = 0;
 };
 
 } // namespace tav
