@@ -22,8 +22,10 @@
 // no more than one decision in ten saves taking as long as a whole save (a decision that waited for a
 // save's disk part would: one for every save).
 
+#include "processes.hpp"
 #include <quorrel/DataModel.hpp>
 #include <quorrel/Matching.hpp>
+
 #include <quorrel/URLFilter.hpp>
 #include <quorrel/URLGraphBuilder.hpp>
 #include <tav/uri.hpp>
@@ -248,39 +250,6 @@ bool Expected(const Request& request, bool allowed, const std::string& message) 
         return !allowed && message == "Unknown client";
     }
     return false;
-}
-
-// Runs body in a fresh child process and hands back the plain value it returns.
-template <class Result, class Body> Result InChild(Body body) {
-    int channel[2];
-    if (::pipe(channel) != 0)
-        throw std::runtime_error("cannot make a pipe");
-    std::cout.flush();
-    const pid_t child = ::fork();
-    if (child < 0)
-        throw std::runtime_error("cannot fork");
-    if (child == 0) {
-        ::close(channel[0]);
-        int status = 0;
-        try {
-            const Result result = body();
-            status = ::write(channel[1], &result, sizeof result) == sizeof result ? 0 : 1;
-        } catch (const std::exception& e) {
-            std::cerr << "error: " << e.what() << "\n";
-            status = 1;
-        }
-        std::cout.flush();
-        ::_exit(status);
-    }
-    ::close(channel[1]);
-    Result result{};
-    const bool received = ::read(channel[0], &result, sizeof result) == sizeof result;
-    ::close(channel[0]);
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    if (!received || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
-        throw std::runtime_error("a measuring process failed");
-    return result;
 }
 
 struct Folder {
@@ -531,13 +500,13 @@ void Run(const PolicyShape& shape, const std::filesystem::path& parent, double s
                 "database\n",
                 shape.name, shape.clients, shape.groups, shape.sites, shape.words, shape.databaseSites);
     const Clock::time_point built = Clock::now();
-    InChild<int>([&] {
+    bench::in_child<int>([&] {
         BuildDatabase(shape.databaseSites, folder.Database());
         return 0;
     });
     std::printf("database built in %.1f s\n", SecondsSince(built));
-    const auto model = InChild<ModelFigures>([&] { return MeasureModel(folder, shape, seconds); });
-    const double lookup = InChild<double>([&] { return MeasureLookup(folder, shape, seconds); });
+    const auto model = bench::in_child<ModelFigures>([&] { return MeasureModel(folder, shape, seconds); });
+    const double lookup = bench::in_child<double>([&] { return MeasureLookup(folder, shape, seconds); });
 
     std::printf("model and database resident: %.0f MiB\n", model.residentMiB);
     std::printf("%-10s %15s\n", "threads", "decisions/s");

@@ -1,6 +1,7 @@
 #pragma once
 
-// What the benchmark programs share: free ports, child processes and waiting until a server answers.
+// What the benchmark programs share: free ports, child processes, measuring in a child of its own and
+// waiting until a server answers.
 
 #include <netinet/in.h>
 #include <signal.h>
@@ -10,8 +11,12 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <filesystem>
+#include <iostream>
+#include <stdexcept>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 namespace bench {
@@ -63,6 +68,41 @@ inline bool answers(int port, const std::string& path, const std::string& proxy 
         ::usleep(200000);
     }
     return false;
+}
+
+// Runs work in a fresh child process, so that its memory figures are its own, and returns the plain
+// value it hands back through a pipe. Throws when the child fails.
+template <class Result, class Work> Result in_child(Work work) {
+    static_assert(std::is_trivially_copyable_v<Result>);
+    int ends[2];
+    if (::pipe(ends) != 0)
+        throw std::runtime_error("cannot create a pipe");
+    std::cout.flush();
+    const pid_t child = ::fork();
+    if (child < 0)
+        throw std::runtime_error("cannot fork");
+    if (child == 0) {
+        ::close(ends[0]);
+        int status = 1;
+        try {
+            const Result result = work();
+            if (::write(ends[1], &result, sizeof result) == static_cast<ssize_t>(sizeof result))
+                status = 0;
+        } catch (const std::exception& e) {
+            std::cerr << "error: " << e.what() << '\n';
+        }
+        std::cout.flush();
+        ::_exit(status);
+    }
+    ::close(ends[1]);
+    Result result{};
+    const ssize_t got = ::read(ends[0], &result, sizeof result);
+    ::close(ends[0]);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    if (got != static_cast<ssize_t>(sizeof result) || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        throw std::runtime_error("a measuring process failed");
+    return result;
 }
 
 } // namespace bench

@@ -14,6 +14,8 @@
 // under 2.5 times the plain read, at most 400 bytes of memory a site once loaded, at least half the
 // hash set's lookups a second, and building in under 1 GiB.
 
+#include "processes.hpp"
+
 #include <quorrel/URLFilter.hpp>
 #include <quorrel/URLGraphBuilder.hpp>
 #include <tav/uri.hpp>
@@ -302,39 +304,6 @@ LoadFigures LoadArchive(std::size_t size, const std::string& path) {
     return figures;
 }
 
-// Runs work in a fresh child process and returns the figures it sends back through a pipe.
-template <class Figures, class Work> Figures InChild(Work work) {
-    static_assert(std::is_trivially_copyable_v<Figures>);
-    int ends[2];
-    if (pipe(ends) != 0)
-        throw std::runtime_error("cannot create a pipe");
-    std::cout.flush();
-    const pid_t child = fork();
-    if (child < 0)
-        throw std::runtime_error("cannot fork");
-    if (child == 0) {
-        close(ends[0]);
-        int status = 1;
-        try {
-            const Figures figures = work();
-            if (write(ends[1], &figures, sizeof figures) == static_cast<ssize_t>(sizeof figures))
-                status = 0;
-        } catch (const std::exception& e) {
-            std::cerr << "urlfilter_bench: " << e.what() << '\n';
-        }
-        _exit(status);
-    }
-    close(ends[1]);
-    Figures figures;
-    const ssize_t got = read(ends[0], &figures, sizeof figures);
-    close(ends[0]);
-    int status = 0;
-    waitpid(child, &status, 0);
-    if (got != static_cast<ssize_t>(sizeof figures) || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
-        throw std::runtime_error("a benchmark step failed");
-    return figures;
-}
-
 // A temporary file for one archive, removed with the object.
 class TempFile {
 public:
@@ -417,8 +386,8 @@ Result Measure(std::size_t size) {
     const TempFile archive;
     Result result;
     result.size = size;
-    result.build = InChild<BuildFigures>([&] { return BuildArchive(size, archive.Path()); });
-    result.load = InChild<LoadFigures>([&] { return LoadArchive(size, archive.Path()); });
+    result.build = bench::in_child<BuildFigures>([&] { return BuildArchive(size, archive.Path()); });
+    result.load = bench::in_child<LoadFigures>([&] { return LoadArchive(size, archive.Path()); });
     result.squidGuardLookups = SquidGuardLookups(size);
     return result;
 }

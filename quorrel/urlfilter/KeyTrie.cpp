@@ -76,9 +76,8 @@ void KeyTrie::Insert(const std::string& key, const VertexStruct& entry) {
 // The archive's header and the graph's class information, the counts, each vertex's entry and each
 // edge's endpoints and symbol. The class information of the property types comes with their first
 // object; a char is written as a number, negative above 127.
-void KeyTrie::Write(std::ostream& out) const {
-    std::vector<std::pair<Vertex, VertexStruct>> entries(m_entries);
-    std::stable_sort(entries.begin(), entries.end(),
+void KeyTrie::Write(std::ostream& out) {
+    std::stable_sort(m_entries.begin(), m_entries.end(),
                      [](const auto& a, const auto& b) { return a.first < b.first; });
     TextOut text(out);
     const auto vertices = static_cast<int>(m_parents.size());
@@ -86,11 +85,11 @@ void KeyTrie::Write(std::ostream& out) const {
          << boost::archive::BOOST_ARCHIVE_SIGNATURE() << " "
          << static_cast<unsigned int>(boost::archive::BOOST_ARCHIVE_VERSION()) << " 0 0 " << vertices << " "
          << vertices - 1;
-    auto entry = entries.begin();
+    auto entry = m_entries.begin();
     for (Vertex v = 0; v < m_parents.size(); ++v) {
         VertexStruct data;
         // A key entered twice keeps its last entry.
-        for (; entry != entries.end() && entry->first == v; ++entry)
+        for (; entry != m_entries.end() && entry->first == v; ++entry)
             data = entry->second;
         text << (v == 0 ? " 0 0 0 0 " : " ") << int{data.isBlocked} << " " << int{data.isTerminal} << " "
              << data.categoriesMask << (v == 0 ? " 0 0" : "");

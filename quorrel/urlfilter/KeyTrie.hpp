@@ -22,7 +22,8 @@ public:
     // the entry.
     void Insert(const std::string& key, const VertexStruct& entry);
 
-    void Write(std::ostream& out) const;
+    // Puts the entries in vertex order as it writes.
+    void Write(std::ostream& out);
 
 private:
     typedef std::uint32_t Vertex;

@@ -2,6 +2,7 @@
 
 #include "ArchiveReader.hpp"
 #include "CompactGraph.hpp"
+#include "LowerCase.hpp"
 
 #include <stdexcept>
 
@@ -21,15 +22,11 @@ private:
     const std::string& m_host;
 };
 
-// The path in lower case by the classic locale's rules, which lower only A to Z, as the database is
-// built with the same rule.
+// The path in lower case, as keys spell it.
 class LoweredPath {
 public:
     explicit LoweredPath(const std::string& path) : m_path(path) {}
-    char operator[](std::size_t at) const {
-        const char c = at < m_path.size() ? m_path[at] : '\0';
-        return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-    }
+    char operator[](std::size_t at) const { return at < m_path.size() ? LowerCase(m_path[at]) : '\0'; }
 
 private:
     const std::string& m_path;
