@@ -209,6 +209,8 @@ void relay::send_head() {
             head->headers.add(field.first, field.second);
     }
     head->headers.add(atom::intern("Via"), vias + via);
+    // Once the head goes out the answer is allowed: a client that leaves before its end is logged so.
+    get_response_handler().note(decision("allowed", std::string()));
     send_response_head(head);
 }
 

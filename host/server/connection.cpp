@@ -62,6 +62,9 @@ void connection::hold_input(bool hold) {
 }
 
 void connection::abandon(exchange& answer) {
+    // An answer the client has begun to receive is logged, whether or not it waited for the end.
+    if (answer.begun())
+        server_->log(answer.record(), remote_);
     if (std::function<void()> waiter = answer.abandon())
         waiters_.push_back(std::move(waiter));
 }

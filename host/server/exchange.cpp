@@ -99,7 +99,7 @@ void exchange::send_end(const boost::intrusive_ptr<log_record>& record) {
     from_extension([&] {
         if (response_ == nullptr)
             return;
-        extra_ = record;
+        add_fields(record);
         if (!head_emitted_) {
             const std::string length = std::to_string(held_.size());
             emit_head(&length);
@@ -124,6 +124,18 @@ void exchange::respond_error(int status, const char* text) {
         }
         answer(status, text != nullptr ? text : "", false);
     });
+}
+
+void exchange::note(const boost::intrusive_ptr<log_record>& record) {
+    const auto lock = owner_->lock();
+    if (!gone_ && !finished_)
+        add_fields(record);
+}
+
+void exchange::add_fields(const boost::intrusive_ptr<log_record>& record) {
+    if (extra_ == nullptr)
+        extra_ = new log_record;
+    extra_->merge(record);
 }
 
 void exchange::send_continue() {
@@ -181,6 +193,7 @@ std::function<void()> exchange::written(std::size_t bytes) {
 }
 
 ACE_Message_Block* exchange::take_output() {
+    begun_ = begun_ || (output_ != nullptr && head_emitted_);
     return std::exchange(output_, nullptr);
 }
 

@@ -40,6 +40,7 @@ public:
     void send_body(const void* data, std::size_t size) override;
     void send_end(const boost::intrusive_ptr<log_record>& record) override;
     void respond_error(int status, const char* text) override;
+    void note(const boost::intrusive_ptr<log_record>& record) override;
     std::size_t unsent() const override;
     void hold_request_body(bool hold) override;
     void on_drained(std::size_t low, std::function<void()> resume) override;
@@ -53,9 +54,11 @@ public:
     // The bytes ready to be sent, or null; the caller owns the chain.
     ACE_Message_Block* take_output();
     bool finished() const { return finished_; }
+    // Whether bytes of the answer have gone to the client's socket: it has an answer, if perhaps not all.
+    bool begun() const { return begun_; }
     // Whether the connection closes once this answer is sent.
     bool closes() const { return closes_; }
-    // The access-log record of the finished exchange.
+    // The access-log record of the exchange, finished or begun.
     boost::intrusive_ptr<log_record> record() const;
     // The transaction that answers, told when the connection goes before its answer is finished.
     void set_transaction(const boost::intrusive_ptr<ext_transaction_base>& transaction);
@@ -77,6 +80,7 @@ private:
     void emit(const char* data, std::size_t size);
     void emit_body(const char* data, std::size_t size);
     void finish();
+    void add_fields(const boost::intrusive_ptr<log_record>& record);
     // Runs an operation of the response handler under the connection's lock, then lets the connection send.
     template <class F> void from_extension(const F& operation);
 
@@ -100,6 +104,7 @@ private:
     bool head_emitted_ = false;
     bool chunked_ = false;
     bool finished_ = false;
+    bool begun_ = false;
     bool closes_ = false;
     // The body length the extension's head declared, if any.
     std::optional<std::uint64_t> declared_;

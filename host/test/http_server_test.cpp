@@ -31,7 +31,8 @@ using event_loop::eventually;
 using http_client::client;
 
 // Answers requests for the host "site.test": "/echo" with the method, the target and the body; "/late" only
-// once the test releases it.
+// once the test releases it; "/unended" at once, with a noted log field, but ends the answer only once the
+// test releases it.
 class test_extension : public active_extension {
 public:
     using active_extension::active_extension;
@@ -47,21 +48,33 @@ public:
             if (!last)
                 return;
             const request_head& head = get_request_head();
-            if (head.uri.path() == "/late") {
-                ++owner_->late;
-                std::unique_lock<std::mutex> lock(owner_->mutex);
-                owner_->released.wait(lock, [this] { return owner_->release_late; });
-            }
+            const bool unended = head.uri.path() == "/unended";
+            if (head.uri.path() == "/late")
+                wait_for_release();
             auto answer = response_head::create(200, nullptr, version::one_one_);
             answer->headers.set(atom::content_type_header, "text/plain");
             const std::string text = head.method + " " + head.target + " " + body_;
+            if (unended) {
+                answer->headers.set(atom::content_length_header, std::to_string(text.size()));
+                boost::intrusive_ptr<tav::log_record> noted(new tav::log_record);
+                noted->set_field("x-decision", "noted", true);
+                get_response_handler().note(noted);
+            }
             send_response_head(answer);
             send_response_body(text.data(), text.size());
+            if (unended)
+                wait_for_release();
             send_response_end(nullptr);
         }
         void OnTerminate() override { ++owner_->terminated; }
 
     private:
+        void wait_for_release() {
+            ++owner_->late;
+            std::unique_lock<std::mutex> lock(owner_->mutex);
+            owner_->released.wait(lock, [this] { return owner_->release_late; });
+        }
+
         test_extension* owner_;
         std::string body_;
     };
@@ -84,7 +97,7 @@ public:
     std::condition_variable released;
     bool release_late = false;
     std::atomic<int> terminated{0};
-    // Requests for "/late" that have reached the extension.
+    // Transactions waiting for the test's release.
     std::atomic<int> late{0};
 };
 
@@ -347,6 +360,24 @@ TEST_F(http_server_test, EachAnswerIsOneRecordOfTheAccessLog) {
     const std::string report = read("report.json");
     EXPECT_NE(std::string::npos, report.find("\"valid_requests\": 2,")) << report.substr(0, 400);
     EXPECT_NE(std::string::npos, report.find("\"failed_requests\": 0,")) << report.substr(0, 400);
+}
+
+TEST_F(http_server_test, AnAnswerTheClientLeavesBeforeItsEndIsLoggedWithWhatWasNoted) {
+    server_settings settings = test_settings();
+    settings.access_log = "access";
+    start(settings);
+    {
+        client c(port);
+        ASSERT_TRUE(c.send("GET /unended HTTP/1.1\r\nHost: site.test\r\n\r\n"));
+        auto r = c.read();
+        ASSERT_TRUE(r) << c.received();
+        EXPECT_EQ("GET /unended ", r->body);
+    }
+    EXPECT_TRUE(eventually([&] { return extension->terminated == 1; })) << extension->terminated;
+    extension->release();
+    server->stop();
+    const std::string log = read("log/access/log.txt");
+    EXPECT_NE(std::string::npos, log.find("/unended\t200\t13\t-\tnoted\t-")) << log;
 }
 
 } // namespace

@@ -33,6 +33,9 @@ public:
     // Answers with an error status and a short page holding the text, unless a head was sent already, in
     // which case the connection is closed.
     virtual void respond_error(int status, const char* text) = 0;
+    // Adds the record's fields to the request's access-log record before the end, so that an answer the
+    // client leaves before it ends is logged with them.
+    virtual void note(const boost::intrusive_ptr<log_record>& record) { (void)record; }
 
     // Flow control, for a transaction that relays a stream it does not hold whole: the bytes of the answer
     // handed over and not yet written to the client, and a call of `resume`, once, from a server thread,
