@@ -24,7 +24,7 @@
 
 #include "processes.hpp"
 #include <quorrel/DataModel.hpp>
-#include <quorrel/Matching.hpp>
+#include <quorrel/SiteIndex.hpp>
 
 #include <quorrel/URLFilter.hpp>
 #include <quorrel/URLGraphBuilder.hpp>
@@ -393,27 +393,23 @@ ModelFigures MeasureModel(const Folder& folder, const PolicyShape& shape, double
     figures.lock = NanosecondsPerRequest(requests, seconds / 4, [](const Request&) {
         ACE_Guard<ACE_Recursive_Thread_Mutex> guard(DataModel::m_mutex);
     });
-    // The lists and words of each group as the model holds them: sites in their list's order, words
-    // sorted by their text.
-    std::vector<std::vector<tav::uri>> blocked(shape.groups + 1), trusted(shape.groups + 1);
+    // The lists and words of each group as the model holds them: sites indexed by host, words sorted by
+    // their text.
+    std::vector<tav::SiteIndex> blocked(shape.groups + 1), trusted(shape.groups + 1);
     std::vector<std::vector<std::string>> words(shape.groups + 1);
     for (int g = 1; g <= shape.groups; ++g) {
+        std::vector<tav::uri> lists[2];
         for (int s = 0; s < shape.sites; ++s)
-            (s % 4 == 3 ? trusted : blocked)[g].push_back(Parse(CustomerSite(g, s)));
+            lists[s % 4 == 3 ? 1 : 0].push_back(Parse(CustomerSite(g, s)));
+        blocked[g] = tav::SiteIndex(lists[0]);
+        trusted[g] = tav::SiteIndex(lists[1]);
         for (int w = 0; w < shape.words; ++w)
             words[g].push_back(Word(g, w));
         std::sort(words[g].begin(), words[g].end());
     }
     figures.customerLists = NanosecondsPerRequest(requests, seconds / 4, [&](const Request& request) {
-        if (request.group == 0)
-            return;
-        const auto matches = [&request](const std::vector<tav::uri>& sites) {
-            return std::any_of(sites.begin(), sites.end(), [&request](const tav::uri& site) {
-                return tav::SiteMatches(site, request.uri);
-            });
-        };
-        if (!matches(blocked[request.group]))
-            matches(trusted[request.group]);
+        if (request.group != 0 && !blocked[request.group].Matches(request.uri))
+            trusted[request.group].Matches(request.uri);
     });
     figures.words = NanosecondsPerRequest(requests, seconds / 4, [&](const Request& request) {
         if (request.kind != ALLOWED && request.kind != WORD_BLOCKED)

@@ -63,6 +63,12 @@ void DataModel::ClientGroup::AssignProtocolSettings(const ProtocolSettings& sett
         own->Assign(settings);
 }
 
+std::unique_ptr<DataModel::ClientGroup> DataModel::ClientGroup::Copy() const {
+    auto copy = std::make_unique<ClientGroup>(*this);
+    copy->m_protocolsSettings = m_protocolsSettings.Copy();
+    return copy;
+}
+
 Ret DataModel::ClientGroup::Validate(bool skipIdCheck) const {
     std::vector<std::string> problems;
     if (!skipIdCheck && m_id.empty())

@@ -174,11 +174,7 @@ DataModel::HAReturnCodes DataModel::IsHTTPAllowed(const ClientGroup* group,
 
 bool DataModel::IsMatchedCustomerSites(bool blocked, const HTTPProtocolSettings* settings,
                                        const uri& request) const {
-    for (const auto& site :
-         blocked ? settings->GetBlockedCustomerSites() : settings->GetTrustedCustomerSites())
-        if (SiteMatches(site->GetUrl(), request))
-            return true;
-    return false;
+    return (blocked ? settings->GetBlockedSiteIndex() : settings->GetTrustedSiteIndex()).Matches(request);
 }
 
 bool DataModel::IsBlockedUrlWordsAllowed(const Client* client, ProtocolSettingsType type,

@@ -202,20 +202,65 @@ Ret DataModel::LoadSettings(const DOMElement* section) {
     return m_settings->Load(section);
 }
 
+// What a save writes. The groups and their settings, the clients and the settings are copied, since
+// edits change them in place; the entries of the lists are shared, since edits replace them and never
+// change one, and so are the categories, which never change.
+struct DataModel::PolicyCopy {
+    explicit PolicyCopy(const DataModel& model)
+        : categories(model.m_categories), defaultBlockedUrlWords(model.m_defaultBlockedUrlWords),
+          defaultContentTypes(model.m_defaultContentTypes),
+          settings(std::make_unique<Settings>(*model.m_settings)) {
+        for (const auto& entry : model.m_clientGroups)
+            groups.push_back(entry.second->Copy());
+        for (const auto& entry : model.m_clients)
+            clients.push_back(std::make_unique<Client>(*entry.second));
+        for (const auto& entry : model.m_securityQuestions)
+            securityQuestions.push_back(entry.second);
+    }
+
+    // Appends the sections of the policy file to the document's root, in the file's order.
+    void Save(DOMDocument* document) const {
+        DOMElement* root = document->getDocumentElement();
+        DOMElement* section = PolicyXml::Append(root, u"categories");
+        for (const auto& entry : categories)
+            entry.second->Save(document, PolicyXml::Append(section, u"category"));
+        WriteRecords(document, PolicyXml::Append(root, u"clientgroups"), u"clientgroup", groups);
+        WriteRecords(document, PolicyXml::Append(root, u"clients"), u"client", clients);
+        WriteRecords(document, PolicyXml::Append(root, u"defaultblockedurlwords"), u"blockedurlword",
+                     defaultBlockedUrlWords);
+        WriteRecords(document, PolicyXml::Append(root, u"defaultcontenttypes"), u"contenttype",
+                     defaultContentTypes);
+        WriteRecords(document, PolicyXml::Append(root, u"securityquestions"), u"securityquestion",
+                     securityQuestions);
+        settings->Save(document, PolicyXml::Append(root, u"settings"));
+    }
+
+    CategoriesContainer categories;
+    std::vector<std::unique_ptr<ClientGroup>> groups;
+    std::vector<std::unique_ptr<Client>> clients;
+    BlockedUrlWords defaultBlockedUrlWords;
+    ContentTypes defaultContentTypes;
+    std::vector<boost::shared_ptr<SecurityQuestion>> securityQuestions;
+    std::unique_ptr<Settings> settings;
+};
+
 Ret DataModel::SaveTunes() {
-    DOMImplementation* implementation = DOMImplementationRegistry::getDOMImplementation(u"Core");
-    Released<DOMDocument> document(
-        implementation->createDocument(nullptr, u"tavdata", nullptr, XMLPlatformUtils::fgMemoryManager));
     std::string path;
     std::uint64_t snapshot = 0;
+    std::unique_ptr<const PolicyCopy> policy;
     {
         ACE_Guard<ACE_Recursive_Thread_Mutex> guard(m_mutex);
         path = m_tunesPath;
         snapshot = ++m_snapshots;
-        SaveSections(document.get());
+        policy = std::make_unique<const PolicyCopy>(*this);
     }
-    // The document is this save's own: it is written out, and the disk used, outside the model lock, so
-    // decisions go on meanwhile.
+    // The copy is this save's own: the document is built and written out, and the disk used, outside the
+    // model lock, so decisions go on meanwhile.
+    DOMImplementation* implementation = DOMImplementationRegistry::getDOMImplementation(u"Core");
+    Released<DOMDocument> document(
+        implementation->createDocument(nullptr, u"tavdata", nullptr, XMLPlatformUtils::fgMemoryManager));
+    policy->Save(document.get());
+    policy.reset();
     std::string text;
     std::string problem = Serialize(implementation, document.get(), text);
     if (problem.empty()) {
@@ -231,55 +276,6 @@ Ret DataModel::SaveTunes() {
     if (!problem.empty())
         return Ret(Ret::ERR, "Can not save the policy to " + path + ": " + problem);
     return Ret(Ret::OK, "");
-}
-
-void DataModel::SaveSections(DOMDocument* document) const {
-    DOMElement* root = document->getDocumentElement();
-    SaveCategories(document, root);
-    SaveClientGroups(document, root);
-    SaveClients(document, root);
-    SaveDefaultBlockedUrlWords(document, root);
-    SaveDefaultContentTypes(document, root);
-    SaveSecurityQuestions(document, root);
-    SaveSettings(document, root);
-}
-
-void DataModel::SaveCategories(DOMDocument* document, DOMElement* root) const {
-    DOMElement* section = PolicyXml::Append(root, u"categories");
-    for (const auto& entry : m_categories)
-        entry.second->Save(document, PolicyXml::Append(section, u"category"));
-}
-
-void DataModel::SaveClientGroups(DOMDocument* document, DOMElement* root) const {
-    DOMElement* section = PolicyXml::Append(root, u"clientgroups");
-    for (const auto& entry : m_clientGroups)
-        entry.second->Save(document, PolicyXml::Append(section, u"clientgroup"));
-}
-
-void DataModel::SaveClients(DOMDocument* document, DOMElement* root) const {
-    DOMElement* section = PolicyXml::Append(root, u"clients");
-    for (const auto& entry : m_clients)
-        entry.second->Save(document, PolicyXml::Append(section, u"client"));
-}
-
-void DataModel::SaveDefaultBlockedUrlWords(DOMDocument* document, DOMElement* root) const {
-    WriteRecords(document, PolicyXml::Append(root, u"defaultblockedurlwords"), u"blockedurlword",
-                 m_defaultBlockedUrlWords);
-}
-
-void DataModel::SaveDefaultContentTypes(DOMDocument* document, DOMElement* root) const {
-    WriteRecords(document, PolicyXml::Append(root, u"defaultcontenttypes"), u"contenttype",
-                 m_defaultContentTypes);
-}
-
-void DataModel::SaveSecurityQuestions(DOMDocument* document, DOMElement* root) const {
-    DOMElement* section = PolicyXml::Append(root, u"securityquestions");
-    for (const auto& entry : m_securityQuestions)
-        entry.second->Save(document, PolicyXml::Append(section, u"securityquestion"));
-}
-
-void DataModel::SaveSettings(DOMDocument* document, DOMElement* root) const {
-    m_settings->Save(document, PolicyXml::Append(root, u"settings"));
 }
 
 } // namespace tav

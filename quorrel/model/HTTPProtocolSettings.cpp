@@ -16,6 +16,28 @@ DataModel::HTTPProtocolSettings::HTTPProtocolSettings(DataModel* owner)
       m_severityLevel(DEFAULT_SEVERITY_LEVEL), m_isInapContentWordsEnabled(false),
       m_isContentTypesEnabled(false) {}
 
+namespace {
+
+SiteIndex IndexOf(const DataModel::CustomerSites& sites) {
+    std::vector<uri> urls;
+    urls.reserve(sites.size());
+    for (const auto& site : sites)
+        urls.push_back(site->GetUrl());
+    return SiteIndex(urls);
+}
+
+} // namespace
+
+void DataModel::HTTPProtocolSettings::SetBlockedCustomerSites(const CustomerSites& sites) {
+    m_blockedCustomerSites = sites;
+    m_blockedSiteIndex = IndexOf(sites);
+}
+
+void DataModel::HTTPProtocolSettings::SetTrustedCustomerSites(const CustomerSites& sites) {
+    m_trustedCustomerSites = sites;
+    m_trustedSiteIndex = IndexOf(sites);
+}
+
 void DataModel::HTTPProtocolSettings::Assign(const ProtocolSettings& other) {
     // Settings of the same class give every field; the sets then share their entries.
     if (const auto* http = dynamic_cast<const HTTPProtocolSettings*>(&other))

@@ -21,8 +21,9 @@ template <class Range, class IdOf> std::string NewID(const Range& range, IdOf id
 }
 
 // Saves `given` into one of `sets`, which are copies the caller writes back on success. A blank ID
-// makes a new entry with a new ID; otherwise the entry with that ID takes the given fields in
-// place and moves to the set that choose() picks. Keys stay unique across the sets.
+// makes a new entry with a new ID; otherwise a new entry with the given fields replaces the one with
+// that ID, in the set that choose() picks. Entries are never changed once in a set: copies of the
+// policy share them. Keys stay unique across the sets.
 template <class Entity, class Set, class Choose, class MakeId>
 Ret SaveMember(std::initializer_list<Set*> sets, const Entity& given, Choose choose, MakeId makeId,
                const std::string& duplicate, const std::string& notFound) {
@@ -48,8 +49,8 @@ Ret SaveMember(std::initializer_list<Set*> sets, const Entity& given, Choose cho
     if (!found)
         return Ret(Ret::ERR, notFound + key);
     home->erase(found);
-    *found = given;
-    choose(*found).insert(found);
+    const auto entry = boost::make_shared<Entity>(given);
+    choose(*entry).insert(entry);
     return Ret(Ret::OK, "");
 }
 

@@ -16,6 +16,13 @@ DataModel::ProtocolsSettingsContainer::ProtocolsSettingsContainer() {
 
 DataModel::ProtocolsSettingsContainer::~ProtocolsSettingsContainer() = default;
 
+DataModel::ProtocolsSettingsContainer DataModel::ProtocolsSettingsContainer::Copy() const {
+    ProtocolsSettingsContainer copy(*this);
+    for (auto& entry : copy.m_settings)
+        entry.second.reset(entry.second->Clone().release());
+    return copy;
+}
+
 boost::shared_ptr<DataModel::ProtocolSettings>
 DataModel::ProtocolsSettingsContainer::Find(ProtocolSettingsType type) const {
     const Map::const_iterator found = m_settings.find(type);

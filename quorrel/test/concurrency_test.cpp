@@ -62,6 +62,11 @@ void Edit(DataModel& model, int round) {
     auto site = model.CreateCustomerSite(round % 2 == 0);
     site->SetUrl("http://site" + std::to_string(round % 7) + ".example/");
     model.SaveCustomerSite("4", *site);
+    std::unique_ptr<DataModel::CustomerSite> listed;
+    if (model.GetCustomerSite("4", std::to_string(round % 5 + 1), listed).IsOK()) {
+        listed->SetUrl(listed->GetUrlText() + "moved/");
+        model.SaveCustomerSite("4", *listed);
+    }
     auto word = model.CreateBlockedUrlWord();
     word->SetWord("word" + std::to_string(round % 5));
     word->SetCategoriesMask(1);
@@ -109,6 +114,11 @@ TEST(Concurrency, DecisionsAndTicksRunBesideEditing) {
                 ++decisions;
             }
         });
+    // Saves copy the policy, then write it out while edits and decisions go on.
+    proxies.emplace_back([&] {
+        while (!stop)
+            model->SaveTunes();
+    });
     // Edits go on until both sides have done enough to overlap, however fast this machine is; the time limit
     // only ends a run that no longer makes progress.
     int rounds = 0;

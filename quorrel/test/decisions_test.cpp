@@ -2,9 +2,12 @@
 #include "PolicyFolder.hpp"
 
 #include <quorrel/Matching.hpp>
+#include <quorrel/SiteIndex.hpp>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 
@@ -351,6 +354,31 @@ TEST(Matching, SitesCoverParentDomainsAndFolders) {
     };
     for (const auto& [site, request] : misses)
         EXPECT_FALSE(tav::SiteMatches(Url(site), Url(request))) << site << " " << request;
+    // The index of a list answers what matching every site of it answers, hosts with empty labels and
+    // trailing dots among them.
+    const char* hosts[] = {"", ".", "h", "h.t", "w.h.t", "x.w.h.t", "t", "h.t.", "h..t", ".t", "wh.t", "H.t"};
+    const char* paths[] = {"", "/", "/g", "/g/", "/g/x", "/gx"};
+    std::vector<uri> all;
+    for (const char* host : hosts)
+        for (const char* path : paths) {
+            const std::string text = std::string("http://") + host + path;
+            uri parsed;
+            if (parsed.parse_absolute(text.data(), text.data() + text.size()))
+                all.push_back(parsed);
+        }
+    std::mt19937 random(15);
+    for (int round = 0; round < 200; ++round) {
+        std::vector<uri> list;
+        for (const uri& site : all)
+            if (random() % 8 == 0)
+                list.push_back(site);
+        const tav::SiteIndex index(list);
+        for (const uri& request : all)
+            ASSERT_EQ(std::any_of(list.begin(), list.end(),
+                                  [&](const uri& site) { return tav::SiteMatches(site, request); }),
+                      index.Matches(request))
+                << round << " " << request.host() << request.path();
+    }
     EXPECT_EQ(tav::CategoryBitsToIDs(0x80000201u), (std::vector<std::string>{"1", "10", "32"}));
     EXPECT_TRUE(tav::CategoryBitsToIDs(0).empty());
 }

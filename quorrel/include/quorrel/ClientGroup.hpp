@@ -48,6 +48,8 @@ public:
     boost::shared_ptr<ProtocolSettings> GetProtocolSettings(ProtocolSettingsType type) const;
     // The group's settings of the same type take the values of the given ones.
     void AssignProtocolSettings(const ProtocolSettings& settings);
+    // A copy with settings of its own, which edits of this group do not reach.
+    std::unique_ptr<ClientGroup> Copy() const;
 
     // The short English name of a day, as used in messages.
     static const char* DayName(unsigned iWeekDayIdx);

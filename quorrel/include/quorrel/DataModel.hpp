@@ -125,8 +125,8 @@ public:
 
     // Loads the blocking page template below the site root, the policy file and the URL database.
     Ret Init(const std::string& tunesPath, const std::string& urlFilterPath, const std::string& siteRoot);
-    // Rewrites the policy file whole. The policy is copied into a document under the model lock;
-    // the file is written after the lock is released, to the path with ".new" appended, synced and
+    // Rewrites the policy file whole. The policy is copied under the model lock; the document is built
+    // and the file written after the lock is released, to the path with ".new" appended, synced and
     // renamed over the path, so a failed save reports an error and leaves the previous file as it
     // was. Saves write one at a time, and a save whose policy is older than the one already written
     // writes nothing.
@@ -260,15 +260,8 @@ private:
     Ret LoadDefaultContentTypes(const xercesc::DOMElement* section);
     Ret LoadDefaultSecurityQuestions(const xercesc::DOMElement* section);
     Ret LoadSettings(const xercesc::DOMElement* section);
-    void SaveCategories(xercesc::DOMDocument* document, xercesc::DOMElement* root) const;
-    void SaveClientGroups(xercesc::DOMDocument* document, xercesc::DOMElement* root) const;
-    void SaveClients(xercesc::DOMDocument* document, xercesc::DOMElement* root) const;
-    void SaveDefaultBlockedUrlWords(xercesc::DOMDocument* document, xercesc::DOMElement* root) const;
-    void SaveDefaultContentTypes(xercesc::DOMDocument* document, xercesc::DOMElement* root) const;
-    void SaveSecurityQuestions(xercesc::DOMDocument* document, xercesc::DOMElement* root) const;
-    void SaveSettings(xercesc::DOMDocument* document, xercesc::DOMElement* root) const;
-    // Appends the sections of the policy file to the document's root, in the file's order.
-    void SaveSections(xercesc::DOMDocument* document) const;
+    // What a save writes, copied under the model lock.
+    struct PolicyCopy;
 
     // Lookups the entities use to resolve the IDs they refer to.
     ClientGroup* FindClientGroup(const std::string& id) const;

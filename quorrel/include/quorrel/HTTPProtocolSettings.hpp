@@ -2,6 +2,7 @@
 
 #include <quorrel/BlockedUrlWordManager.hpp>
 #include <quorrel/ProtocolSettings.hpp>
+#include <quorrel/SiteIndex.hpp>
 
 namespace tav {
 
@@ -26,9 +27,12 @@ public:
     bool GetIsInnerBlockedDBEnabled() const { return m_isInnerBlockedDBEnabled; }
     void SetIsInnerBlockedDBEnabled(bool enabled) { m_isInnerBlockedDBEnabled = enabled; }
     const CustomerSites& GetBlockedCustomerSites() const { return m_blockedCustomerSites; }
-    void SetBlockedCustomerSites(const CustomerSites& sites) { m_blockedCustomerSites = sites; }
+    void SetBlockedCustomerSites(const CustomerSites& sites);
     const CustomerSites& GetTrustedCustomerSites() const { return m_trustedCustomerSites; }
-    void SetTrustedCustomerSites(const CustomerSites& sites) { m_trustedCustomerSites = sites; }
+    void SetTrustedCustomerSites(const CustomerSites& sites);
+    // The lists by host, for matching requests; kept with the lists by their setters.
+    const SiteIndex& GetBlockedSiteIndex() const { return m_blockedSiteIndex; }
+    const SiteIndex& GetTrustedSiteIndex() const { return m_trustedSiteIndex; }
     bool GetIsTrustedSitesEnabled() const { return m_isTrustedSitesEnabled; }
     void SetIsTrustedSitesEnabled(bool enabled) { m_isTrustedSitesEnabled = enabled; }
     bool GetIsBlockedSitesEnabled() const { return m_isBlockedSitesEnabled; }
@@ -59,6 +63,8 @@ private:
     bool m_isInnerBlockedDBEnabled;
     CustomerSites m_blockedCustomerSites;
     CustomerSites m_trustedCustomerSites;
+    SiteIndex m_blockedSiteIndex;
+    SiteIndex m_trustedSiteIndex;
     bool m_isTrustedSitesEnabled;
     bool m_isBlockedSitesEnabled;
     bool m_isTrustedSitesFixed;

@@ -19,6 +19,8 @@ public:
     // The settings of that type, or null.
     boost::shared_ptr<ProtocolSettings> Find(ProtocolSettingsType type) const;
     const Map& GetAll() const { return m_settings; }
+    // A copy whose settings are copies too, which edits of these settings do not reach.
+    ProtocolsSettingsContainer Copy() const;
 
 private:
     Map m_settings;
