@@ -23,6 +23,7 @@
 // save's disk part would: one for every save).
 
 #include "processes.hpp"
+#include "random.hpp"
 #include <quorrel/DataModel.hpp>
 #include <quorrel/SiteIndex.hpp>
 
@@ -53,6 +54,7 @@
 
 namespace {
 
+using bench::Mix;
 using tav::DataModel;
 typedef std::chrono::steady_clock Clock;
 
@@ -80,20 +82,8 @@ double SecondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-// splitmix64, so that the sites do not depend on the standard library's distributions.
-std::uint64_t Mix(std::uint64_t x) {
-    x += 0x9e3779b97f4a7c15;
-    x = (x ^ (x >> 30)) * 0xbf58476d1ce4e5b9;
-    x = (x ^ (x >> 27)) * 0x94d049bb133111eb;
-    return x ^ (x >> 31);
-}
-
 std::string Label(std::uint64_t seed, std::size_t length) {
-    static const char kChars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-    std::string label(length, ' ');
-    for (char& c : label)
-        c = kChars[(seed = Mix(seed)) % (sizeof kChars - 1)];
-    return label;
+    return bench::Random(seed).Label(length);
 }
 
 // Site n of the URL database: a whole host, four in five blocked with one or two categories.

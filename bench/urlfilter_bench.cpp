@@ -15,6 +15,7 @@
 // hash set's lookups a second, and building in under 1 GiB.
 
 #include "processes.hpp"
+#include "random.hpp"
 
 #include <quorrel/URLFilter.hpp>
 #include <quorrel/URLGraphBuilder.hpp>
@@ -43,6 +44,7 @@
 
 namespace {
 
+using bench::Random;
 using tav::urlfilter::URLFilter;
 using tav::urlfilter::URLGraphBuilder;
 typedef std::chrono::steady_clock Clock;
@@ -70,31 +72,6 @@ double CpuSeconds() {
     };
     return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
-
-// splitmix64, so that the sites do not depend on the standard library's distributions.
-class Random {
-public:
-    explicit Random(std::uint64_t seed) : m_state(seed) {}
-
-    std::uint64_t Below(std::uint64_t bound) {
-        m_state += 0x9e3779b97f4a7c15;
-        std::uint64_t z = m_state;
-        z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9;
-        z = (z ^ (z >> 27)) * 0x94d049bb133111eb;
-        return (z ^ (z >> 31)) % bound;
-    }
-
-    std::string Label(std::size_t length) {
-        static const char kChars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-        std::string label(length, ' ');
-        for (char& c : label)
-            c = kChars[Below(sizeof kChars - 1)];
-        return label;
-    }
-
-private:
-    std::uint64_t m_state;
-};
 
 struct Site {
     std::string host;

@@ -203,8 +203,8 @@ Ret DataModel::LoadSettings(const DOMElement* section) {
 }
 
 // What a save writes. The groups and their settings, the clients and the settings are copied, since
-// edits change them in place; the entries of the lists are shared, since edits replace them and never
-// change one, and so are the categories, which never change.
+// edits change them in place; the groups' lists and the entries of all lists are shared, since edits
+// replace them and never change one, and so are the categories, which never change.
 struct DataModel::PolicyCopy {
     explicit PolicyCopy(const DataModel& model)
         : categories(model.m_categories), defaultBlockedUrlWords(model.m_defaultBlockedUrlWords),

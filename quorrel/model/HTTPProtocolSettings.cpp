@@ -29,12 +29,12 @@ SiteIndex IndexOf(const DataModel::CustomerSites& sites) {
 } // namespace
 
 void DataModel::HTTPProtocolSettings::SetBlockedCustomerSites(const CustomerSites& sites) {
-    m_blockedCustomerSites = sites;
+    m_blockedCustomerSites.Set(sites);
     m_blockedSiteIndex = IndexOf(sites);
 }
 
 void DataModel::HTTPProtocolSettings::SetTrustedCustomerSites(const CustomerSites& sites) {
-    m_trustedCustomerSites = sites;
+    m_trustedCustomerSites.Set(sites);
     m_trustedSiteIndex = IndexOf(sites);
 }
 

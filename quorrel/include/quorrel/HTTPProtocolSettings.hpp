@@ -2,6 +2,7 @@
 
 #include <quorrel/BlockedUrlWordManager.hpp>
 #include <quorrel/ProtocolSettings.hpp>
+#include <quorrel/SharedValue.hpp>
 #include <quorrel/SiteIndex.hpp>
 
 namespace tav {
@@ -26,9 +27,9 @@ public:
     void SetIsInnerTrustedDBEnabled(bool enabled) { m_isInnerTrustedDBEnabled = enabled; }
     bool GetIsInnerBlockedDBEnabled() const { return m_isInnerBlockedDBEnabled; }
     void SetIsInnerBlockedDBEnabled(bool enabled) { m_isInnerBlockedDBEnabled = enabled; }
-    const CustomerSites& GetBlockedCustomerSites() const { return m_blockedCustomerSites; }
+    const CustomerSites& GetBlockedCustomerSites() const { return m_blockedCustomerSites.Get(); }
     void SetBlockedCustomerSites(const CustomerSites& sites);
-    const CustomerSites& GetTrustedCustomerSites() const { return m_trustedCustomerSites; }
+    const CustomerSites& GetTrustedCustomerSites() const { return m_trustedCustomerSites.Get(); }
     void SetTrustedCustomerSites(const CustomerSites& sites);
     // The lists by host, for matching requests; kept with the lists by their setters.
     const SiteIndex& GetBlockedSiteIndex() const { return m_blockedSiteIndex; }
@@ -42,8 +43,8 @@ public:
 
     bool GetIsBlockedUrlWordsEnabled() const override { return m_isBlockedUrlWordsEnabled; }
     void SetIsBlockedUrlWordsEnabled(bool enabled) override { m_isBlockedUrlWordsEnabled = enabled; }
-    const BlockedUrlWords& GetWords() const override { return m_blockedUrlWords; }
-    void SetWords(const BlockedUrlWords& words) override { m_blockedUrlWords = words; }
+    const BlockedUrlWords& GetWords() const override { return m_blockedUrlWords.Get(); }
+    void SetWords(const BlockedUrlWords& words) override { m_blockedUrlWords.Set(words); }
 
     bool GetIsContentFiltrationEnabled() const { return m_isContentFiltrationEnabled; }
     void SetIsContentFiltrationEnabled(bool enabled) { m_isContentFiltrationEnabled = enabled; }
@@ -51,31 +52,31 @@ public:
     void SetSeverityLevel(SeverityLevels level) { m_severityLevel = level; }
     bool GetIsInapContentWordsEnabled() const { return m_isInapContentWordsEnabled; }
     void SetIsInapContentWordsEnabled(bool enabled) { m_isInapContentWordsEnabled = enabled; }
-    const InapContentWords& GetInapContentWords() const { return m_inapContentWords; }
-    void SetInapContentWords(const InapContentWords& words) { m_inapContentWords = words; }
+    const InapContentWords& GetInapContentWords() const { return m_inapContentWords.Get(); }
+    void SetInapContentWords(const InapContentWords& words) { m_inapContentWords.Set(words); }
     bool GetIsContentTypesEnabled() const { return m_isContentTypesEnabled; }
     void SetIsContentTypesEnabled(bool enabled) { m_isContentTypesEnabled = enabled; }
-    const ContentTypes& GetContentTypes() const { return m_contentTypes; }
-    void SetContentTypes(const ContentTypes& types) { m_contentTypes = types; }
+    const ContentTypes& GetContentTypes() const { return m_contentTypes.Get(); }
+    void SetContentTypes(const ContentTypes& types) { m_contentTypes.Set(types); }
 
 private:
     bool m_isInnerTrustedDBEnabled;
     bool m_isInnerBlockedDBEnabled;
-    CustomerSites m_blockedCustomerSites;
-    CustomerSites m_trustedCustomerSites;
+    SharedValue<CustomerSites> m_blockedCustomerSites;
+    SharedValue<CustomerSites> m_trustedCustomerSites;
     SiteIndex m_blockedSiteIndex;
     SiteIndex m_trustedSiteIndex;
     bool m_isTrustedSitesEnabled;
     bool m_isBlockedSitesEnabled;
     bool m_isTrustedSitesFixed;
     bool m_isBlockedUrlWordsEnabled;
-    BlockedUrlWords m_blockedUrlWords;
+    SharedValue<BlockedUrlWords> m_blockedUrlWords;
     bool m_isContentFiltrationEnabled;
     SeverityLevels m_severityLevel;
     bool m_isInapContentWordsEnabled;
-    InapContentWords m_inapContentWords;
+    SharedValue<InapContentWords> m_inapContentWords;
     bool m_isContentTypesEnabled;
-    ContentTypes m_contentTypes;
+    SharedValue<ContentTypes> m_contentTypes;
 };
 
 } // namespace tav

@@ -2,6 +2,7 @@
 
 #include <quorrel/BlockedUrlWordManager.hpp>
 #include <quorrel/ProtocolSettings.hpp>
+#include <quorrel/SharedValue.hpp>
 
 namespace tav {
 
@@ -19,13 +20,13 @@ public:
         return std::make_unique<HTTPSProtocolSettings>(*this);
     }
 
-    const BlockedUrlWords& GetWords() const override { return m_blockedUrlWords; }
-    void SetWords(const BlockedUrlWords& words) override { m_blockedUrlWords = words; }
+    const BlockedUrlWords& GetWords() const override { return m_blockedUrlWords.Get(); }
+    void SetWords(const BlockedUrlWords& words) override { m_blockedUrlWords.Set(words); }
     bool GetIsBlockedUrlWordsEnabled() const override { return m_isBlockedUrlWordsEnabled; }
     void SetIsBlockedUrlWordsEnabled(bool enabled) override { m_isBlockedUrlWordsEnabled = enabled; }
 
 private:
-    BlockedUrlWords m_blockedUrlWords;
+    SharedValue<BlockedUrlWords> m_blockedUrlWords;
     bool m_isBlockedUrlWordsEnabled;
 };
 
