@@ -391,8 +391,8 @@ ModelFigures MeasureModel(const Folder& folder, const PolicyShape& shape, double
         std::vector<tav::uri> lists[2];
         for (int s = 0; s < shape.sites; ++s)
             lists[s % 4 == 3 ? 1 : 0].push_back(Parse(CustomerSite(g, s)));
-        blocked[g] = tav::SiteIndex(lists[0]);
-        trusted[g] = tav::SiteIndex(lists[1]);
+        blocked[g] = tav::SiteIndex(std::move(lists[0]));
+        trusted[g] = tav::SiteIndex(std::move(lists[1]));
         for (int w = 0; w < shape.words; ++w)
             words[g].push_back(Word(g, w));
         std::sort(words[g].begin(), words[g].end());

@@ -250,7 +250,7 @@ void relay::finish_answer() {
         }
         release_held();
     }
-    send_response_end(decision("allowed", std::string()));
+    send_response_end(nullptr); // the decision went with the head
 }
 
 void relay::on_origin_closed() {

@@ -23,7 +23,7 @@ SiteIndex IndexOf(const DataModel::CustomerSites& sites) {
     urls.reserve(sites.size());
     for (const auto& site : sites)
         urls.push_back(site->GetUrl());
-    return SiteIndex(urls);
+    return SiteIndex(std::move(urls));
 }
 
 } // namespace

@@ -19,13 +19,14 @@ bool ByHash(const std::pair<std::size_t, uri>& site, std::size_t hash) {
 
 } // namespace
 
-SiteIndex::SiteIndex(const std::vector<uri>& sites) {
+SiteIndex::SiteIndex(std::vector<uri> sites) {
     std::vector<std::pair<std::size_t, uri>> hashed;
     hashed.reserve(sites.size());
-    for (const uri& site : sites)
-        hashed.emplace_back(HostHash(site.host()), site);
-    std::stable_sort(hashed.begin(), hashed.end(),
-                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (uri& site : sites) {
+        const std::size_t hash = HostHash(site.host());
+        hashed.emplace_back(hash, std::move(site));
+    }
+    std::sort(hashed.begin(), hashed.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
     m_sites = std::make_shared<const std::vector<std::pair<std::size_t, uri>>>(std::move(hashed));
 }
 

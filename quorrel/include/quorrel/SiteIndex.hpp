@@ -15,7 +15,7 @@ namespace tav {
 class QUORREL_EXPORT SiteIndex {
 public:
     SiteIndex() = default;
-    explicit SiteIndex(const std::vector<uri>& sites);
+    explicit SiteIndex(std::vector<uri> sites);
 
     // Whether a site of the list covers the request.
     bool Matches(const uri& request) const;
