@@ -377,6 +377,7 @@ TEST_F(proxy_test, TwoThousandClientsAtOnceAreServedAndLeaveNothingBehind) {
     ASSERT_GE(limit.rlim_cur, rlim_t{4 * clients + 200}) << "too few descriptors allowed";
     origin site(
         [](const std::string&) { return std::string("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok"); });
+    site.forget_requests();
     start();
     const std::size_t descriptors = open_descriptors();
     // Every client at once, then each answer read; the first fault seen, if any.
