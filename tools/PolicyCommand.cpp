@@ -1,6 +1,7 @@
 #include "PolicyCommand.hpp"
 
 #include <quorrel/DataModel.hpp>
+#include <quorrel/Matching.hpp>
 
 #include <boost/algorithm/string/replace.hpp>
 
@@ -19,7 +20,8 @@ Asks the filtering policy in DIR (zun_data.xml, URLFilterDB.bin, Administration/
 the questions the proxy and the administrator ask.
 
 commands:
-  check CLIENT-IP URL [PROTOCOL]  whether the client may open the URL now; PROTOCOL is
+  check CLIENT-IP URL [PROTOCOL]  whether the client may open the URL now, decided in its
+                                  canonical form (shown when it differs); PROTOCOL is
                                   http, https, smtp, pop3, imap, socks, ftp or 0 to 7
                                   (default: from the URL's scheme, else http)
   report GROUP-ID URL             how the URL stands for the group: customer lists,
@@ -134,6 +136,14 @@ int PolicyCommand::Run(const std::vector<std::string>& arguments) {
         m_err << "tollwick-policy: unknown client " << args[1]
               << ": no client of the policy has this IP address\n";
         return 2;
+    }
+    // Another spelling of an address is decided as its canonical form, which is shown.
+    tav::uri spare;
+    const tav::uri& decided = tav::DecidedForm(url, spare);
+    if (&decided != &url) {
+        std::string text;
+        decided.flatten(text, tav::uri::all_bits);
+        m_out << "decided as " << text << '\n';
     }
     std::string message;
     const bool allowed = model.IsAllowed(args[1], url, protocol, message);

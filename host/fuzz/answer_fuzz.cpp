@@ -1,7 +1,8 @@
 // Bytes as an origin server sends them, cut into pieces where the first byte says, through the parser of
 // answers as the relay drives it (interim answers restart it, the end of the connection ends it), then the
 // body through the decoder of the word check. Nothing may crash, hang or break the parser's promises: no
-// body before the head or after a failure, none for an answer to HEAD, nothing used once it is done.
+// body before the head or after a failure, none for an answer to HEAD, nothing used once it is done; and no
+// text past the decoder's limit, some for a body cut short, none for one it cannot read.
 #include "content_decoder.hpp"
 #include "response_parser.hpp"
 
@@ -62,9 +63,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!parser->head_done() || parser->failed())
         return 0;
     const std::string* coding = parser->head()->headers.find(tav::http::atom::intern("Content-Encoding"));
+    using tav::http::content_decoder;
     std::string text;
-    tav::http::content_decoder::decode(coding != nullptr ? *coding : std::string(), body, 1 << 16, text);
-    if (text.size() > (1 << 16))
+    const auto read =
+        content_decoder::decode(coding != nullptr ? *coding : std::string(), body, 1 << 16, text);
+    if (text.size() > (1 << 16) || (read == content_decoder::cut_short && text.empty()) ||
+        (read == content_decoder::unreadable && !text.empty()))
         std::abort();
     return 0;
 }

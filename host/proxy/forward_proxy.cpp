@@ -137,17 +137,20 @@ bool forward_proxy::allowed(const std::string& client, const tav::uri& target, P
     return model_ == nullptr || model_->IsAllowed(client, target, protocol, reason);
 }
 
-DataModel::ContentTypeAction forward_proxy::content_action(const std::string& client,
-                                                           const std::string& type) const {
+bool forward_proxy::pages_checked(const std::string& client) const {
     if (model_ == nullptr)
-        return DataModel::PassingThrough;
+        return false;
     try {
-        if (!model_->IsHTTPContentFiltrationEnabled(client))
-            return DataModel::PassingThrough;
+        return model_->IsHTTPContentFiltrationEnabled(client);
     } catch (const std::runtime_error&) {
         // The client has gone from the policy since its request was allowed: its answer is checked.
+        return true;
     }
-    return model_->IsContentTypeAllowed(client, type);
+}
+
+DataModel::ContentTypeAction forward_proxy::content_action(const std::string& client,
+                                                           const std::string& type) const {
+    return pages_checked(client) ? model_->IsContentTypeAllowed(client, type) : DataModel::PassingThrough;
 }
 
 bool forward_proxy::words_allowed(const std::string& client, const std::string& text) const {

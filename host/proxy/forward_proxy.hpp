@@ -81,6 +81,8 @@ public:
     // Whether the client may open the address now; a refusal's reason in `reason`.
     bool allowed(const std::string& client, const tav::uri& target, PROTOS protocol,
                  std::string& reason) const;
+    // Whether the client's answers are checked for their type and words.
+    bool pages_checked(const std::string& client) const;
     // How the client's answers of this content type are treated; PassingThrough when nothing is filtered.
     DataModel::ContentTypeAction content_action(const std::string& client, const std::string& type) const;
     // Whether the text of an answer may reach the client.

@@ -131,11 +131,13 @@ void proxy_transaction::send_upstream(ACE_Message_Block* body, bool last) {
     ACE_Message_Block* out = frame_upstream(body, last);
     if (out != nullptr && out->total_length() == 0)
         release_msg(out);
-    if (out == nullptr)
-        return;
-    unreported_ += out->total_length();
-    body_sent_ += out->total_length();
-    write_upstream(out);
+    if (out != nullptr) {
+        unreported_ += out->total_length();
+        body_sent_ += out->total_length();
+        write_upstream(out);
+    }
+    if (last)
+        on_request_sent();
 }
 
 void proxy_transaction::write_upstream(ACE_Message_Block* chain) {

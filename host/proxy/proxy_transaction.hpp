@@ -68,6 +68,8 @@ protected:
     virtual void on_connected() = 0;
     // Frames a piece of the client's body for the origin; under mutex_.
     virtual ACE_Message_Block* frame_upstream(ACE_Message_Block* body, bool last);
+    // The client's last piece has been handed to the origin connection; under mutex_.
+    virtual void on_request_sent() {}
     // Takes what the origin sent from `in`; under mutex_. Returns false to pause reading (after pausing
     // with pass_down or ending the transaction).
     virtual bool take_input(ACE_Message_Block& in, bool peer_closed) = 0;

@@ -1,12 +1,14 @@
 #include "relay.hpp"
 
 #include "content_decoder.hpp"
+#include "page_text.hpp"
 
 #include <tav/http/atom.hpp>
 #include <tav/msg.hpp>
 
 #include <boost/algorithm/string/case_conv.hpp>
 #include <boost/algorithm/string/predicate.hpp>
+#include <boost/algorithm/string/trim.hpp>
 
 #include <cstdio>
 #include <cstdlib>
@@ -51,6 +53,7 @@ void relay::OnRequestHead(const request_head* head) {
         block(reason);
         return;
     }
+    pages_checked_ = proxy_.pages_checked(client_);
     chunked_upstream_ = head->headers.find(atom::transfer_encoding_header) != nullptr;
     const std::string& port = head->uri.port();
     const unsigned long number = port.empty() ? 80 : std::strtoul(port.c_str(), nullptr, 10);
@@ -86,12 +89,9 @@ void relay::on_connected() {
 
 std::string relay::origin_head() const {
     const request_head& head = get_request_head();
-    std::string target = head.target;
-    const std::size_t scheme = target.find("://");
-    if (scheme != std::string::npos) {
-        const std::size_t path = target.find('/', scheme + 3);
-        target = path == std::string::npos ? "/" : target.substr(path);
-    }
+    // The address in its canonical form, as it was decided.
+    std::string target;
+    head.uri.flatten(target, uri::path_bit | uri::query_bit);
     std::string text = head.method + " " + target + " HTTP/1.1\r\nHost: " + head.uri.host() +
                        (head.uri.port().empty() ? "" : ":" + head.uri.port()) + "\r\n";
     const std::set<std::string> skip = connection_fields(head.headers);
@@ -100,9 +100,12 @@ std::string relay::origin_head() const {
         const std::string name = boost::algorithm::to_lower_copy(std::string(field.first.c_str()));
         if (name == "via")
             vias += field.second + ", ";
-        else if (name != "host" && skip.count(name) == 0)
+        else if (name != "host" && skip.count(name) == 0 && !(pages_checked_ && name == "accept-encoding"))
             text += std::string(field.first.c_str()) + ": " + field.second + "\r\n";
     }
+    // Pages that are checked come in codings the check reads.
+    if (pages_checked_)
+        text += "Accept-Encoding: gzip, deflate\r\n";
     if (chunked_upstream_)
         text += "Transfer-Encoding: chunked\r\n";
     text += "Via: " + vias + via + "\r\n\r\n";
@@ -175,8 +178,21 @@ bool relay::take_input(ACE_Message_Block& in, bool peer_closed) {
 void relay::check_head() {
     head_checked_ = true;
     const response_head& origin = *parser_->head();
-    const std::string* type_field = origin.headers.find(atom::content_type_header);
-    const std::string type = type_field != nullptr ? *type_field : std::string();
+    bool conflicting = false;
+    std::string type;
+    for (const auto& field : origin.headers) {
+        if (!boost::algorithm::iequals(field.first.c_str(), "content-type"))
+            continue;
+        const std::string value = boost::algorithm::trim_copy(field.second);
+        conflicting = conflicting || (!type.empty() && !boost::algorithm::iequals(type, value));
+        type = value;
+    }
+    // Two types let the browser and the check each read the page as another kind of page.
+    if (conflicting && pages_checked_) {
+        fail(502, "The site sent conflicting content types");
+        return;
+    }
+    type_ = type;
     const DataModel::ContentTypeAction action = proxy_.content_action(client_, type);
     if (action == DataModel::Preventing) {
         block("Content of type " + (type.empty() ? std::string("(none)") : type) + " is not allowed.");
@@ -187,9 +203,12 @@ void relay::check_head() {
     const std::string* length = origin.headers.find(atom::content_length_header);
     const bool small = length == nullptr ||
                        std::strtoull(length->c_str(), nullptr, 10) <= proxy_.settings().checked_body_limit;
-    holding_ = action == DataModel::Filtering && boost::algorithm::istarts_with(type, "text/html") &&
-               get_request_head().method != "HEAD" && origin.status() != 204 && origin.status() != 304 &&
-               content_decoder::readable(coding_) && small;
+    // A page without a type is taken as HTML, as browsers take it.
+    const bool html = type.empty() || boost::algorithm::istarts_with(type, "text/html") ||
+                      boost::algorithm::istarts_with(type, "application/xhtml+xml");
+    holding_ = action == DataModel::Filtering && html && get_request_head().method != "HEAD" &&
+               origin.status() != 204 && origin.status() != 304 && content_decoder::readable(coding_) &&
+               small;
 }
 
 void relay::send_head() {
@@ -243,8 +262,13 @@ void relay::finish_answer() {
     if (holding_) {
         std::string text;
         const std::size_t limit = proxy_.settings().checked_body_limit;
-        // A body that does not decode is passed on as it came: the client fares with it as without a proxy.
-        if (content_decoder::decode(coding_, held_, limit, text) && !proxy_.words_allowed(client_, text)) {
+        // A body cut short is checked on what could be read of it; one of which nothing can be read is not
+        // passed on unchecked.
+        if (content_decoder::decode(coding_, held_, limit, text) == content_decoder::unreadable) {
+            block("The page cannot be read to check its words.");
+            return;
+        }
+        if (!proxy_.words_allowed(client_, page_text::to_check(type_, text))) {
             block("The page contains words that are not allowed.");
             return;
         }

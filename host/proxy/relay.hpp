@@ -51,6 +51,8 @@ private:
     bool release_held();
     void finish_answer();
 
+    // Whether the client's answers are checked: they are asked for in codings the check reads.
+    bool pages_checked_ = false;
     bool chunked_upstream_ = false;
     std::unique_ptr<response_parser> parser_;
     // Whether anything of the answer has come on the current connection.
@@ -61,6 +63,7 @@ private:
     bool holding_ = false;
     std::string held_;
     std::string coding_;
+    std::string type_;
 };
 
 } // namespace tav::http

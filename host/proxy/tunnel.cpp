@@ -58,6 +58,8 @@ void tunnel::refuse(const std::string& reason) {
 }
 
 void tunnel::on_connected() {
+    // The origin's end is passed to the client while the client's bytes still go to the origin.
+    upstream_->allow_half_close(true);
     send_response_head(response_head::create(200, "Connection established", version::one_one_));
 }
 
@@ -66,22 +68,55 @@ void tunnel::OnRequestBody(ACE_Message_Block* body, bool last) {
     if (!last)
         return;
     const std::lock_guard<std::recursive_mutex> lock(mutex_);
-    close();
+    client_ended_ = true;
+    if (origin_ended_)
+        close();
+}
+
+void tunnel::on_request_sent() {
+    upstream_->shutdown_writing(); // after the client's last bytes
 }
 
 bool tunnel::take_input(ACE_Message_Block& in, bool peer_closed) {
     pass_down(in.rd_ptr(), in.length());
     in.rd_ptr(in.length());
-    if (peer_closed) {
-        close();
-        return false;
+    if (!peer_closed)
+        return client_caught_up();
+    if (!origin_ended_) {
+        origin_ended_ = true;
+        if (client_ended_)
+            close();
+        else
+            send_response_end(decision("allowed", std::string())); // the client reads the end after the bytes
     }
-    return client_caught_up();
+    return true;
+}
+
+void tunnel::on_silent_origin() {
+    broken(504, "The site did not answer in time.");
+}
+
+void tunnel::on_origin_closed() {
+    if (origin_ended_ && client_ended_)
+        close();
+    else
+        broken(502, "The site closed the connection.");
 }
 
 void tunnel::close() {
     if (end())
         send_response_end(decision("allowed", std::string()));
+}
+
+void tunnel::broken(int status, const std::string& why) {
+    if (!end())
+        return;
+    // Once the origin's end has gone to the client the answer has ended, and its handler alone can still
+    // close the client's side.
+    if (origin_ended_)
+        get_response_handler().respond_error(status, why.c_str());
+    else
+        respond_error(status, why.c_str());
 }
 
 } // namespace tav::http

@@ -33,6 +33,8 @@ bool connection::open_session(ACE_HANDLE handle, ACE_Message_Block& initial_data
     remote_ = remote;
     local_ = local;
     set_deadline(server_->settings().idle_timeout);
+    // A client that has sent its last request may end its side and still read the answers.
+    stream_->allow_half_close(true);
     stream_->set_handler(this);
     return stream_->start_reading() == aio_error::ok;
 }
@@ -91,6 +93,10 @@ bool connection::read_requests(ACE_Message_Block& in) {
             if (in.length() == 0)
                 return true;
             const auto lock = this->lock();
+            if (closing_) {
+                reading_done_ = true; // an answer closes the connection: no request after it is read
+                continue;
+            }
             if (answers_.size() >= answers_waiting) {
                 paused_ = true;
                 return false;
@@ -135,18 +141,36 @@ bool connection::read_requests(ACE_Message_Block& in) {
 void connection::route() {
     const auto& head = parser_->head();
     current_ = new exchange(this, head, parser_->keep_alive());
+    // Whether the client waits for "100 Continue" before it sends the body: it gets it unless the answer
+    // has begun by the end of routing.
+    const bool waits = parser_->expects_continue() && !parser_->done();
     {
         const auto lock = this->lock();
         answers_.push_back(current_);
+        if (waits)
+            current_->await_continue();
     }
-    transaction_ = server_->create_transaction(head, local_, remote_, current_);
-    if (transaction_ != nullptr) {
+    if (head->method == "TRACE") {
+        // A trace echoes the request, cookies and credentials included, to the script of whatever page sent
+        // it: neither the site nor the proxy answers one.
         const auto lock = this->lock();
-        current_->set_transaction(transaction_);
-    }
-    if (transaction_ == nullptr && !http_server::is_site_method(head->method)) {
-        refuse(501);
-        return;
+        current_->answer(405, "Requests to trace are not answered.", false,
+                         {{"Allow", http_server::allowed_methods(*head)}});
+        pump();
+    } else {
+        transaction_ = server_->create_transaction(head, local_, remote_, current_);
+        if (transaction_ == nullptr && !http_server::is_site_method(head->method)) {
+            refuse(501);
+            return;
+        }
+        const auto lock = this->lock();
+        if (transaction_ != nullptr) {
+            current_->set_transaction(transaction_);
+        } else {
+            // The body, if any, is read and dropped.
+            current_->answer(404, "Nothing here answers " + head->target + ".", false);
+            pump();
+        }
     }
     // What goes on to another server streams through; the site's own extensions take bodies up to the limit.
     const bool forwarded = transaction_ != nullptr && transaction_->get_extension() == server_->forward();
@@ -154,8 +178,14 @@ void connection::route() {
     if (parser_->failed() != 0)
         return; // the read loop refuses it
     set_deadline(server_->settings().idle_timeout);
-    if (parser_->expects_continue() && !parser_->done()) {
-        const auto lock = this->lock();
+    if (!waits)
+        return;
+    // The transaction hears of the request before the client is told to go on: a refusal that it gives at
+    // once (the proxy's policy) goes out instead.
+    if (transaction_ != nullptr)
+        transaction_->handle_request_body(make_msg(nullptr, 0), false);
+    const auto lock = this->lock();
+    if (!current_->started()) {
         current_->send_continue();
         pump();
     }
@@ -178,15 +208,11 @@ void connection::finish_request() {
     // The request's time is over once it is whole, before its transaction may have answered it.
     clear_deadline();
     pass_body(true);
-    if (transaction_ == nullptr) {
-        const auto lock = this->lock();
-        current_->answer(404, "Nothing here answers " + parser_->head()->target + ".", false);
-        pump();
-    }
-    const bool last = !parser_->keep_alive();
+    bool last = !parser_->keep_alive();
     {
         const auto lock = this->lock();
         body_held_ = false; // the next request starts free
+        last = last || current_->closes();
     }
     parser_.reset();
     current_.reset();
@@ -274,6 +300,7 @@ void connection::peer_closed() {
     }
     const auto lock = this->lock();
     reading_done_ = true;
+    client_ended_ = true;
     pump();
 }
 
@@ -287,10 +314,18 @@ void connection::pump() {
                 delete sent;
             }
         }
-        if (!front.finished())
-            return;
+        if (!front.finished()) {
+            // After the client's end, an answer whose every byte has gone leaves it nothing to wait for.
+            if (!client_ended_ || !front.complete())
+                return;
+            abandon(front);
+            answers_.pop_front();
+            continue;
+        }
         server_->log(front.record(), remote_);
-        if (front.closes())
+        if (front.half_closes() && !reading_done_)
+            stream_->shutdown_writing(); // a tunnel whose origin has ended: the client's bytes still go to it
+        else if (front.closes())
             closing_ = true;
         answers_.pop_front();
     }

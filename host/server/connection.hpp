@@ -3,13 +3,15 @@
 // One client connection of the HTTP server.
 //
 // The stream's input callback reads the requests with a request_parser, one at a time, and hands each to
-// the extension that takes it (the server answers what none takes). Answers come back from the extensions'
-// threads through the exchanges and leave in the order of the requests; at most a few requests may wait
-// for their answers before reading pauses. A fault in a request is answered with its status, after which
-// the connection closes. The server closes a connection whose deadline passes: a request head must arrive
-// whole within the head timeout, a body must keep coming, and an idle connection lasts the idle timeout.
-// After a CONNECT request that an extension takes, the connection carries a tunnel: no more requests are
-// read, and the tunnel's transaction watches its own time.
+// the extension that takes it (the server answers what none takes, and refuses TRACE). Answers come back
+// from the extensions' threads through the exchanges and leave in the order of the requests; at most a few
+// requests may wait for their answers before reading pauses. A fault in a request is answered with its
+// status, after which the connection closes. A client that ends its side (a half-close) still gets the
+// answers to the requests it sent; the connection closes once they are out (an answer whose every byte
+// is out is not waited for further). The server closes a connection whose deadline passes: a request head
+// must arrive whole within the head timeout, a body must keep coming, and an idle connection lasts the idle
+// timeout. After a CONNECT request that an extension takes, the connection carries a tunnel: no more
+// requests are read, the tunnel's transaction watches its own time, and either side's end is passed on.
 
 #include "request_parser.hpp"
 
@@ -99,6 +101,8 @@ private:
     // Reading has ended for good: a fault, the client's end, or a request that closes the connection.
     // Written under mutex_ by the input callback.
     bool reading_done_ = false;
+    // The client has ended its side; written under mutex_ by the input callback.
+    bool client_ended_ = false;
     // A request is being read; written under mutex_ by the input callback.
     bool in_request_ = false;
     // The current transaction is a tunnel; written by the input callback.

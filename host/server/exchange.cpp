@@ -110,11 +110,20 @@ void exchange::send_end(const boost::intrusive_ptr<log_record>& record) {
         } else if (declared_ && *declared_ != body_bytes_ && !head_request_) {
             closes_ = true; // the body fell short of its length: only closing tells the client
         }
+        half_closes_ = tunnel_;
         finish();
     });
 }
 
 void exchange::respond_error(int status, const char* text) {
+    {
+        const auto lock = owner_->lock();
+        if (half_closes_ && !gone_) {
+            // A tunnel that fails after its origin's end: the client's side goes too.
+            owner_->close_session();
+            return;
+        }
+    }
     from_extension([&] {
         if (head_emitted_) {
             // Part of the answer is out: the client can only learn of the failure by the connection closing.
@@ -139,10 +148,12 @@ void exchange::add_fields(const boost::intrusive_ptr<log_record>& record) {
 }
 
 void exchange::send_continue() {
+    awaits_continue_ = false;
     emit("HTTP/1.1 100 Continue\r\n\r\n");
 }
 
-void exchange::answer(int status, const std::string& text, bool close) {
+void exchange::answer(int status, const std::string& text, bool close,
+                      const std::vector<std::pair<std::string, std::string>>& fields) {
     if (head_emitted_ || finished_)
         return;
     closes_ = closes_ || close;
@@ -152,6 +163,8 @@ void exchange::answer(int status, const std::string& text, bool close) {
     status_ = response_->status();
     response_->headers.set(atom::content_type_header, "text/html; charset=utf-8");
     response_->headers.set(atom::cache_control_header, "no-store");
+    for (const auto& field : fields)
+        response_->headers.set(atom::intern(field.first), field.second);
     const std::string title = std::to_string(status_) + " " + response_->reason();
     const std::string page = "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>" + title +
                              "</title></head>\n<body><h1>" + title + "</h1>\n<p>" + escape_html(text) +
@@ -190,6 +203,11 @@ std::function<void()> exchange::written(std::size_t bytes) {
     if (drained_ && (gone_ || unsent_ <= drained_low_))
         return std::exchange(drained_, nullptr);
     return nullptr;
+}
+
+bool exchange::complete() const {
+    return head_emitted_ && !tunnel_ && !chunked_ && output_ == nullptr &&
+           (head_request_ || (declared_ && body_bytes_ >= *declared_));
 }
 
 ACE_Message_Block* exchange::take_output() {
@@ -233,7 +251,7 @@ std::function<void()> exchange::abandon() {
 void exchange::emit_head(const std::string* length) {
     head_emitted_ = true;
     chunked_ = length == nullptr && head_->version == version::one_one_ && !head_request_;
-    if ((length == nullptr && !chunked_) || !keep_alive_ || connect_request_)
+    if ((length == nullptr && !chunked_) || !keep_alive_ || connect_request_ || awaits_continue_)
         closes_ = true;
     std::string text =
         "HTTP/1.1 " + std::to_string(status_) + " " + field_value(response_->reason()) + "\r\n";

@@ -6,9 +6,13 @@
 // it as the body comes, one that ends while its body is small goes out with Content-Length, a longer one
 // with chunked coding (to an HTTP/1.0 client: delimited by closing the connection). The answer to HEAD
 // carries no body. A successful answer to CONNECT goes out at once, without framing: its body is the
-// tunnel's bytes, and the connection closes with it, as after any answer to CONNECT. The bytes wait in the
-// exchange until the connection takes them, which it does in the order of its requests. Every operation runs
-// under the connection's lock; once the connection has gone the exchange ignores what it is told.
+// tunnel's bytes, and its end is the origin's end: the client reads the end of the stream after the last
+// bytes, while the connection goes on carrying the client's bytes to the tunnel; a respond_error after that
+// end (the tunnel failed) closes the connection. The connection closes after any other answer to CONNECT,
+// and after an answer that begins while the client waits for "100 Continue": the body may or may not follow
+// then, and nothing would tell it from the next request. The bytes wait in the exchange until the connection
+// takes them, which it does in the order of its requests. Every operation runs under the connection's lock;
+// once the connection has gone the exchange ignores what it is told.
 
 #include <tav/http/ext_transaction_base.hpp>
 #include <tav/http/request_head.hpp>
@@ -24,6 +28,8 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace tav::http {
 
@@ -46,14 +52,25 @@ public:
     void on_drained(std::size_t low, std::function<void()> resume) override;
 
     // For the connection, under its lock.
+    // The client waits for "100 Continue" before it sends the body.
+    void await_continue() { awaits_continue_ = true; }
     // An interim "100 Continue", sent before the answer.
     void send_continue();
-    // An answer of the server's own: a short page with the status and the text; `close` ends the
-    // connection after it.
-    void answer(int status, const std::string& text, bool close);
+    // An answer of the server's own: a short page with the status and the text, and the fields given;
+    // `close` ends the connection after it.
+    void answer(int status, const std::string& text, bool close,
+                const std::vector<std::pair<std::string, std::string>>& fields = {});
     // The bytes ready to be sent, or null; the caller owns the chain.
     ACE_Message_Block* take_output();
+    // Whether the answer has begun: a head was given, or the server answered.
+    bool started() const { return response_ != nullptr; }
     bool finished() const { return finished_; }
+    // Whether every byte that the answer's head announced has been taken: the client can have the whole
+    // answer before its end is given.
+    bool complete() const;
+    // Whether the answer is a tunnel's that its origin ended: the connection sends the end of the stream and
+    // reads on.
+    bool half_closes() const { return half_closes_; }
     // Whether bytes of the answer have gone to the client's socket: it has an answer, if perhaps not all.
     bool begun() const { return begun_; }
     // Whether the connection closes once this answer is sent.
@@ -106,6 +123,9 @@ private:
     bool finished_ = false;
     bool begun_ = false;
     bool closes_ = false;
+    bool half_closes_ = false;
+    // The client waits for "100 Continue", which has not been sent.
+    bool awaits_continue_ = false;
     // The body length the extension's head declared, if any.
     std::optional<std::uint64_t> declared_;
     // The head just emitted is not sent before the body that follows it.

@@ -45,6 +45,12 @@ bool http_server::is_site_method(const std::string& method) {
     return method == "GET" || method == "HEAD" || method == "POST";
 }
 
+std::string http_server::allowed_methods(const request_head& head) {
+    if (!head.target.empty() && head.target.front() == '/')
+        return "GET, HEAD, POST";
+    return "DELETE, GET, HEAD, OPTIONS, PATCH, POST, PUT";
+}
+
 bool http_server::start(std::string& error) {
     if (!settings_.access_log.empty()) {
         try {

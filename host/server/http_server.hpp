@@ -56,6 +56,9 @@ public:
     const boost::intrusive_ptr<extension>& forward() const { return forward_; }
     // The methods the site extensions answer; the forward extension takes any.
     static bool is_site_method(const std::string& method);
+    // The methods that requests for the request's target may use, for the Allow field of a refusal: the
+    // site's, or those the forward proxy passes on.
+    static std::string allowed_methods(const request_head& head);
     // Listens and starts the timer; false with the reason in `error`.
     bool start(std::string& error);
     // Stops listening and the timer and closes every connection; returns once they have closed or `wait`

@@ -1,5 +1,6 @@
 #include "request_parser.hpp"
 
+#include <tav/canonical_uri.hpp>
 #include <tav/http/atom.hpp>
 #include <tav/msg.hpp>
 
@@ -7,12 +8,74 @@
 #include <boost/beast/http/error.hpp>
 
 #include <algorithm>
+#include <charconv>
+#include <iterator>
 #include <limits>
+#include <string_view>
+#include <vector>
 
 namespace tav::http {
 
 namespace beast = boost::beast;
 namespace bhttp = boost::beast::http;
+
+namespace {
+
+bool same_name(std::string_view text, const char* name) {
+    return beast::iequals(beast::string_view(text.data(), text.size()), name);
+}
+
+std::string_view trimmed(std::string_view text) {
+    const std::size_t first = text.find_first_not_of(" \t");
+    if (first == std::string_view::npos)
+        return {};
+    return text.substr(first, text.find_last_not_of(" \t") + 1 - first);
+}
+
+// The status that the transfer codings of a request call for (their fields' values joined with commas),
+// or 0 when the body is simply chunked. The codings the server knows; it decodes none but chunked.
+int coding_fault(std::string_view list) {
+    static const char* const known[] = {"chunked",  "gzip",       "x-gzip",  "deflate",
+                                        "compress", "x-compress", "identity"};
+    std::vector<std::string_view> codings;
+    for (std::size_t at = 0; at <= list.size();) {
+        const std::size_t comma = std::min(list.find(',', at), list.size());
+        const std::string_view coding = trimmed(list.substr(at, comma - at));
+        if (!coding.empty())
+            codings.push_back(coding);
+        at = comma + 1;
+    }
+    const bool all_known = std::all_of(codings.begin(), codings.end(), [](std::string_view coding) {
+        return std::any_of(std::begin(known), std::end(known),
+                           [&](const char* name) { return same_name(coding, name); });
+    });
+    // Without chunked last the body's end cannot be found.
+    if (codings.empty() || !same_name(codings.back(), "chunked"))
+        return all_known ? 400 : 501;
+    // A coding under chunked would reach the site, or the origin it goes on to, still applied.
+    return codings.size() > 1 ? 501 : 0;
+}
+
+// The values of the Transfer-Encoding fields of a head, from its bytes, joined with commas.
+std::string transfer_codings(const std::string& head) {
+    std::string codings;
+    for (std::size_t at = head.find("\r\n"); at != std::string::npos;) {
+        at += 2;
+        const std::size_t end = head.find("\r\n", at);
+        if (end == std::string::npos || end == at)
+            break; // the empty line that ends the head
+        const std::string_view line(head.data() + at, end - at);
+        const std::size_t colon = line.find(':');
+        if (colon != std::string_view::npos && same_name(line.substr(0, colon), "transfer-encoding")) {
+            codings.append(line.substr(colon + 1));
+            codings += ',';
+        }
+        at = end;
+    }
+    return codings;
+}
+
+} // namespace
 
 request_parser::request_parser(const tav::uri& site) : site_(site), head_bytes_(head_limit) {
     header_limit(head_limit);
@@ -31,6 +94,7 @@ std::size_t request_parser::feed(const char* data, std::size_t size) {
     beast::error_code ec;
     if (!is_header_done()) {
         const std::size_t taken = head_bytes_.feed<true>(*this, data, size, ec);
+        head_seen_.append(data, taken);
         if (head_bytes_.folded())
             ec = bhttp::error::bad_obs_fold; // a field that one reader may join and another split
         if (ec == bhttp::error::need_more) {
@@ -39,6 +103,8 @@ std::size_t request_parser::feed(const char* data, std::size_t size) {
         } else if (ec) {
             fail(ec);
         }
+        if (is_header_done() || status_ != 0)
+            std::string().swap(head_seen_);
         return taken;
     }
     const std::size_t used = put(boost::asio::const_buffer(data, size), ec);
@@ -110,8 +176,10 @@ void request_parser::on_request_impl(bhttp::verb method, beast::string_view meth
         ec = bhttp::error::bad_target;
         return;
     }
-    if (!head->uri.parse_absolute(absolute.data(), absolute.data() + absolute.size()) ||
-        head->uri.host().empty() ||
+    // Every spelling of an address is taken in its canonical form, which is what is decided and forwarded.
+    const bool parsed = head->uri.parse_absolute(absolute.data(), absolute.data() + absolute.size());
+    tav::canonicalize(head->uri);
+    if (!parsed || head->uri.host().empty() ||
         (method == bhttp::verb::connect && (!head->uri.has_port() || head->uri.port().empty() ||
                                             target.find('/') != beast::string_view::npos))) {
         ec = bhttp::error::bad_target;
@@ -128,20 +196,41 @@ void request_parser::on_field_impl(bhttp::field name, beast::string_view name_te
                                    beast::error_code& /*ec*/) {
     if (name == bhttp::field::expect && beast::iequals(value, "100-continue"))
         expects_continue_ = true;
-    if (name == bhttp::field::content_length)
+    std::string text(value.data(), value.size());
+    if (name == bhttp::field::content_length) {
         ++lengths_;
-    if (name == bhttp::field::transfer_encoding)
+        // Beast has checked that every number of the list is the same: the head holds it once, as a plain
+        // number, for the extensions and for the origin that the request may go on to.
+        const std::string_view first = trimmed(std::string_view(text).substr(0, text.find(',')));
+        std::uint64_t length = 0;
+        if (std::from_chars(first.data(), first.data() + first.size(), length).ec == std::errc())
+            text = std::to_string(length);
+    }
+    if (name == bhttp::field::transfer_encoding) {
         ++encodings_;
+        codings_ += text + ',';
+    }
     // Only the names the parser knows are interned: a client's own names must not grow the table.
-    const std::string_view text(name_text.data(), name_text.size());
-    head_->headers.add(name == bhttp::field::unknown ? atom::make_private(text) : atom::intern(text),
-                       std::string(value.data(), value.size()));
+    const std::string_view name_view(name_text.data(), name_text.size());
+    head_->headers.add(name == bhttp::field::unknown ? atom::make_private(name_view)
+                                                     : atom::intern(name_view),
+                       std::move(text));
 }
 
 void request_parser::on_header_impl(beast::error_code& ec) {
     // A body whose end two readers may see in different places could smuggle a request past one of them.
-    if (lengths_ > 1 || (lengths_ > 0 && encodings_ > 0))
+    if (lengths_ > 1 || (lengths_ > 0 && encodings_ > 0)) {
         ec = bhttp::error::bad_content_length;
+        return;
+    }
+    if (encodings_ == 0)
+        return;
+    status_ = coding_fault(codings_);
+    // Beast reads the body as chunked exactly when the codings are chunked alone.
+    if (status_ == 0 && !chunked())
+        status_ = 400;
+    if (status_ != 0)
+        ec = bhttp::error::bad_transfer_encoding;
 }
 
 void request_parser::on_body_init_impl(const boost::optional<std::uint64_t>& /*length*/,
@@ -165,13 +254,15 @@ void request_parser::on_finish_impl(beast::error_code& /*ec*/) {}
 void request_parser::fail(const beast::error_code& ec) {
     if (status_ != 0)
         return;
-    if (ec == bhttp::error::header_limit)
+    if (ec == bhttp::error::bad_transfer_encoding && lengths_ == 0 && encodings_ > 0)
+        status_ = coding_fault(transfer_codings(head_seen_)); // Beast refused a coding after chunked
+    else if (ec == bhttp::error::header_limit)
         status_ = 431;
     else if (ec == bhttp::error::bad_version)
         status_ = 505;
     else if (ec == bhttp::error::body_limit)
         status_ = 413;
-    else
+    if (status_ == 0)
         status_ = 400;
 }
 

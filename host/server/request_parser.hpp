@@ -46,7 +46,11 @@ public:
     bool head_done() const { return head_ != nullptr && is_header_done(); }
     bool done() const { return is_done(); }
     // The status that a fault calls for (400, 413, 414, 431, 501 or 505), or 0. Both a length and a transfer
-    // coding, two lengths, and a field folded over lines are faults (400).
+    // coding, two lengths, and a field folded over lines are faults (400). So are transfer codings (all the
+    // Transfer-Encoding fields, as one list) that do not end in chunked (400; 501 when one of them is unknown
+    // as well), and any coding before a final chunked (501): the body's end, or its bytes, would be read
+    // otherwise by another reader. A length given as a list of equal values ("5, 5") is one length, which
+    // the head holds once.
     int failed() const { return status_; }
     const boost::intrusive_ptr<request_head>& head() const { return head_; }
     // Whether the client asked to hear "100 Continue" before it sends the body.
@@ -84,9 +88,13 @@ private:
     ACE_Message_Block* body_ = nullptr;
     bool body_allowed_ = false;
     bool expects_continue_ = false;
-    // The Content-Length and Transfer-Encoding fields of the head.
+    // The Content-Length and Transfer-Encoding fields of the head, and the latter's values, joined.
     int lengths_ = 0;
     int encodings_ = 0;
+    std::string codings_;
+    // The bytes of the head taken so far: Beast refuses a Transfer-Encoding field after one that ends in
+    // chunked before the field is seen, and the status depends on what it names.
+    std::string head_seen_;
     int status_ = 0;
 };
 

@@ -4,6 +4,7 @@
 
 #include "event_loop.hpp"
 #include "log_folder.hpp"
+#include "loopback.hpp"
 
 #include <tav/http/active_extension.hpp>
 #include <tav/http/ext_transaction_base.hpp>
@@ -13,7 +14,9 @@
 
 #include <gtest/gtest.h>
 
+#include <poll.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 
 #include <atomic>
 #include <condition_variable>
@@ -30,9 +33,10 @@ using namespace tav::http;
 using event_loop::eventually;
 using http_client::client;
 
-// Answers requests for the host "site.test": "/echo" with the method, the target and the body; "/late" only
-// once the test releases it; "/unended" at once, with a noted log field, but ends the answer only once the
-// test releases it.
+// Answers requests for the host "site.test": "/echo" with the method, the target and the body (and the
+// request's Content-Length in X-Length); "/late" only once the test releases it, holding a loop thread
+// meanwhile; "/held" likewise, from the test's thread, holding none; "/unended" at once, with a noted log
+// field, but ends the answer only once the test releases it.
 class test_extension : public active_extension {
 public:
     using active_extension::active_extension;
@@ -47,12 +51,20 @@ public:
             tav::release_msg(piece);
             if (!last)
                 return;
+            const std::string& path = get_request_head().uri.path();
+            if (path == "/late")
+                wait_for_release();
+            if (path == "/held" && owner_->hold(this))
+                return;
+            answer_request();
+        }
+        void answer_request() {
             const request_head& head = get_request_head();
             const bool unended = head.uri.path() == "/unended";
-            if (head.uri.path() == "/late")
-                wait_for_release();
             auto answer = response_head::create(200, nullptr, version::one_one_);
             answer->headers.set(atom::content_type_header, "text/plain");
+            if (const std::string* length = head.headers.find(atom::content_length_header))
+                answer->headers.set(atom::intern("X-Length"), *length);
             const std::string text = head.method + " " + head.target + " " + body_;
             if (unended) {
                 answer->headers.set(atom::content_length_header, std::to_string(text.size()));
@@ -87,18 +99,66 @@ public:
             return nullptr;
         return new transaction(this, response);
     }
-    void release() {
+    // Keeps a transaction for release() to answer; false once released.
+    bool hold(const boost::intrusive_ptr<transaction>& t) {
         const std::lock_guard<std::mutex> lock(mutex);
-        release_late = true;
-        released.notify_all();
+        if (release_late)
+            return false;
+        held.push_back(t);
+        ++late;
+        return true;
+    }
+    void release() {
+        std::vector<boost::intrusive_ptr<transaction>> answering;
+        {
+            const std::lock_guard<std::mutex> lock(mutex);
+            release_late = true;
+            released.notify_all();
+            answering.swap(held);
+        }
+        for (const auto& t : answering)
+            t->answer_request();
     }
 
     std::mutex mutex;
     std::condition_variable released;
     bool release_late = false;
+    std::vector<boost::intrusive_ptr<transaction>> held;
     std::atomic<int> terminated{0};
     // Transactions waiting for the test's release.
     std::atomic<int> late{0};
+};
+
+// Takes requests for "refused.test" as the forward proxy takes requests for other servers, and refuses each
+// as soon as the server hands it over, as the proxy's policy does.
+class refusing_forward : public extension {
+public:
+    class transaction : public ext_transaction_base {
+    public:
+        using ext_transaction_base::ext_transaction_base;
+        void OnRequestHead(const request_head* /*head*/) override { respond_error(403, "Refused."); }
+        void OnRequestBody(ACE_Message_Block* piece, bool /*last*/) override { tav::release_msg(piece); }
+    };
+
+    boost::intrusive_ptr<ext_transaction_base>
+    create_transaction(const boost::intrusive_ptr<request_head>& head, const ACE_INET_Addr&,
+                       const ACE_INET_Addr&,
+                       const boost::intrusive_ptr<response_handler>& response) override {
+        if (head->uri.host() != "refused.test")
+            return nullptr;
+        return new transaction(this, response);
+    }
+    bool enqueue_request(const boost::intrusive_ptr<ext_transaction_base>& t, ACE_Message_Block* body,
+                         bool last) override {
+        t->OnRequestBody(body, last);
+        return true;
+    }
+    bool enqueue_transaction(const boost::intrusive_ptr<ext_transaction_base>& t) override {
+        t->OnRequestHead(&t->get_request_head());
+        return true;
+    }
+    void on_transaction_close(ext_transaction_base* /*t*/) override {}
+    tav::aio_cmd_handler* get_aio_handler() override { return nullptr; }
 };
 
 server_settings test_settings() {
@@ -112,11 +172,13 @@ server_settings test_settings() {
 
 class http_server_test : public log_folder_test {
 protected:
-    void start(const server_settings& settings = test_settings()) {
+    void start(const server_settings& settings = test_settings(),
+               const boost::intrusive_ptr<tav::http::extension>& forward = nullptr) {
         server = new http_server(proactor.get(), settings);
         extension = new test_extension(server);
         ASSERT_TRUE(extension->start());
         server->add_extension(extension);
+        server->set_forward(forward);
         std::string error;
         ASSERT_TRUE(server->start(error)) << error;
         port = server->address().get_port_number();
@@ -240,6 +302,97 @@ TEST_F(http_server_test, EveryBadRequestGetsItsStatusAndTheConnectionCloses) {
     }
 }
 
+TEST_F(http_server_test, RequestsWhoseFramingIsDoubtfulAreRefusedAndTraceIsNot) {
+    start();
+    const std::string post = "POST /echo HTTP/1.1\r\nHost: site.test\r\n";
+    const std::string chunks = "3\r\nabc\r\n0\r\n\r\n";
+    const struct {
+        const char* what;
+        std::string bytes;
+        int status;
+        bool closes;
+        // Text that the answer holds.
+        const char* shows;
+    } cases[] = {
+        {"a coding without chunked", post + "Transfer-Encoding: gzip\r\n\r\nabc", 400, true, ""},
+        {"identity", post + "Transfer-Encoding: identity\r\n\r\nabc", 400, true, ""},
+        {"chunked before another coding", post + "Transfer-Encoding: chunked, gzip\r\n\r\n" + chunks, 400,
+         true, ""},
+        {"chunked, then another coding in a field of its own",
+         post + "Transfer-Encoding: chunked\r\nTransfer-Encoding: x-gzip\r\n\r\n" + chunks, 400, true, ""},
+        {"an unknown coding", post + "Transfer-Encoding: foo\r\n\r\nabc", 501, true, ""},
+        {"chunked before an unknown coding", post + "Transfer-Encoding: chunked, foo\r\n\r\n" + chunks, 501,
+         true, ""},
+        {"an unknown coding before chunked", post + "Transfer-Encoding: foo, chunked\r\n\r\n" + chunks, 501,
+         true, ""},
+        {"a known coding before chunked", post + "Transfer-Encoding: GZIP, chunked\r\n\r\n" + chunks, 501,
+         true, ""},
+        {"a coding before chunked in two fields",
+         post + "Transfer-Encoding: gzip\r\nTransfer-Encoding: chunked\r\n\r\n" + chunks, 501, true, ""},
+        {"chunked twice in two fields",
+         post + "Transfer-Encoding: chunked\r\nTransfer-Encoding: chunked\r\n\r\n" + chunks, 501, true, ""},
+        {"chunked in capitals", post + "Transfer-Encoding: Chunked\r\n\r\n" + chunks, 200, false,
+         "POST /echo abc"},
+        {"one length twice in one field", post + "Content-Length: 5, 5\r\n\r\nhello", 200, false,
+         "X-Length: 5\r\n"},
+        {"two lengths in one field", post + "Content-Length: 5, 6\r\n\r\nhello", 400, true, ""},
+        {"a trace of the site", "TRACE /echo HTTP/1.1\r\nHost: site.test\r\nCookie: a=1\r\n\r\n", 405, false,
+         "Allow: GET, HEAD, POST\r\n"},
+        {"a trace through the proxy",
+         "TRACE http://elsewhere.test/ HTTP/1.1\r\nHost: elsewhere.test\r\nCookie: a=1\r\n\r\n", 405, false,
+         "Allow: DELETE, GET, HEAD, OPTIONS, PATCH, POST, PUT\r\n"},
+    };
+    for (const auto& c : cases) {
+        client each(port);
+        ASSERT_TRUE(each.send(c.bytes)) << c.what;
+        auto r = each.read();
+        ASSERT_TRUE(r) << c.what;
+        EXPECT_EQ(c.status, r->status) << c.what << ": " << each.received();
+        EXPECT_NE(std::string::npos, each.received().find(c.shows)) << c.what << ": " << each.received();
+        EXPECT_EQ(std::string::npos, each.received().find("a=1")) << c.what << ": " << each.received();
+        if (c.closes) {
+            EXPECT_EQ("close", r->fields["connection"]) << c.what;
+            EXPECT_TRUE(each.closed_by_server()) << c.what;
+        } else {
+            // The connection goes on to the next request.
+            ASSERT_TRUE(each.send("GET /echo HTTP/1.1\r\nHost: site.test\r\n\r\n")) << c.what;
+            auto next = each.read();
+            ASSERT_TRUE(next) << c.what;
+            EXPECT_EQ("GET /echo ", next->body) << c.what;
+        }
+    }
+}
+
+TEST_F(http_server_test, ARequestRefusedBeforeItsBodyGetsNo100ContinueAndTheConnectionCloses) {
+    start(test_settings(), new refusing_forward);
+    const std::string waits = "Expect: 100-continue\r\nContent-Length: 5\r\n\r\n";
+    const struct {
+        const char* what;
+        std::string head;
+        int status;
+    } cases[] = {
+        {"refused by the forward extension as it takes the request",
+         "POST http://refused.test/ HTTP/1.1\r\nHost: refused.test\r\n" + waits, 403},
+        {"for nothing here", "POST http://elsewhere.test/ HTTP/1.1\r\nHost: elsewhere.test\r\n" + waits, 404},
+        {"too large",
+         "POST /echo HTTP/1.1\r\nHost: site.test\r\nExpect: 100-continue\r\nContent-Length: "
+         "2000000\r\n\r\n",
+         413},
+        {"a method the site does not answer", "PUT /echo HTTP/1.1\r\nHost: site.test\r\n" + waits, 501},
+        {"a trace", "TRACE /echo HTTP/1.1\r\nHost: site.test\r\n" + waits, 405},
+    };
+    for (const auto& c : cases) {
+        client each(port);
+        ASSERT_TRUE(each.send(c.head)) << c.what;
+        auto r = each.read();
+        ASSERT_TRUE(r) << c.what;
+        EXPECT_EQ(c.status, r->status) << c.what << ": " << each.received();
+        EXPECT_EQ("close", r->fields["connection"]) << c.what << ": the body may or may not follow";
+        EXPECT_TRUE(each.closed_by_server()) << c.what;
+    }
+    EXPECT_TRUE(still_answers());
+}
+
 TEST_F(http_server_test, ConnectionsPastTheirDeadlineAreClosed) {
     start();
     client idle(port);
@@ -289,6 +442,27 @@ TEST_F(http_server_test, AClientLeavingMidBodyEndsItsTransaction) {
     EXPECT_TRUE(eventually([&] { return extension->terminated == 1; }));
     EXPECT_TRUE(eventually([&] { return server->connections() == 0; }));
     EXPECT_TRUE(still_answers());
+}
+
+TEST_F(http_server_test, AClientThatEndsItsSideStillGetsTheAnswersComing) {
+    start();
+    loopback::fd_guard c(loopback::connect_to(port));
+    ASSERT_GE(c.fd, 0);
+    const std::string requests = "GET /held HTTP/1.1\r\nHost: site.test\r\n\r\n"
+                                 "GET /echo HTTP/1.1\r\nHost: site.test\r\n\r\n";
+    ASSERT_EQ(static_cast<ssize_t>(requests.size()), ::send(c.fd, requests.data(), requests.size(), 0));
+    ASSERT_EQ(0, ::shutdown(c.fd, SHUT_WR));
+    ASSERT_TRUE(eventually([&] { return extension->late == 1; }));
+    // Nothing comes, not even the end, while the first answer is on its way.
+    pollfd quiet{c.fd, POLLIN, 0};
+    EXPECT_EQ(0, ::poll(&quiet, 1, 200));
+    extension->release();
+    const std::string answers = loopback::receive(c.fd, 1 << 20);
+    const std::size_t late = answers.find("\r\n\r\nGET /held ");
+    EXPECT_NE(std::string::npos, late) << answers;
+    EXPECT_NE(std::string::npos, answers.find("\r\n\r\nGET /echo ", late)) << answers;
+    EXPECT_TRUE(eventually([&] { return server->connections() == 0; })) << "the connection closes after them";
+    EXPECT_EQ(0, extension->terminated);
 }
 
 TEST_F(http_server_test, ConnectionsBeyondTheCapAreRefused) {

@@ -7,18 +7,22 @@
 #include "PolicyFolder.hpp"
 #include "event_loop.hpp"
 #include "log_folder.hpp"
+#include "loopback.hpp"
 
 #include <quorrel/Client.hpp>
 #include <quorrel/ClientGroup.hpp>
 #include <quorrel/CustomerSite.hpp>
 #include <quorrel/HTTPProtocolSettings.hpp>
 #include <quorrel/InapContentWord.hpp>
+#include <quorrel/URLGraphBuilder.hpp>
 
 #include <ace/Proactor.h>
 
 #include <gtest/gtest.h>
 
+#include <poll.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 // The sanitizers' allocator counts what is in use; GCC ships no header for it.
@@ -137,7 +141,8 @@ protected:
 private:
     std::string write_hosts() {
         std::string path = hosts.Root() + "/hosts";
-        PolicyFolder::Write(path, "127.0.0.1 casino.example school.example\n");
+        PolicyFolder::Write(path,
+                            "127.0.0.1 casino.example school.example pharmacy.example origin.example\n");
         return path;
     }
 };
@@ -496,6 +501,85 @@ TEST_F(proxy_test, ThePolicyDecidesBeforeAnythingGoesToTheOrigin) {
     EXPECT_NE(std::string::npos, log.find("/lessons\t200\t2\t-\tallowed\t-")) << log;
 }
 
+// A child may spell an address in many ways; each is decided as its canonical form, by the policy check and
+// through the proxy alike, and the origin is asked for exactly the form that was decided.
+TEST_F(proxy_test, EverySpellingOfAnAddressIsDecidedAndSentInItsCanonicalForm) {
+    tav::urlfilter::URLGraphBuilder sites;
+    sites.Add("pharmacy.example", "", true, 1u << 7); // drugs
+    policy.WriteDatabase(sites);
+    std::unique_ptr<tav::DataModel> model = load_policy();
+    auto trusted = model->CreateCustomerSite(false);
+    trusted->SetUrl("http://pharmacy.example/first-aid");
+    ASSERT_TRUE(model->SaveCustomerSite("3", *trusted).IsOK());
+    origin site(
+        [](const std::string&) { return std::string("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok"); });
+    start(model.get());
+    const std::string on = ":" + std::to_string(site.port());
+    // The policy's verdict for this machine, as the policy check gives it.
+    const auto check = [&model](const std::string& url, std::string& verdict) {
+        tav::uri address;
+        address.parse_absolute(url.data(), url.data() + url.size());
+        const bool allowed = model->IsAllowed("127.0.0.1", address, tav::PROTO_HTTP, verdict);
+        verdict = (allowed ? "allowed " : "refused ") + verdict;
+        return allowed;
+    };
+    const struct {
+        std::string written;
+        std::string canonical;
+        const char* asked; // the origin's request line, or null for a refusal
+    } cases[] = {
+        {"http://school.example" + on + "/Lessons/./a/../%62", "http://school.example" + on + "/Lessons/b",
+         "GET /Lessons/b HTTP/1.1"},
+        {"http://SCHOOL.example." + on + "//x//%2Fy%2a?q=%41",
+         "http://school.example" + on + "//x//%2Fy%2A?q=%41", "GET //x//%2Fy%2A?q=%41 HTTP/1.1"},
+        {"http://pharmacy.example" + on + "/first-aid/kit", "http://pharmacy.example" + on + "/first-aid/kit",
+         "GET /first-aid/kit HTTP/1.1"},
+        {"http://pharmacy.example" + on + "/first-aid/../shop", "http://pharmacy.example" + on + "/shop",
+         nullptr},
+        {"http://pharmacy.example" + on + "/first-aid/%2e%2E/shop", "http://pharmacy.example" + on + "/shop",
+         nullptr},
+        {"http://origin.example" + on + "/CASINO", "http://origin.example" + on + "/CASINO", nullptr},
+        {"http://origin.example" + on + "/%63asino", "http://origin.example" + on + "/casino", nullptr},
+        {"http://origin.example" + on + "/?q=Poker", "http://origin.example" + on + "/?q=Poker", nullptr},
+        {"http://origin.example" + on + "/?q=%50oker", "http://origin.example" + on + "/?q=%50oker", nullptr},
+        {"http://school.example" + on + "/%252e", "http://school.example" + on + "/%252e",
+         "GET /%252e HTTP/1.1"},
+        {"http://casino.example.." + on + "/", "http://casino.example" + on + "/", nullptr},
+        {"http://games.example./", "http://games.example/", nullptr},
+        {"http://2130706433" + on + "/", "http://127.0.0.1" + on + "/", nullptr},
+        {"http://0x7f.1" + on + "/", "http://127.0.0.1" + on + "/", nullptr},
+        {"http://127.1" + on + "/", "http://127.0.0.1" + on + "/", nullptr},
+        {"http://0" + on + "/", "http://0.0.0.0" + on + "/", nullptr},
+    };
+    for (const auto& c : cases) {
+        std::string written;
+        std::string canonical;
+        EXPECT_EQ(check(c.written, written), c.asked != nullptr) << c.written << ": " << written;
+        check(c.canonical, canonical);
+        EXPECT_EQ(written, canonical) << c.written;
+
+        const std::size_t before = site.requests().size();
+        client each(port);
+        ASSERT_TRUE(each.send("GET " + c.written + " HTTP/1.1\r\nHost: x\r\n\r\n"));
+        auto r = each.read();
+        ASSERT_TRUE(r) << c.written;
+        EXPECT_EQ(c.asked != nullptr ? 200 : 403, r->status) << c.written << ": " << r->body;
+        const auto asked = site.requests();
+        if (c.asked != nullptr && asked.size() == before + 1)
+            EXPECT_EQ(asked.back().substr(0, asked.back().find("\r\n")), c.asked) << c.written;
+        else
+            EXPECT_EQ(asked.size(), before + (c.asked != nullptr ? 1 : 0)) << c.written;
+    }
+    for (const char* target : {"2130706433:443", "0x7f.1:443", "127.1:443"}) {
+        client secure(port);
+        ASSERT_TRUE(secure.send(std::string("CONNECT ") + target + " HTTP/1.1\r\nHost: x\r\n\r\n"));
+        auto r = secure.read();
+        ASSERT_TRUE(r) << target;
+        EXPECT_EQ(403, r->status) << target;
+        EXPECT_NE(std::string::npos, r->body.find("ip addresses")) << target << ": " << r->body;
+    }
+}
+
 TEST_F(proxy_test, ATunnelCarriesBytesBothWaysToAllowedPortsOnly) {
     origin site(
         [](const std::string&) { return std::string("HTTP/1.1 200 OK\r\nContent-Length: 6\r\n\r\nsecret"); });
@@ -535,11 +619,14 @@ TEST_F(proxy_test, AnswersAreCheckedForTheirTypeAndWordsAndAQuotaEndsAccess) {
         http->SetIsContentFiltrationEnabled(true);
         http->SetIsContentTypesEnabled(true);
         http->SetIsInapContentWordsEnabled(true);
-        auto word = model->CreateInapContentWord();
-        word->SetWord("poker");
-        ASSERT_TRUE(model->SaveInapContentWord("3", *word).IsOK());
+        for (const char* text : {"poker", "\xEF\xE8\xE2\xEE"}) { // and "пиво" in the policy's windows-1251
+            auto word = model->CreateInapContentWord();
+            word->SetWord(text);
+            ASSERT_TRUE(model->SaveInapContentWord("3", *word).IsOK());
+        }
     }
     const std::string page = "<html><body>Play poker now</body></html>";
+    const std::string gzip = deflate_text::pack(page, 15 + 16);
     origin site([&](const std::string& request) {
         const auto answer = [](const std::string& type, const std::string& fields, const std::string& body) {
             return "HTTP/1.1 200 OK\r\nContent-Type: " + type + "\r\n" + fields +
@@ -547,6 +634,25 @@ TEST_F(proxy_test, AnswersAreCheckedForTheirTypeAndWordsAndAQuotaEndsAccess) {
         };
         if (request.find("/program") != std::string::npos)
             return answer("application/x-msdownload", "", "MZ");
+        if (request.find("/PROGRAM") != std::string::npos)
+            return answer("Application/X-MSDownload", "", "MZ");
+        if (request.find("/untyped") != std::string::npos)
+            return "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(page.size()) + "\r\n\r\n" + page;
+        if (request.find("/xhtml") != std::string::npos)
+            return answer("application/xhtml+xml", "", page);
+        if (request.find("/two-types") != std::string::npos)
+            return answer("text/html", "Content-Type: text/plain\r\n", page);
+        if (request.find("/capitals") != std::string::npos)
+            return answer("text/html", "", "<p>PLAY POKER</p>");
+        if (request.find("/cyrillic") != std::string::npos) // "ПИВО" in UTF-8
+            return answer("text/html", "", "<meta charset=\"utf-8\"><p>\xD0\x9F\xD0\x98\xD0\x92\xD0\x9E</p>");
+        if (request.find("/members") != std::string::npos)
+            return answer("text/html", "Content-Encoding: gzip\r\n",
+                          deflate_text::pack("<p>clean</p>", 15 + 16) + gzip);
+        if (request.find("/cut-short") != std::string::npos)
+            return answer("text/html", "Content-Encoding: gzip\r\n", gzip.substr(0, gzip.size() - 8));
+        if (request.find("/garbage") != std::string::npos)
+            return answer("text/html", "Content-Encoding: gzip\r\n", std::string(40, 'g'));
         if (request.find("/packed") != std::string::npos)
             return answer("text/html", "Content-Encoding: gzip\r\n", deflate_text::pack(page, 15 + 16));
         if (request.find("/words") != std::string::npos)
@@ -562,18 +668,32 @@ TEST_F(proxy_test, AnswersAreCheckedForTheirTypeAndWordsAndAQuotaEndsAccess) {
         const char* reason;
     } cases[] = {
         {"/program", 403, "application/x-msdownload"},
+        {"/PROGRAM", 403, "Application/X-MSDownload"},
         {"/words", 403, "words that are not allowed"},
         {"/packed", 403, "words that are not allowed"},
+        {"/untyped", 403, "words that are not allowed"},
+        {"/xhtml", 403, "words that are not allowed"},
+        {"/two-types", 502, "conflicting content types"},
+        {"/capitals", 403, "words that are not allowed"},
+        {"/cyrillic", 403, "words that are not allowed"},
+        {"/members", 403, "words that are not allowed"},
+        {"/cut-short", 403, "words that are not allowed"},
+        {"/garbage", 403, "cannot be read"},
         {"/clean", 200, "homework"},
     };
     for (const auto& c : cases) {
         client each(port);
-        ASSERT_TRUE(each.send(get("school.example", site.port(), c.path)));
+        ASSERT_TRUE(each.send(get("school.example", site.port(), c.path, "Accept-Encoding: br\r\n")));
         auto r = each.read();
         ASSERT_TRUE(r) << c.path;
         EXPECT_EQ(c.status, r->status) << c.path << ": " << r->body;
         EXPECT_NE(std::string::npos, r->body.find(c.reason)) << c.path << ": " << r->body;
     }
+    // Checked pages are asked for in the codings that the check reads.
+    ASSERT_FALSE(site.requests().empty());
+    EXPECT_NE(std::string::npos, site.requests().back().find("\r\nAccept-Encoding: gzip, deflate\r\n"))
+        << site.requests().back();
+    EXPECT_EQ(std::string::npos, site.requests().back().find("br")) << site.requests().back();
 
     // A download that takes the client over its allowance of 1 MiB a day is the last one it gets.
     {
@@ -593,6 +713,103 @@ TEST_F(proxy_test, AnswersAreCheckedForTheirTypeAndWordsAndAQuotaEndsAccess) {
     ASSERT_TRUE(second);
     EXPECT_EQ(403, second->status) << "the same connection is refused once the bytes are counted";
     EXPECT_NE(std::string::npos, second->body.find("traffic")) << second->body;
+}
+
+// An origin of raw bytes: accepts one connection on a free port of 127.0.0.1 and runs `serve` on it, on a
+// thread of its own; its reads give up after ten seconds.
+class raw_origin {
+public:
+    explicit raw_origin(std::function<void(int fd)> serve)
+        : listener_(loopback::loopback_socket(true, &port_)), thread_([this, serve = std::move(serve)] {
+              pollfd wait{listener_.fd, POLLIN, 0};
+              if (::poll(&wait, 1, 10000) <= 0)
+                  return;
+              loopback::fd_guard fd(::accept(listener_.fd, nullptr, nullptr));
+              timeval timeout{10, 0};
+              ::setsockopt(fd.fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+              serve(fd.fd);
+          }) {}
+    raw_origin(const raw_origin&) = delete;
+    raw_origin& operator=(const raw_origin&) = delete;
+    ~raw_origin() { thread_.join(); }
+    std::uint16_t port() const { return port_; }
+
+private:
+    unsigned short port_ = 0;
+    loopback::fd_guard listener_;
+    std::thread thread_;
+};
+
+bool send_all(int fd, const std::string& bytes) {
+    return ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
+}
+
+TEST_F(proxy_test, AClientsHalfCloseGetsItsAnswerAndATunnelPassesEachEndOn) {
+    std::atomic<bool> answer{false};
+    origin slow([&](const std::string&) {
+        eventually([&] { return answer.load(); });
+        return std::string("HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nlater");
+    });
+    // Reads the client's bytes to their end, then answers.
+    raw_origin answers_after_end([](int fd) { send_all(fd, "after " + loopback::receive(fd, 1 << 20)); });
+    // Sends its bytes and ends its side first, then reads the client's to their end.
+    std::string read_after_end;
+    std::atomic<bool> origin_done{false};
+    raw_origin ends_first([&](int fd) {
+        send_all(fd, "first");
+        ::shutdown(fd, SHUT_WR);
+        read_after_end = loopback::receive(fd, 1 << 20);
+        origin_done = true;
+    });
+    proxy_options.connect_ports = {answers_after_end.port(), ends_first.port()};
+    start();
+    // A tunnel on a socket of its own; the head of the proxy's answer.
+    const auto open_tunnel = [&](loopback::fd_guard& c, std::uint16_t to) {
+        c.fd = loopback::connect_to(port);
+        const std::string target = "casino.example:" + std::to_string(to);
+        std::string head;
+        if (!send_all(c.fd, "CONNECT " + target + " HTTP/1.1\r\nHost: " + target + "\r\n\r\n"))
+            return head;
+        for (char byte = 0; head.find("\r\n\r\n") == std::string::npos && ::recv(c.fd, &byte, 1, 0) == 1;)
+            head += byte;
+        return head;
+    };
+
+    // A relayed request whose client ends its side at once.
+    {
+        loopback::fd_guard c(loopback::connect_to(port));
+        ASSERT_TRUE(send_all(c.fd, get("casino.example", slow.port(), "/slow")));
+        ASSERT_EQ(0, ::shutdown(c.fd, SHUT_WR));
+        ASSERT_TRUE(eventually([&] { return slow.requests().size() == 1; }));
+        pollfd quiet{c.fd, POLLIN, 0};
+        EXPECT_EQ(0, ::poll(&quiet, 1, 200))
+            << "nothing comes, not even the end, while the answer is on its way";
+        answer = true;
+        const std::string got = loopback::receive(c.fd, 1 << 20);
+        EXPECT_EQ(0u, got.rfind("HTTP/1.1 200 OK\r\n", 0)) << got;
+        EXPECT_EQ(got.size() - 9, got.find("\r\n\r\nlater")) << got;
+    }
+    // The client ends first: the origin reads the end after the client's bytes, and its answer still comes.
+    {
+        loopback::fd_guard c;
+        const std::string head = open_tunnel(c, answers_after_end.port());
+        ASSERT_EQ(0u, head.rfind("HTTP/1.1 200 ", 0)) << head;
+        ASSERT_TRUE(send_all(c.fd, "ping"));
+        ASSERT_EQ(0, ::shutdown(c.fd, SHUT_WR));
+        EXPECT_EQ("after ping", loopback::receive(c.fd, 1 << 20));
+    }
+    // The origin ends first: the client reads the end after the origin's bytes, and its own still go.
+    {
+        loopback::fd_guard c;
+        const std::string head = open_tunnel(c, ends_first.port());
+        ASSERT_EQ(0u, head.rfind("HTTP/1.1 200 ", 0)) << head;
+        EXPECT_EQ("first", loopback::receive(c.fd, 1 << 20));
+        ASSERT_TRUE(send_all(c.fd, "more"));
+        ASSERT_EQ(0, ::shutdown(c.fd, SHUT_WR));
+        ASSERT_TRUE(eventually([&] { return origin_done.load(); }));
+        EXPECT_EQ("more", read_after_end);
+    }
+    EXPECT_TRUE(eventually([&] { return server->connections() == 0; })) << server->connections();
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include <quorrel/DataModel.hpp>
 #include <quorrel/Matching.hpp>
+#include <tav/canonical_uri.hpp>
 
 #include <ace/Guard_T.h>
 
@@ -58,8 +59,11 @@ const DataModel::Category* DataModel::FindCategory(std::uint32_t mask) const {
     return found == m_categories.end() ? nullptr : found->second;
 }
 
-bool DataModel::IsAllowed(const std::string& clientIP, const uri& request, PROTOS protocol,
+bool DataModel::IsAllowed(const std::string& clientIP, const uri& address, PROTOS protocol,
                           std::string& message) const {
+    // Every spelling of an address is decided as its canonical form.
+    uri spare;
+    const uri& request = DecidedForm(address, spare);
     Guard guard(m_mutex);
     if (!m_settings->GetIsFiltrationOn())
         return true;
@@ -81,7 +85,7 @@ bool DataModel::IsAllowed(const std::string& clientIP, const uri& request, PROTO
     }
     if (!settings->GetIsFiltrationEnabled())
         return true;
-    if (IsIPAddress(request.host()) && !settings->GetCanAccessByIP()) {
+    if ((IsIPAddress(request.host()) || is_ip_host(request.host())) && !settings->GetCanAccessByIP()) {
         message = "You can not access web sites through ip addresses";
         return false;
     }
@@ -183,15 +187,13 @@ bool DataModel::IsBlockedUrlWordsAllowed(const Client* client, ProtocolSettingsT
     const auto* words = dynamic_cast<const BlockedUrlWordManager*>(group->GetProtocolSettings(type).get());
     if (!words || !words->GetIsBlockedUrlWordsEnabled())
         return true;
-    std::string url;
-    request.flatten(url, uri::all_bits);
-    // The first listed word found in the URL decides, by the first of its categories.
+    // Every listed word found in the address counts, with every category of its mask.
+    const std::string text = WordText(request);
+    std::uint32_t found = 0;
     for (const auto& word : words->GetWords())
-        if (word->GetCategoriesMask() != 0 && url.find(word->GetWord()) != std::string::npos)
-            return IsAllowedCategoryForClientGroup(
-                group->GetID(),
-                CategoryBitsToIDs(static_cast<std::uint32_t>(word->GetCategoriesMask())).front());
-    return true;
+        if (text.find(word->GetFoldedWord()) != std::string::npos)
+            found |= static_cast<std::uint32_t>(word->GetCategoriesMask());
+    return (found & group->GetBlockedCategoriesMask()) == 0;
 }
 
 bool DataModel::IsAllowedCategoryForClientGroup(const std::string& groupId,
@@ -240,7 +242,9 @@ DataModel::ContentTypeAction DataModel::IsContentTypeAllowed(const std::string& 
     if (!http->GetIsContentTypesEnabled())
         return Filtering;
     for (const auto& rule : http->GetContentTypes())
-        if (contentType.compare(0, rule->GetType().size(), rule->GetType()) == 0)
+        if (rule->GetType().size() <= contentType.size() &&
+            FoldCase(contentType.substr(0, rule->GetType().size()), false) ==
+                FoldCase(rule->GetType(), false))
             return rule->GetAction();
     return Filtering;
 }
@@ -253,8 +257,9 @@ bool DataModel::IsInapContentWordsAllowed(const std::string& clientIP, const std
     const HTTPProtocolSettings* http = HTTPSettings(client->GetGroupPtr());
     if (!http->GetIsInapContentWordsEnabled())
         return true;
+    const std::string folded = FoldCase(text, true);
     for (const auto& word : http->GetInapContentWords())
-        if (text.find(word->GetWord()) != std::string::npos)
+        if (folded.find(word->GetFoldedWord()) != std::string::npos)
             return false;
     return true;
 }

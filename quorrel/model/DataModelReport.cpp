@@ -7,7 +7,9 @@
 
 namespace tav {
 
-std::string DataModel::GetInfo(const std::string& groupId, const uri& url) const {
+std::string DataModel::GetInfo(const std::string& groupId, const uri& address) const {
+    uri spare;
+    const uri& url = DecidedForm(address, spare);
     ACE_Guard<ACE_Recursive_Thread_Mutex> guard(m_mutex);
     const ClientGroup* group = FindClientGroup(groupId);
     if (!group)

@@ -1,4 +1,6 @@
 #include <quorrel/Matching.hpp>
+#include <quorrel/Text.hpp>
+#include <tav/canonical_uri.hpp>
 
 namespace tav {
 
@@ -22,6 +24,21 @@ bool PathMatches(const std::string& site, const std::string& request) {
 
 bool SiteMatches(const uri& site, const uri& request) {
     return HostMatches(site.host(), request.host()) && PathMatches(site.path(), request.path());
+}
+
+const uri& DecidedForm(const uri& request, uri& spare) {
+    if (is_canonical(request, true))
+        return request;
+    spare = request;
+    canonicalize(spare, true);
+    return spare;
+}
+
+std::string WordText(const uri& request) {
+    std::string text;
+    request.flatten(text, uri::all_bits);
+    uri::decode_segment(text);
+    return FoldCase(text, false);
 }
 
 std::vector<std::string> CategoryBitsToIDs(std::uint32_t mask) {

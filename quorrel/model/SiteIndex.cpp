@@ -1,5 +1,6 @@
 #include <quorrel/Matching.hpp>
 #include <quorrel/SiteIndex.hpp>
+#include <tav/canonical_uri.hpp>
 
 #include <algorithm>
 #include <functional>
@@ -23,6 +24,8 @@ SiteIndex::SiteIndex(std::vector<uri> sites) {
     std::vector<std::pair<std::size_t, uri>> hashed;
     hashed.reserve(sites.size());
     for (uri& site : sites) {
+        // A listed site is matched in the same canonical form as the requests.
+        canonicalize(site, true);
         const std::size_t hash = HostHash(site.host());
         hashed.emplace_back(hash, std::move(site));
     }

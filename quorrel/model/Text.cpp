@@ -6,6 +6,40 @@
 
 namespace tav {
 
+namespace {
+
+// Lower case of every byte: ASCII letters, and the capitals of windows-1251's Cyrillic letters.
+struct FoldTable {
+    unsigned char ascii[256];
+    unsigned char cyrillic[256];
+
+    FoldTable() : ascii(), cyrillic() {
+        for (int c = 0; c < 256; ++c)
+            ascii[c] = cyrillic[c] = static_cast<unsigned char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+        for (int c = 0xC0; c <= 0xDF; ++c)
+            cyrillic[c] = static_cast<unsigned char>(c + 0x20);
+        // The capitals outside the basic alphabet: Ђ Ѓ Љ Њ Ќ Ћ Џ Ў Ј Ґ Ё Є Ї І Ѕ.
+        const unsigned char pairs[][2] = {{0x80, 0x90}, {0x81, 0x83}, {0x8A, 0x9A}, {0x8C, 0x9C},
+                                          {0x8D, 0x9D}, {0x8E, 0x9E}, {0x8F, 0x9F}, {0xA1, 0xA2},
+                                          {0xA3, 0xBC}, {0xA5, 0xB4}, {0xA8, 0xB8}, {0xAA, 0xBA},
+                                          {0xAF, 0xBF}, {0xB2, 0xB3}, {0xBD, 0xBE}};
+        for (const auto& pair : pairs)
+            cyrillic[pair[0]] = pair[1];
+    }
+};
+
+const FoldTable FOLD_TABLE;
+
+} // namespace
+
+std::string FoldCase(const std::string& text, bool cyrillic) {
+    const unsigned char* table = cyrillic ? FOLD_TABLE.cyrillic : FOLD_TABLE.ascii;
+    std::string folded(text);
+    for (char& c : folded)
+        c = static_cast<char>(table[static_cast<unsigned char>(c)]);
+    return folded;
+}
+
 bool IsEmpty(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f';
 }

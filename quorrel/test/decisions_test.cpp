@@ -3,6 +3,7 @@
 
 #include <quorrel/Matching.hpp>
 #include <quorrel/SiteIndex.hpp>
+#include <tav/canonical_uri.hpp>
 
 #include <gtest/gtest.h>
 
@@ -31,7 +32,7 @@ const std::string POLICY = R"(<tavdata><clientgroups>
       <customersite><id>2</id><uri>http://homework.example/maths/</uri><isblocked>0</isblocked></customersite>
       <customersite><id>3</id><uri>http://casino.example/rules</uri><isblocked>0</isblocked></customersite></customersites>
     <blockedurlwordsenabled>1</blockedurlwordsenabled><blockedurlwords>
-      <blockedurlword><id>1</id><word>poker</word><categoriesmask>12</categoriesmask></blockedurlword>
+      <blockedurlword><id>1</id><word>poker</word><categoriesmask>22</categoriesmask></blockedurlword>
       <blockedurlword><id>2</id><word>roulette</word><categoriesmask>20</categoriesmask></blockedurlword>
     </blockedurlwords>
     <iscontenttypesenabled>1</iscontenttypesenabled><contenttypes>
@@ -130,7 +131,11 @@ TEST_F(Decisions, NumericHostsNeedPermission) {
     EXPECT_EQ(Decide("http://192.168.0.1/"), "refused: You can not access web sites through ip addresses");
     EXPECT_EQ(Decide("http://300.1.1.1/", tav::PROTO_IMAP),
               "refused: You can not access web sites through ip addresses");
-    for (const char* host : {"http://1.2.3/", "http://1.2.3.4.5/", "http://a.b.c.d/"})
+    // Whatever the resolver reads as an IPv4 address is one; other hosts are names.
+    for (const char* host : {"http://1.2.3/", "http://2130706433/", "http://0x7f.1/", "http://127.1./"})
+        EXPECT_EQ(Decide(host), "refused: You can not access web sites through ip addresses") << host;
+    for (const char* host :
+         {"http://1.2.3.4.5/", "http://a.b.c.d/", "http://4294967296/", "http://0x100000000/"})
         EXPECT_EQ(Decide(host), "allowed: -") << host;
     EditSettings<DataModel::HTTPProtocolSettings>(DataModel::PST_HTTP,
                                                   [](auto& http) { http.SetCanAccessByIP(true); });
@@ -266,12 +271,13 @@ TEST_F(Decisions, DatabaseCategoriesAndBlockedWords) {
               "refused: You are prohibited to access the sites of 'Mature Content' category (Inner DB)");
     EXPECT_EQ(Decide("http://chat.mixed.example/", tav::PROTO_HTTP, "10.0.0.5"), "allowed: -");
 
-    // "poker" is in categories 2 and 5; the group blocks 5 but the word is judged by 2 alone.
-    EXPECT_EQ(Decide("http://a.example/?game=poker"), "allowed: -");
+    // "poker" is in categories 2 and 6: the group blocks 6 but not 2, and every category of a word counts.
+    EXPECT_EQ(Decide("http://a.example/?game=poker"), "refused: Url you go contains a blocked word");
     EXPECT_EQ(Decide("http://a.example/roulette"), "refused: Url you go contains a blocked word");
     EXPECT_EQ(Decide("https://a.example/roulette", tav::PROTO_HTTPS),
               "refused: Url you go contains a blocked word");
-    EXPECT_EQ(Decide("http://a.example/Roulette"), "allowed: -") << "words are case-sensitive";
+    EXPECT_EQ(Decide("http://a.example/Roulette"), "refused: Url you go contains a blocked word");
+    EXPECT_EQ(Decide("http://a.example/%52oulette"), "refused: Url you go contains a blocked word");
     EXPECT_EQ(Decide("smtp://roulette.example/", tav::PROTO_SMTP), "allowed: -");
 
     EditSettings<DataModel::HTTPProtocolSettings>(DataModel::PST_HTTP, [](auto& http) {
@@ -288,16 +294,48 @@ TEST_F(Decisions, DatabaseCategoriesAndBlockedWords) {
     EXPECT_FALSE(model->IsAllowedCategoryForClientGroup("4", " "));
 }
 
+// Random spellings of the policy's addresses: each is decided exactly as its canonical form.
+TEST_F(Decisions, EverySpellingIsDecidedAsItsCanonicalForm) {
+    const std::vector<std::string> hosts = {"h.t",
+                                            "H.T.",
+                                            "w.h.t",
+                                            "%68.t",
+                                            "casino.example.",
+                                            "MIXED.example",
+                                            "homework.example",
+                                            "poker-school.example",
+                                            "0x7f.1",
+                                            "a.example"};
+    const std::vector<std::string> pieces = {"/",       "//",    "..",       ".",   "%2e",   "%2E",
+                                             "maths",   "Maths", "%6d",      "art", "rules", "%2F",
+                                             "P%4fker", "?",     "roulette", "%"};
+    std::mt19937 random(21);
+    for (int round = 0; round < 3000; ++round) {
+        std::string text = "http://" + hosts[random() % hosts.size()];
+        for (unsigned n = random() % 6; n > 0; --n)
+            text += pieces[random() % pieces.size()];
+        uri canonical = Url(text);
+        tav::canonicalize(canonical, true);
+        std::string canonicalText;
+        canonical.flatten(canonicalText, uri::all_bits);
+        ASSERT_EQ(Decide(text), Decide(canonicalText)) << text << " as " << canonicalText;
+    }
+    EXPECT_EQ(Decide("http://H.T./x"), "refused: Site is blocked by Customer Blocked Sites List");
+    EXPECT_EQ(Decide("http://homework.example/maths/../art"), "allowed: -");
+    EXPECT_EQ(Decide("http://casino.example/rules/%2e%2e/play"),
+              "refused: You are prohibited to access the sites of 'Gambling' category (Inner DB)");
+}
+
 TEST_F(Decisions, ContentChecks) {
     EXPECT_EQ(model->IsContentTypeAllowed("10.0.0.4", "text/html; charset=utf-8"), DataModel::Preventing);
     EXPECT_EQ(model->IsContentTypeAllowed("10.0.0.4", "image/png"), DataModel::PassingThrough);
     EXPECT_EQ(model->IsContentTypeAllowed("10.0.0.4", "image/gif"), DataModel::Filtering);
-    EXPECT_EQ(model->IsContentTypeAllowed("10.0.0.4", "Text/html"), DataModel::Filtering);
+    EXPECT_EQ(model->IsContentTypeAllowed("10.0.0.4", "Text/HTML"), DataModel::Preventing);
     EXPECT_EQ(model->IsContentTypeAllowed("10.0.0.5", "text/html"), DataModel::Filtering);
     EXPECT_EQ(model->IsContentTypeAllowed("10.9.9.9", "image/png"), DataModel::Preventing);
 
     EXPECT_FALSE(model->IsInapContentWordsAllowed("10.0.0.4", "lots of gore here"));
-    EXPECT_TRUE(model->IsInapContentWordsAllowed("10.0.0.4", "Gore"));
+    EXPECT_FALSE(model->IsInapContentWordsAllowed("10.0.0.4", "GoRe"));
     EXPECT_TRUE(model->IsInapContentWordsAllowed("10.0.0.5", "gore"));
     EXPECT_FALSE(model->IsInapContentWordsAllowed("10.9.9.9", "anything"));
 
@@ -354,8 +392,8 @@ TEST(Matching, SitesCoverParentDomainsAndFolders) {
     };
     for (const auto& [site, request] : misses)
         EXPECT_FALSE(tav::SiteMatches(Url(site), Url(request))) << site << " " << request;
-    // The index of a list answers what matching every site of it answers, hosts with empty labels and
-    // trailing dots among them.
+    // For requests in canonical form, the index of a list answers what matching every site of it, in
+    // canonical form too, answers; hosts with empty labels and trailing dots among them.
     const char* hosts[] = {"", ".", "h", "h.t", "w.h.t", "x.w.h.t", "t", "h.t.", "h..t", ".t", "wh.t", "H.t"};
     const char* paths[] = {"", "/", "/g", "/g/", "/g/x", "/gx"};
     std::vector<uri> all;
@@ -363,8 +401,10 @@ TEST(Matching, SitesCoverParentDomainsAndFolders) {
         for (const char* path : paths) {
             const std::string text = std::string("http://") + host + path;
             uri parsed;
-            if (parsed.parse_absolute(text.data(), text.data() + text.size()))
+            if (parsed.parse_absolute(text.data(), text.data() + text.size())) {
+                tav::canonicalize(parsed, true);
                 all.push_back(parsed);
+            }
         }
     std::mt19937 random(15);
     for (int round = 0; round < 200; ++round) {

@@ -126,6 +126,10 @@ aio_error::code aio_socket_stream::shutdown() {
     return post([self = self()] { self->do_shutdown(); });
 }
 
+aio_error::code aio_socket_stream::shutdown_writing() {
+    return post([self = self()] { self->do_shutdown_writing(); });
+}
+
 ACE_Message_Block* aio_socket_stream::give_up_input_buffer() {
     lock_type lock(mutex_);
     ACE_Data_Block* fresh = input_.data_block()->clone_nocopy();
@@ -182,16 +186,24 @@ void aio_socket_stream::do_write(ACE_Message_Block* chain, const boost::intrusiv
 
 void aio_socket_stream::do_shutdown() {
     stop_reading();
+    do_shutdown_writing();
+}
+
+void aio_socket_stream::do_shutdown_writing() {
+    if (status_ & (write_stopped | shutdown_pending))
+        return;
     if (queue_.empty()) {
         stop_writing();
-    } else if (!(status_ & shutdown_pending)) {
-        queue_.push_back(nullptr);
+    } else {
+        queue_.push_back(nullptr); // writing stops when the queue gets there
         status_ |= shutdown_pending;
     }
 }
 
 void aio_socket_stream::read() {
-    if (input_.length() > 0) {
+    // The peer's end, kept for a handler that paused at it: it hears of it again with what it left unread.
+    const bool ended = (status_ & peer_closed) != 0;
+    if (input_.length() > 0 || ended) {
         bool keep = on_input();
         if (status_ & callback_error) {
             do_shutdown();
@@ -199,6 +211,10 @@ void aio_socket_stream::read() {
         }
         if ((status_ & read_stopped) || !keep)
             return;
+        if (ended) {
+            stop_reading();
+            return;
+        }
     }
     if (!handler_)
         return;
@@ -252,6 +268,10 @@ void aio_socket_stream::handle_read_stream(const ACE_Asynch_Read_Stream::Result&
         do_shutdown();
     } else if (bytes == 0) {
         status_ |= peer_closed;
+        if (half_close_) {
+            read(); // reading ends once the handler has taken the end; writing goes on
+            return;
+        }
         on_input();
         do_shutdown();
     } else {
@@ -339,8 +359,12 @@ void aio_socket_stream::stop_writing() {
     }
     status_ &= ~shutdown_pending;
     status_ |= write_stopped;
-    if (status_ & read_stopped)
+    if (status_ & read_stopped) {
         finish_close();
+        return;
+    }
+    // Reading goes on: the peer reads the end of the stream now.
+    ::shutdown(handle(), SHUT_WR);
 }
 
 void aio_socket_stream::finish_close() {

@@ -298,6 +298,55 @@ TEST_F(stream_test, PeerCloseStillSendsTheQueuedWrites) {
     EXPECT_TRUE(peer_closed(pair.b.fd));
 }
 
+TEST_F(stream_test, ShutdownWritingSendsTheQueuedWritesThenTheEndAndReadingGoesOn) {
+    ASSERT_TRUE(open());
+    ASSERT_TRUE(start());
+    chain_ptr one = message("one"), two = message("two");
+    ASSERT_EQ(aio_error::ok, stream->write(one.get(), writer, token(1)));
+    ASSERT_EQ(aio_error::ok, stream->shutdown_writing());
+    ASSERT_EQ(aio_error::ok, stream->write(two.get(), writer, token(2)));
+    EXPECT_EQ("one", receive(pair.b.fd, 100)) << "the end follows the queued write";
+    ASSERT_TRUE(wait_for("write-error:2:3"));
+    ASSERT_TRUE(send("back"));
+    ASSERT_TRUE(wait_for("input:back"));
+    EXPECT_FALSE(log.closed());
+    ASSERT_EQ(0, ::shutdown(pair.b.fd, SHUT_WR));
+    ASSERT_TRUE(wait_for("close"));
+    // The refusal comes whenever the second write's command runs; the rest keeps its order.
+    auto events = log.events();
+    events.erase(std::remove(events.begin(), events.end(), "write-error:2:3"), events.end());
+    EXPECT_EQ((std::vector<std::string>{"written:1", "input:back", "input-eof:", "close"}), events);
+}
+
+TEST_F(stream_test, WithHalfCloseAllowedThePeersEndStopsOnlyReading) {
+    stream->allow_half_close(true);
+    handler->mode = on_input::take_two_and_pause;
+    ASSERT_TRUE(open());
+    ASSERT_TRUE(start());
+    ASSERT_TRUE(send("abcd"));
+    ASSERT_EQ(0, ::shutdown(pair.b.fd, SHUT_WR));
+    ASSERT_TRUE(wait_for("input:abcd"));
+    ASSERT_EQ(aio_error::ok, stream->start_reading());
+    ASSERT_TRUE(wait_for("input:cd"));
+    // A handler that pauses at the end is offered it again.
+    ASSERT_EQ(aio_error::ok, stream->start_reading());
+    ASSERT_TRUE(wait_for("input-eof:"));
+    handler->mode = on_input::consume;
+    ASSERT_EQ(aio_error::ok, stream->start_reading());
+    ASSERT_TRUE(eventually([&] { return log.events().size() == 4; }));
+    chain_ptr late = message("late");
+    ASSERT_EQ(aio_error::ok, stream->write(late.get(), writer, token(1)));
+    EXPECT_EQ("late", receive(pair.b.fd, 4)) << "writing goes on after the peer's end";
+    ASSERT_TRUE(wait_for("written:1"));
+    EXPECT_FALSE(log.closed());
+    ASSERT_EQ(aio_error::ok, stream->shutdown());
+    ASSERT_TRUE(wait_for("close"));
+    EXPECT_TRUE(peer_closed(pair.b.fd));
+    EXPECT_EQ((std::vector<std::string>{"input:abcd", "input:cd", "input-eof:", "input-eof:", "written:1",
+                                        "close"}),
+              log.events());
+}
+
 TEST_F(stream_test, ShutdownSendsTheQueuedWritesFirstAndRefusesLaterOnes) {
     ASSERT_TRUE(open());
     ASSERT_TRUE(start());

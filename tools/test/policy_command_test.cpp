@@ -55,6 +55,9 @@ TEST(PolicyCommand, ChecksRequestsWithExitStatus) {
     EXPECT_EQ(refused.status, 1);
     EXPECT_EQ(refused.out, "refused: Site is blocked by Customer Blocked Sites List\n");
     EXPECT_EQ(Command(folder, {"check", "10.0.0.4", "http://library.example/"}).out, "allowed\n");
+    EXPECT_EQ(
+        Command(folder, {"check", "10.0.0.4", "http://GAMES.example./%70lay/../play"}).out,
+        "decided as http://games.example/play\nrefused: Site is blocked by Customer Blocked Sites List\n");
     EXPECT_EQ(Command(folder, {"check", "10.0.0.4", "http://library.example/"}).status, 0);
 
     // The protocol comes from the scheme unless it is given.

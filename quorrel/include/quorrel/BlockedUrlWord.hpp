@@ -16,13 +16,19 @@ public:
     const std::string& GetID() const { return m_id; }
     void SetID(const std::string& id) { m_id = id; }
     const std::string& GetWord() const { return m_word; }
-    void SetWord(const std::string& word) { m_word = word; }
+    void SetWord(const std::string& word) {
+        m_word = word;
+        m_foldedWord = FoldCase(word, false);
+    }
+    // The word as it is looked for: in lower case.
+    const std::string& GetFoldedWord() const { return m_foldedWord; }
     std::int32_t GetCategoriesMask() const { return m_categoriesMask; }
     void SetCategoriesMask(std::int32_t mask) { m_categoriesMask = mask; }
 
 private:
     std::string m_id;
     std::string m_word;
+    std::string m_foldedWord;
     std::int32_t m_categoriesMask;
 };
 

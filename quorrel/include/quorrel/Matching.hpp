@@ -14,6 +14,13 @@ namespace tav {
 // case-sensitive comparison of host and path only.
 QUORREL_EXPORT bool SiteMatches(const uri& site, const uri& request);
 
+// The address as the policy decides it: canonical, with repeated slashes merged. `request` itself when it
+// already is, else `spare`, made so.
+QUORREL_EXPORT const uri& DecidedForm(const uri& request, uri& spare);
+
+// The text that blocked words are looked for in: the whole address with every escape decoded, in lower case.
+QUORREL_EXPORT std::string WordText(const uri& request);
+
 // The category IDs of the set bits of a mask, in ascending order: bit 0 is category "1".
 QUORREL_EXPORT std::vector<std::string> CategoryBitsToIDs(std::uint32_t mask);
 

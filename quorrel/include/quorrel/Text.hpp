@@ -26,6 +26,10 @@ QUORREL_EXPORT std::int32_t ToInt(const std::string& text, int radix = 10);
 // EMPTY_VALUE is written as empty text.
 QUORREL_EXPORT std::string ToString(std::int32_t value, int radix = 10);
 
+// The text with ASCII letters in lower case and, with `cyrillic`, also the Cyrillic letters of windows-1251
+// (the policy's own code page), so that words are found whatever the case they are written in.
+QUORREL_EXPORT std::string FoldCase(const std::string& text, bool cyrillic);
+
 // Four dot-separated parts, each made only of decimal digits; the values are not range-checked.
 QUORREL_EXPORT bool IsIPAddress(const std::string& text);
 

@@ -4,12 +4,14 @@
 //
 // The stream keeps at most one read and one write outstanding, reads into a fixed 16 KiB block that its
 // handler consumes in place, writes queued message chains strictly in order with gather writes, and closes
-// in an orderly way: reading stops at once, queued writes drain, then the socket is closed. The public
-// operations write, shutdown and start_reading are posted as commands, so once the stream is open its
-// state changes only on the proactor's threads; a lock keeps those changes one at a time when several
-// threads run the event loop. Callbacks run under that lock and may call the stream's direct operations;
-// the posting operations never take it. Operations posted from one thread run in the order they were posted,
-// however many threads run the event loop.
+// in an orderly way: reading stops at once, queued writes drain, then the socket is closed. Either side may
+// end its half alone: shutdown_writing sends the end of the stream after the queued writes and reads on, and
+// a stream that allows a half-close goes on writing after the peer's end until it is shut down. The public
+// operations write, shutdown, shutdown_writing and start_reading are posted as commands, so once the stream
+// is open its state changes only on the proactor's threads; a lock keeps those changes one at a time when
+// several threads run the event loop. Callbacks run under that lock and may call the stream's direct
+// operations; the posting operations never take it. Operations posted from one thread run in the order they
+// were posted, however many threads run the event loop.
 
 #include <tav/aio_cmd.hpp>
 #include <tav/export.hpp>
@@ -33,8 +35,8 @@ public:
     // Status bits.
     enum : unsigned long {
         reading = 0x01,          // a read is outstanding
-        shutdown_pending = 0x02, // shutdown requested while writes were queued
-        peer_closed = 0x04,      // a read completed with 0 bytes
+        shutdown_pending = 0x02, // shutdown or shutdown_writing requested while writes were queued
+        peer_closed = 0x04,      // a read completed with 0 bytes (the peer's end)
         read_error = 0x08,       // a read failed
         write_error = 0x10,      // a write failed
         callback_error = 0x20,   // a callback threw, or the input buffer overflowed
@@ -96,6 +98,15 @@ public:
     aio_error::code write(ACE_Message_Block* chain, const boost::intrusive_ptr<writer>& w, const void* act);
     // Stops reading and closes the stream once the queued writes have been sent.
     aio_error::code shutdown();
+    // Sends the queued writes, then the end of the stream (the socket's sending side shuts: a half-close);
+    // later writes are refused. Reading goes on, and the stream closes once it has ended too.
+    aio_error::code shutdown_writing();
+
+    // Whether the peer's end only ends reading: the stream then goes on writing until shutdown() or
+    // shutdown_writing(), and a handler that pauses at the end is offered it again at the next start_reading.
+    // Off by default: the peer's end shuts the stream down once the queued writes have been sent. Set it
+    // before reading starts; it stays for later openings.
+    void allow_half_close(bool allow) { half_close_ = allow; }
 
     // Direct operations, for the stream's callbacks.
     ACE_Message_Block& input_buffer() { return input_; }
@@ -123,6 +134,7 @@ private:
     void do_start_reading();
     void do_write(ACE_Message_Block* chain, const boost::intrusive_ptr<writer>& w, const void* act);
     void do_shutdown();
+    void do_shutdown_writing();
     template <class F> aio_error::code post(const F& f);
     // Runs the oldest posted operation; under the stream's lock.
     void run_posted();
@@ -158,6 +170,7 @@ private:
     // Whether handler_ is set, readable without the lock: posting operations never take it, so that the
     // callbacks of two streams may post to each other.
     std::atomic<bool> has_handler_;
+    std::atomic<bool> half_close_{false};
     ACE_Message_Block input_;
     ACE_Asynch_Write_Stream writer_;
     std::deque<request_ptr> queue_;
