@@ -30,12 +30,15 @@ class Walk:
     def __init__(self, site):
         self.site = site
         self.driver = site.driver
-        self.wait = WebDriverWait(self.driver, 10)
+        # A document being replaced answers with errors for a moment: the waits look again.
+        self.wait = WebDriverWait(self.driver, 10, ignored_exceptions=[WebDriverException])
         self.shots = 0
 
     # What the administrator sees.
     def page(self, heading, shot):
         """Waits for the page whose heading starts with `heading` and keeps a screenshot of it."""
+        # The page being left may have a heading that starts the same ("Groups" for "Group"): it is marked.
+        self.wait.until(lambda d: d.execute_script("return window.tollwickLeaving !== true"))
         self.wait.until(seen.text_to_be_present_in_element((By.TAG_NAME, "h1"), heading))
         self.wait.until(lambda d: d.execute_script("return document.readyState") == "complete")
         self.shots += 1
@@ -52,18 +55,22 @@ class Walk:
         assert self.errors() == "", "the page shows the error %r" % self.errors()
 
     # What the administrator does.
+    def follow(self, element):
+        """Clicks an element that leads to another page."""
+        self.driver.execute_script("window.tollwickLeaving = true")
+        element.click()
+
     def press(self, text, within="main"):
         """Presses the button whose text is `text`."""
-        self.driver.find_element(By.XPATH, "//%s//button[normalize-space()='%s']" % (within, text)).click()
+        self.follow(self.driver.find_element(By.XPATH, "//%s//button[normalize-space()='%s']" % (within, text)))
 
     def press_in_row(self, row_text, button):
-        self.driver.find_element(
-            By.XPATH, "//tr[td[normalize-space()='%s']]//button[normalize-space()='%s']" % (row_text, button)).click()
+        self.follow(self.driver.find_element(
+            By.XPATH, "//tr[td[normalize-space()='%s']]//button[normalize-space()='%s']" % (row_text, button)))
 
     def menu(self, text):
         """A button of the main menu, of the group menu or of the group's settings menu."""
-        self.driver.find_element(
-            By.XPATH, "//nav//button[normalize-space()='%s']" % text).click()
+        self.follow(self.driver.find_element(By.XPATH, "//nav//button[normalize-space()='%s']" % text))
 
     def type_into(self, name, text):
         field = self.driver.find_element(By.NAME, name)
@@ -79,7 +86,7 @@ class Walk:
         self.driver.find_element(By.CSS_SELECTOR, "button[data-toggle='%s']" % what).click()
 
     def save(self):
-        self.driver.find_element(By.CSS_SELECTOR, "main form button[type=submit]").click()
+        self.follow(self.driver.find_element(By.CSS_SELECTOR, "main form button[type=submit]"))
 
     # What the policy file says.
     def policy(self):
@@ -142,7 +149,7 @@ def main():
         step = "create a group and rename it"
         walk.menu("Groups")
         walk.page("Groups", "groups")
-        site.driver.find_element(By.ID, "new-group").click()
+        walk.follow(site.driver.find_element(By.ID, "new-group"))
         walk.page("Group", "group-new")
         walk.type_into("Name", "Kids")
         walk.save()
@@ -165,7 +172,7 @@ def main():
         walk.press_in_row("Children", "Computers")
         expect("Children" in walk.page("Computers", "computers"), "the computers page names the group")
         for ip in ("192.168.1.50", "192.168.1.51"):
-            site.driver.find_element(By.ID, "new-client").click()
+            walk.follow(site.driver.find_element(By.ID, "new-client"))
             walk.page("Computer", "computer-new")
             walk.type_into("IP", ip)
             expect(Select(site.driver.find_element(By.ID, "client-group")).first_selected_option.text
@@ -242,7 +249,7 @@ def main():
         walk.page("Words in addresses", "words")
         walk.switch("BlockedUrlWords")
         walk.page("Words in addresses", "words-switched")
-        site.driver.find_element(By.ID, "new-word").click()
+        walk.follow(site.driver.find_element(By.ID, "new-word"))
         walk.page("Word in addresses", "word-new")
         walk.type_into("Word", "roulette")
         site.driver.find_element(By.XPATH, "//label[normalize-space()='Gambling']/input").click()
@@ -253,7 +260,7 @@ def main():
 
         walk.menu("Content types")
         walk.page("Content types", "types")
-        site.driver.find_element(By.ID, "new-content-type").click()
+        walk.follow(site.driver.find_element(By.ID, "new-content-type"))
         walk.page("Content type", "type-new")
         walk.type_into("ContentType", "video/mp4")
         walk.type_into("Description", "Films")
@@ -265,7 +272,7 @@ def main():
 
         walk.menu("Words in pages")
         walk.page("Words in pages", "content-words")
-        site.driver.find_element(By.ID, "new-word").click()
+        walk.follow(site.driver.find_element(By.ID, "new-word"))
         walk.page("Word in pages", "content-word-new")
         walk.type_into("Word", "gore")
         walk.save()
