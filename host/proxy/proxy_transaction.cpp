@@ -281,6 +281,12 @@ void proxy_transaction::handle_write_error(const boost::intrusive_ptr<aio_socket
     handle_written(stream, act);
 }
 
+void proxy_transaction::terminate_request() {
+    ext_transaction_base::terminate_request();
+    const std::lock_guard<std::recursive_mutex> lock(mutex_);
+    end();
+}
+
 void proxy_transaction::OnTerminate() {
     const std::lock_guard<std::recursive_mutex> lock(mutex_);
     end();

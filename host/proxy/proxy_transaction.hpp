@@ -38,6 +38,9 @@ public:
 
     void OnRequestBody(ACE_Message_Block* body, bool last) override;
     void OnTerminate() override;
+    // The client has gone: ends the transaction even when its answer had ended, as a tunnel's does when the
+    // origin has ended first while the client's bytes still go to it.
+    void terminate_request() override;
 
     // The origin connection.
     bool handle_input(const boost::intrusive_ptr<aio_socket_stream>& stream) override;
