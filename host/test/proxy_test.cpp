@@ -578,6 +578,13 @@ TEST_F(proxy_test, EverySpellingOfAnAddressIsDecidedAndSentInItsCanonicalForm) {
         EXPECT_EQ(403, r->status) << target;
         EXPECT_NE(std::string::npos, r->body.find("ip addresses")) << target << ": " << r->body;
     }
+    // A secure site is decided by the same site rules as a plain one.
+    client secure(port);
+    ASSERT_TRUE(secure.send("CONNECT PHARMACY.example.:443 HTTP/1.1\r\nHost: x\r\n\r\n"));
+    auto refused = secure.read();
+    ASSERT_TRUE(refused) << secure.received();
+    EXPECT_EQ(403, refused->status);
+    EXPECT_NE(std::string::npos, refused->body.find("'Drugs' category")) << refused->body;
 }
 
 TEST_F(proxy_test, ATunnelCarriesBytesBothWaysToAllowedPortsOnly) {

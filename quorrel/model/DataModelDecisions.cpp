@@ -101,7 +101,8 @@ bool DataModel::IsAllowed(const std::string& clientIP, const uri& address, PROTO
         message = "You are exhaust your traffic limits";
         return false;
     }
-    if (type == PST_HTTP) {
+    // The site rules (customer lists, URL database, categories) hold for the secure version of a site too.
+    if (type == PST_HTTP || type == PST_HTTPS) {
         switch (IsHTTPAllowed(group, HTTPSettings(group), request, message)) {
         case HA_BLOCKED:
             return false;
@@ -110,7 +111,7 @@ bool DataModel::IsAllowed(const std::string& clientIP, const uri& address, PROTO
         case HA_NOT_DEFINED:
             break;
         }
-    } else if (type != PST_HTTPS) {
+    } else {
         return true;
     }
     if (IsBlockedUrlWordsAllowed(client, type, request))

@@ -279,6 +279,13 @@ TEST_F(Decisions, DatabaseCategoriesAndBlockedWords) {
     EXPECT_EQ(Decide("http://a.example/Roulette"), "refused: Url you go contains a blocked word");
     EXPECT_EQ(Decide("http://a.example/%52oulette"), "refused: Url you go contains a blocked word");
     EXPECT_EQ(Decide("smtp://roulette.example/", tav::PROTO_SMTP), "allowed: -");
+    // A secure site takes the same site rules: customer lists, database and categories, then its own words.
+    EXPECT_EQ(Decide("https://w.h.t/", tav::PROTO_HTTPS),
+              "refused: Site is blocked by Customer Blocked Sites List");
+    EXPECT_EQ(Decide("https://casino.example/", tav::PROTO_HTTPS),
+              "refused: You are prohibited to access the sites of 'Gambling' category (Inner DB)");
+    EXPECT_EQ(Decide("https://school.example/roulette", tav::PROTO_HTTPS), "allowed: -")
+        << "a trusted database entry beats words";
 
     EditSettings<DataModel::HTTPProtocolSettings>(DataModel::PST_HTTP, [](auto& http) {
         http.SetIsInnerBlockedDBEnabled(false);
