@@ -171,10 +171,9 @@ void logger::open_log_file() {
 // Shifts log.txt to log.txt.old and starts a new log.txt. When it fails the stream stays closed and
 // failed, so that the next record tries again instead of being written into a closed file. A log
 // file that is gone (removed from outside, or moved by a rotation whose reopening failed) is not
-// shifted, so a retry never throws away the last good generation.
+// shifted, so a retry never throws away the last good generation. The file is shifted while it is
+// still open (what is buffered goes with it), so once it is closed the attempt is over.
 void logger::rotate_log_file() {
-    output_.close();
-    output_.clear();
     try {
         if (fs::exists(file_name_)) {
             const std::string old_name = file_name_ + ".old";
@@ -183,6 +182,8 @@ void logger::rotate_log_file() {
             }
             fs::rename(file_name_, old_name);
         }
+        output_.close();
+        output_.clear();
         open_log_file();
     } catch (...) {
         output_.close();
