@@ -150,7 +150,7 @@ bool forward_proxy::pages_checked(const std::string& client) const {
 
 DataModel::ContentTypeAction forward_proxy::content_action(const std::string& client,
                                                            const std::string& type) const {
-    return pages_checked(client) ? model_->IsContentTypeAllowed(client, type) : DataModel::PassingThrough;
+    return model_ != nullptr ? model_->IsContentTypeAllowed(client, type) : DataModel::PassingThrough;
 }
 
 bool forward_proxy::words_allowed(const std::string& client, const std::string& text) const {

@@ -83,7 +83,7 @@ public:
                  std::string& reason) const;
     // Whether the client's answers are checked for their type and words.
     bool pages_checked(const std::string& client) const;
-    // How the client's answers of this content type are treated; PassingThrough when nothing is filtered.
+    // How the answers of this content type are treated for a client whose pages are checked.
     DataModel::ContentTypeAction content_action(const std::string& client, const std::string& type) const;
     // Whether the text of an answer may reach the client.
     bool words_allowed(const std::string& client, const std::string& text) const;

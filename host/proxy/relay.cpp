@@ -181,7 +181,7 @@ void relay::check_head() {
     bool conflicting = false;
     std::string type;
     for (const auto& field : origin.headers) {
-        if (!boost::algorithm::iequals(field.first.c_str(), "content-type"))
+        if (field.first != atom::content_type_header)
             continue;
         const std::string value = boost::algorithm::trim_copy(field.second);
         conflicting = conflicting || (!type.empty() && !boost::algorithm::iequals(type, value));
@@ -193,7 +193,8 @@ void relay::check_head() {
         return;
     }
     type_ = type;
-    const DataModel::ContentTypeAction action = proxy_.content_action(client_, type);
+    const DataModel::ContentTypeAction action =
+        pages_checked_ ? proxy_.content_action(client_, type) : DataModel::PassingThrough;
     if (action == DataModel::Preventing) {
         block("Content of type " + (type.empty() ? std::string("(none)") : type) + " is not allowed.");
         return;

@@ -41,6 +41,8 @@ public:
         return taken - after;
     }
     bool too_long() const { return seen_ > limit_; }
+    // The bytes the parser has not taken: after it failed, the rest of the head.
+    const std::string& untaken() const { return bytes_; }
     // Whether a field of the head went on over a line break (obsolete line folding).
     bool folded() const { return folded_; }
 

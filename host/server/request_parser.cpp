@@ -56,13 +56,12 @@ int coding_fault(std::string_view list) {
     return codings.size() > 1 ? 501 : 0;
 }
 
-// The values of the Transfer-Encoding fields of a head, from its bytes, joined with commas.
+// The values of the Transfer-Encoding fields in the lines of a head, joined with commas.
 std::string transfer_codings(const std::string& head) {
     std::string codings;
-    for (std::size_t at = head.find("\r\n"); at != std::string::npos;) {
-        at += 2;
-        const std::size_t end = head.find("\r\n", at);
-        if (end == std::string::npos || end == at)
+    for (std::size_t at = 0; at < head.size();) {
+        const std::size_t end = std::min(head.find("\r\n", at), head.size());
+        if (end == at)
             break; // the empty line that ends the head
         const std::string_view line(head.data() + at, end - at);
         const std::size_t colon = line.find(':');
@@ -70,7 +69,7 @@ std::string transfer_codings(const std::string& head) {
             codings.append(line.substr(colon + 1));
             codings += ',';
         }
-        at = end;
+        at = end + 2;
     }
     return codings;
 }
@@ -94,7 +93,6 @@ std::size_t request_parser::feed(const char* data, std::size_t size) {
     beast::error_code ec;
     if (!is_header_done()) {
         const std::size_t taken = head_bytes_.feed<true>(*this, data, size, ec);
-        head_seen_.append(data, taken);
         if (head_bytes_.folded())
             ec = bhttp::error::bad_obs_fold; // a field that one reader may join and another split
         if (ec == bhttp::error::need_more) {
@@ -103,8 +101,6 @@ std::size_t request_parser::feed(const char* data, std::size_t size) {
         } else if (ec) {
             fail(ec);
         }
-        if (is_header_done() || status_ != 0)
-            std::string().swap(head_seen_);
         return taken;
     }
     const std::size_t used = put(boost::asio::const_buffer(data, size), ec);
@@ -255,7 +251,8 @@ void request_parser::fail(const beast::error_code& ec) {
     if (status_ != 0)
         return;
     if (ec == bhttp::error::bad_transfer_encoding && lengths_ == 0 && encodings_ > 0)
-        status_ = coding_fault(transfer_codings(head_seen_)); // Beast refused a coding after chunked
+        // Beast refused a coding after chunked: the fields it took are in codings_, the rest is untaken.
+        status_ = coding_fault(codings_ + transfer_codings(head_bytes_.untaken()));
     else if (ec == bhttp::error::header_limit)
         status_ = 431;
     else if (ec == bhttp::error::bad_version)

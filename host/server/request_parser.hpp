@@ -92,9 +92,6 @@ private:
     int lengths_ = 0;
     int encodings_ = 0;
     std::string codings_;
-    // The bytes of the head taken so far: Beast refuses a Transfer-Encoding field after one that ends in
-    // chunked before the field is seen, and the status depends on what it names.
-    std::string head_seen_;
     int status_ = 0;
 };
 

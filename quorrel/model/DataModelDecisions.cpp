@@ -242,10 +242,9 @@ DataModel::ContentTypeAction DataModel::IsContentTypeAllowed(const std::string& 
     const HTTPProtocolSettings* http = HTTPSettings(client->GetGroupPtr());
     if (!http->GetIsContentTypesEnabled())
         return Filtering;
+    const std::string folded = FoldCase(contentType, false);
     for (const auto& rule : http->GetContentTypes())
-        if (rule->GetType().size() <= contentType.size() &&
-            FoldCase(contentType.substr(0, rule->GetType().size()), false) ==
-                FoldCase(rule->GetType(), false))
+        if (folded.compare(0, rule->GetFoldedType().size(), rule->GetFoldedType()) == 0)
             return rule->GetAction();
     return Filtering;
 }

@@ -1,5 +1,7 @@
 #include <tav/canonical_uri.hpp>
 
+#include "hex.hpp"
+
 #include <arpa/inet.h>
 
 #include <algorithm>
@@ -19,16 +21,6 @@ bool is_digit(char c) {
     return c >= '0' && c <= '9';
 }
 
-int hex_value(char c) {
-    if (is_digit(c))
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 // RFC 3986's unreserved characters: their escapes mean the same as the characters themselves.
 bool is_unreserved(unsigned char c) {
     return (c >= 'a' && c <= 'z') || is_upper(static_cast<char>(c)) || is_digit(static_cast<char>(c)) ||
@@ -39,7 +31,6 @@ bool is_unreserved(unsigned char c) {
 // escape is itself escaped, so that no escape can form from what decoding put beside it. With `lower`, ASCII
 // letters outside escapes come out in lower case.
 std::string normal_escapes(const std::string& text, bool lower) {
-    static constexpr char hex_digits[] = "0123456789ABCDEF";
     std::string out;
     out.reserve(text.size());
     for (std::size_t at = 0; at < text.size(); ++at) {
@@ -48,8 +39,8 @@ std::string normal_escapes(const std::string& text, bool lower) {
             out += lower ? to_lower(c) : c;
             continue;
         }
-        const int high = at + 2 < text.size() ? hex_value(text[at + 1]) : -1;
-        const int low = at + 2 < text.size() ? hex_value(text[at + 2]) : -1;
+        const int high = at + 2 < text.size() ? hex::value(text[at + 1]) : -1;
+        const int low = at + 2 < text.size() ? hex::value(text[at + 2]) : -1;
         if (high < 0 || low < 0) {
             out += "%25";
             continue;
@@ -59,8 +50,8 @@ std::string normal_escapes(const std::string& text, bool lower) {
             out += lower ? to_lower(static_cast<char>(byte)) : static_cast<char>(byte);
         } else {
             out += '%';
-            out += hex_digits[byte >> 4];
-            out += hex_digits[byte & 0x0F];
+            out += hex::digits[byte >> 4];
+            out += hex::digits[byte & 0x0F];
         }
         at += 2;
     }

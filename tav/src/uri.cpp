@@ -1,5 +1,7 @@
 #include <tav/uri.hpp>
 
+#include "hex.hpp"
+
 #include <boost/regex.hpp>
 
 #include <array>
@@ -77,19 +79,6 @@ bool stays_unescaped(unsigned char c, unsigned flags) {
         return (flags & uri::keep_8bit) != 0;
     }
     return c >= 0x20 && c <= 0x7E && (flags & uri::keep_printable) != 0;
-}
-
-int hex_value(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
 }
 
 } // namespace
@@ -233,7 +222,6 @@ void uri::encode(bool percent_too) {
 }
 
 unsigned uri::encode_segment(std::string& s, unsigned flags) {
-    static constexpr char hex_digits[] = "0123456789ABCDEF";
     std::string out;
     out.reserve(s.size());
     unsigned count = 0;
@@ -243,8 +231,8 @@ unsigned uri::encode_segment(std::string& s, unsigned flags) {
             out += c;
         } else {
             out += '%';
-            out += hex_digits[byte >> 4];
-            out += hex_digits[byte & 0x0F];
+            out += hex::digits[byte >> 4];
+            out += hex::digits[byte & 0x0F];
             ++count;
         }
     }
@@ -276,8 +264,8 @@ bool uri::decode_char(std::string::const_iterator at, std::string::const_iterato
     if (end - at < 3 || *at != '%') {
         return false;
     }
-    const int high = hex_value(at[1]);
-    const int low = hex_value(at[2]);
+    const int high = hex::value(at[1]);
+    const int low = hex::value(at[2]);
     if (high < 0 || low < 0) {
         return false;
     }
