@@ -10,6 +10,8 @@
 
 #include <iostream>
 #include <new>
+#include <set>
+#include <sstream>
 
 namespace tav::http {
 
@@ -19,6 +21,22 @@ namespace {
 
 void say(const std::string& text) {
     std::cerr << "HTTP module: " << text << std::endl;
+}
+
+// A list of ports separated by commas, possibly empty; false with the reason.
+bool read_ports(const std::string& ports, std::set<unsigned short>& into, std::string& error) {
+    into.clear();
+    std::istringstream list(ports);
+    for (std::string port; std::getline(list, port, ',');) {
+        char* end = nullptr;
+        const unsigned long number = std::strtoul(port.c_str(), &end, 10);
+        if (port.empty() || *end != '\0' || number == 0 || number > 65535) {
+            error = "bad port list '" + ports + "' (PORT,PORT...)";
+            return false;
+        }
+        into.insert(static_cast<unsigned short>(number));
+    }
+    return true;
 }
 
 } // namespace
@@ -47,7 +65,11 @@ void http_module::add_options(po::options_description& description) {
         "proxy.checked_body_limit", po::value<std::size_t>()->default_value(std::size_t{2} * 1024 * 1024),
         "bytes of an HTML answer checked for blocked words; larger answers pass unchecked")(
         "proxy.origin_timeout", po::value<unsigned>()->default_value(60),
-        "seconds an origin server may stay silent");
+        "seconds an origin server may stay silent")(
+        "proxy.opaque_ports", po::value<std::string>()->default_value(""),
+        "ports whose tunnels are relayed without a look at their TLS handshake, separated by commas")(
+        "proxy.handshake_timeout", po::value<unsigned>()->default_value(10),
+        "seconds a tunnel's client may take to send its TLS handshake");
 }
 
 bool http_module::read_settings(server_settings& settings, std::string& error) const {
@@ -72,18 +94,10 @@ bool http_module::read_settings(server_settings& settings, std::string& error) c
 
 bool http_module::read_proxy_settings(proxy_settings& settings, std::string& error) const {
     const auto options = this->options();
-    const std::string ports = options["proxy.connect_ports"].as<std::string>();
-    settings.connect_ports.clear();
-    std::istringstream list(ports);
-    for (std::string port; std::getline(list, port, ',');) {
-        char* end = nullptr;
-        const unsigned long number = std::strtoul(port.c_str(), &end, 10);
-        if (port.empty() || *end != '\0' || number == 0 || number > 65535) {
-            error = "bad port list '" + ports + "' (PORT,PORT...)";
-            return false;
-        }
-        settings.connect_ports.insert(static_cast<unsigned short>(number));
-    }
+    if (!read_ports(options["proxy.connect_ports"].as<std::string>(), settings.connect_ports, error) ||
+        !read_ports(options["proxy.opaque_ports"].as<std::string>(), settings.opaque_ports, error))
+        return false;
+    settings.handshake_timeout = std::chrono::seconds(options["proxy.handshake_timeout"].as<unsigned>());
     settings.checked_body_limit = options["proxy.checked_body_limit"].as<std::size_t>();
     settings.origin_timeout = std::chrono::seconds(options["proxy.origin_timeout"].as<unsigned>());
     return true;

@@ -37,6 +37,10 @@ class proxy_transaction;
 struct proxy_settings {
     // The ports that CONNECT may reach.
     std::set<unsigned short> connect_ports{443};
+    // The ports whose tunnels are relayed unexamined; every other tunnel must open with a TLS handshake.
+    std::set<unsigned short> opaque_ports;
+    // How long a tunnel's client may take to send its whole TLS ClientHello.
+    std::chrono::steady_clock::duration handshake_timeout = std::chrono::seconds(10);
     // The largest HTML answer whose words are checked before it is released; larger ones stream unchecked.
     std::size_t checked_body_limit = std::size_t{2} * 1024 * 1024;
     // How long an origin may send and take nothing before the transaction ends (504 before its answer).

@@ -232,6 +232,9 @@ void proxy_transaction::check(clock::time_point now) {
         return;
     if (unreported_ > 0 && now - last_report_ >= report_every)
         report();
+    on_check(now);
+    if (over_)
+        return;
     const clock::time_point last{clock::duration(last_activity_)};
     if (!waiting_for_client_ && now - last >= proxy_.settings().origin_timeout)
         on_silent_origin();

@@ -79,6 +79,8 @@ protected:
     // The origin has gone quiet for too long, or closed; under mutex_, with the transaction not yet over.
     virtual void on_silent_origin();
     virtual void on_origin_closed();
+    // The proxy's timer looks at the transaction; under mutex_, with the transaction not yet over.
+    virtual void on_check(clock::time_point /*now*/) {}
 
     // Writes to the origin; under mutex_.
     void write_upstream(ACE_Message_Block* chain);

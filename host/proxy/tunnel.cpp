@@ -1,6 +1,10 @@
 #include "tunnel.hpp"
 
+#include "client_hello.hpp"
+
+#include <tav/canonical_uri.hpp>
 #include <tav/http/atom.hpp>
+#include <tav/msg.hpp>
 
 #include <cstdlib>
 
@@ -20,6 +24,15 @@ std::string quoted(const std::string& text) {
     return out + "\"";
 }
 
+// The secure site host:port stands for, in canonical form.
+tav::uri secure_site(const std::string& host, unsigned short port) {
+    const std::string text = "https://" + host + ":" + std::to_string(port) + "/";
+    tav::uri site;
+    site.parse_absolute(text.data(), text.data() + text.size());
+    tav::canonicalize(site);
+    return site;
+}
+
 } // namespace
 
 tunnel::tunnel(forward_proxy& proxy, const boost::intrusive_ptr<response_handler>& response,
@@ -27,6 +40,18 @@ tunnel::tunnel(forward_proxy& proxy, const boost::intrusive_ptr<response_handler
     : proxy_transaction(proxy, response, local, client) {}
 
 void tunnel::OnRequestHead(const request_head* head) {
+    if (head->intercepted) {
+        char address[64] = "";
+        head->intercepted->get_host_addr(address, sizeof address);
+        host_ = address;
+        port_ = head->intercepted->get_port_number();
+        intercepted_ = true;
+        const std::lock_guard<std::recursive_mutex> lock(mutex_);
+        examining_ = true;
+        hello_deadline_ = clock::now() + proxy_.settings().handshake_timeout;
+        proxy_.watch(this);
+        return;
+    }
     const unsigned long port = std::strtoul(head->uri.port().c_str(), nullptr, 10);
     std::string reason;
     if (port > 65535 || proxy_.settings().connect_ports.count(static_cast<unsigned short>(port)) == 0)
@@ -40,7 +65,13 @@ void tunnel::OnRequestHead(const request_head* head) {
         refuse(reason);
         return;
     }
-    dial(head->uri.host(), static_cast<unsigned short>(port));
+    host_ = head->uri.host();
+    port_ = static_cast<unsigned short>(port);
+    {
+        const std::lock_guard<std::recursive_mutex> lock(mutex_);
+        examining_ = proxy_.settings().opaque_ports.count(port_) == 0;
+    }
+    dial(host_, port_);
 }
 
 void tunnel::refuse(const std::string& reason) {
@@ -61,16 +92,81 @@ void tunnel::on_connected() {
     // The origin's end is passed to the client while the client's bytes still go to the origin.
     upstream_->allow_half_close(true);
     send_response_head(response_head::create(200, "Connection established", version::one_one_));
+    if (examining_)
+        hello_deadline_ = clock::now() + proxy_.settings().handshake_timeout;
 }
 
 void tunnel::OnRequestBody(ACE_Message_Block* body, bool last) {
+    const std::lock_guard<std::recursive_mutex> lock(mutex_);
+    if (examining_) {
+        body = examine(body, last);
+        if (body == nullptr)
+            return;
+    }
     proxy_transaction::OnRequestBody(body, last);
     if (!last)
         return;
-    const std::lock_guard<std::recursive_mutex> lock(mutex_);
     client_ended_ = true;
     if (origin_ended_)
         close();
+}
+
+ACE_Message_Block* tunnel::examine(ACE_Message_Block* bytes, bool last) {
+    for (const ACE_Message_Block* block = bytes; block != nullptr; block = block->cont())
+        hello_.append(block->rd_ptr(), block->length());
+    release_msg(bytes);
+    if (over_)
+        return nullptr;
+    std::string name;
+    std::string reason;
+    switch (client_hello::read(hello_.data(), hello_.size(), name)) {
+    case client_hello::state::need_more:
+        if (last)
+            shut("The client ended its TLS handshake halfway.");
+        return nullptr;
+    case client_hello::state::not_tls:
+        shut("not TLS");
+        return nullptr;
+    case client_hello::state::malformed:
+        shut("The TLS handshake is malformed.");
+        return nullptr;
+    case client_hello::state::done:
+        break;
+    }
+    if (!name_allowed(name, reason)) {
+        shut(reason);
+        return nullptr;
+    }
+    examining_ = false;
+    hello_deadline_ = clock::time_point::max();
+    if (intercepted_)
+        dial(host_, port_);
+    ACE_Message_Block* held = make_msg(hello_.data(), static_cast<unsigned>(hello_.size()));
+    hello_.clear();
+    hello_.shrink_to_fit();
+    return held;
+}
+
+bool tunnel::name_allowed(const std::string& name, std::string& reason) {
+    const tav::uri site = secure_site(name.empty() ? host_ : name, port_);
+    if (!intercepted_ && site.host() == host_)
+        return true; // the tunnel's own host, decided when it was asked for
+    if (proxy_.allowed(client_, site, PROTO_HTTPS, reason))
+        return true;
+    reason = "server name " + site.host() + ": " + (reason.empty() ? "Access denied." : reason);
+    return false;
+}
+
+void tunnel::shut(const std::string& reason) {
+    if (!end())
+        return;
+    get_response_handler().note(decision("refused", reason));
+    respond_error(403, reason.c_str());
+}
+
+void tunnel::on_check(clock::time_point now) {
+    if (examining_ && now >= hello_deadline_)
+        shut("The TLS handshake did not come in time.");
 }
 
 void tunnel::on_request_sent() {

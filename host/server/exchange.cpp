@@ -39,7 +39,7 @@ std::string field_value(const std::string& value) {
 exchange::exchange(const boost::intrusive_ptr<connection>& owner,
                    const boost::intrusive_ptr<request_head>& head, bool keep_alive)
     : owner_(owner), head_(head), keep_alive_(keep_alive), head_request_(head->method == "HEAD"),
-      connect_request_(head->method == "CONNECT") {}
+      connect_request_(head->method == "CONNECT"), silent_(connect_request_ && head->intercepted) {}
 
 exchange::~exchange() {
     release_msg(output_);
@@ -165,6 +165,12 @@ void exchange::answer(int status, const std::string& text, bool close,
     response_->headers.set(atom::cache_control_header, "no-store");
     for (const auto& field : fields)
         response_->headers.set(atom::intern(field.first), field.second);
+    if (silent_) {
+        head_emitted_ = true;
+        closes_ = true;
+        finish();
+        return;
+    }
     const std::string title = std::to_string(status_) + " " + response_->reason();
     const std::string page = "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>" + title +
                              "</title></head>\n<body><h1>" + title + "</h1>\n<p>" + escape_html(text) +
@@ -250,6 +256,10 @@ std::function<void()> exchange::abandon() {
 
 void exchange::emit_head(const std::string* length) {
     head_emitted_ = true;
+    if (silent_) {
+        closes_ = true;
+        return;
+    }
     chunked_ = length == nullptr && head_->version == version::one_one_ && !head_request_;
     if ((length == nullptr && !chunked_) || !keep_alive_ || connect_request_ || awaits_continue_)
         closes_ = true;

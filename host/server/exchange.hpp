@@ -11,8 +11,9 @@
 // end (the tunnel failed) closes the connection. The connection closes after any other answer to CONNECT,
 // and after an answer that begins while the client waits for "100 Continue": the body may or may not follow
 // then, and nothing would tell it from the next request. The bytes wait in the exchange until the connection
-// takes them, which it does in the order of its requests. Every operation runs under the connection's lock;
-// once the connection has gone the exchange ignores what it is told.
+// takes them, which it does in the order of its requests. A TLS connection that a gateway redirected gets
+// no head at all: the tunnel's bytes, or the connection's close. Every operation runs under the connection's
+// lock; once the connection has gone the exchange ignores what it is told.
 
 #include <tav/http/ext_transaction_base.hpp>
 #include <tav/http/request_head.hpp>
@@ -116,6 +117,9 @@ private:
     bool keep_alive_;
     bool head_request_;
     bool connect_request_;
+    // An intercepted TLS connection: its client asked no proxy, so nothing but the tunnel's bytes goes to it
+    // and a refusal closes the connection.
+    bool silent_;
     // The answer opens a tunnel: its bytes go out as they are.
     bool tunnel_ = false;
     bool head_emitted_ = false;

@@ -1,9 +1,8 @@
 #include "client_hello.hpp"
+#include "tls_hello.hpp"
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -12,35 +11,9 @@ namespace {
 using tav::http::client_hello;
 using state = client_hello::state;
 
-std::string read_seed(const std::string& name) {
-    std::ifstream file(std::string(CLIENT_HELLO_SEEDS) + "/" + name, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-}
-
-std::string length(std::size_t value, int bytes) {
-    std::string out;
-    for (int i = bytes - 1; i >= 0; --i)
-        out += static_cast<char>(value >> (8 * i) & 0xFF);
-    return out;
-}
-
-// A ClientHello with the given extensions, cut into records of at most `record` bytes.
-std::string hello(const std::string& extensions, std::size_t record = 16384) {
-    std::string body = "\x03\x03" + std::string(32, 'r') + std::string("\x00", 1) + length(2, 2) +
-                       "\x13\x01" + std::string("\x01\x00", 2) + length(extensions.size(), 2) + extensions;
-    const std::string message = "\x01" + length(body.size(), 3) + body;
-    std::string out;
-    for (std::size_t at = 0; at < message.size(); at += record) {
-        const std::string piece = message.substr(at, record);
-        out += "\x16\x03\x01" + length(piece.size(), 2) + piece;
-    }
-    return out;
-}
-
-std::string server_name(const std::string& name) {
-    const std::string entry = std::string("\x00", 1) + length(name.size(), 2) + name;
-    return length(0, 2) + length(entry.size() + 2, 2) + length(entry.size(), 2) + entry;
-}
+using tls_hello::hello;
+using tls_hello::length;
+using tls_hello::server_name;
 
 TEST(client_hello, TheServerNameIsReadFromWholeHandshakesOnly) {
     const struct {
@@ -49,8 +22,8 @@ TEST(client_hello, TheServerNameIsReadFromWholeHandshakesOnly) {
         state expected;
         const char* name;
     } cases[] = {
-        {"curl's", read_seed("curl"), state::done, "site.example"},
-        {"chromium's, larger than a segment", read_seed("chromium"), state::done, "site.example"},
+        {"curl's", tls_hello::seed("curl"), state::done, "site.example"},
+        {"chromium's, larger than a segment", tls_hello::seed("chromium"), state::done, "site.example"},
         {"one spread over records of 7 bytes", hello(server_name("a.example"), 7), state::done, "a.example"},
         {"one without a name", hello(""), state::done, ""},
         {"plain HTTP", "GET / HTTP/1.1\r\n\r\n", state::not_tls, ""},
@@ -79,7 +52,7 @@ TEST(client_hello, TheServerNameIsReadFromWholeHandshakesOnly) {
 }
 
 TEST(client_hello, AHandshakeArrivingAByteAtATimeNeedsMoreUntilItIsWhole) {
-    for (const std::string& whole : {read_seed("chromium"), hello(server_name("a.example"), 100)}) {
+    for (const std::string& whole : {tls_hello::seed("chromium"), hello(server_name("a.example"), 100)}) {
         std::string name;
         for (std::size_t size = 0; size < whole.size(); ++size)
             ASSERT_EQ(client_hello::read(whole.data(), size, name), state::need_more) << size;

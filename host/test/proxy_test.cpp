@@ -3,6 +3,7 @@
 #include "http_client.hpp"
 #include "http_server.hpp"
 #include "test_origin.hpp"
+#include "tls_hello.hpp"
 
 #include "PolicyFolder.hpp"
 #include "event_loop.hpp"
@@ -37,6 +38,7 @@ extern "C" std::size_t __sanitizer_get_current_allocated_bytes();
 #include <functional>
 #include <iterator>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -591,6 +593,7 @@ TEST_F(proxy_test, ATunnelCarriesBytesBothWaysToAllowedPortsOnly) {
     origin site(
         [](const std::string&) { return std::string("HTTP/1.1 200 OK\r\nContent-Length: 6\r\n\r\nsecret"); });
     proxy_options.connect_ports = {site.port()};
+    proxy_options.opaque_ports = {site.port()}; // plain HTTP through the tunnel
     start();
     const std::string target = "casino.example:" + std::to_string(site.port());
     client c(port);
@@ -772,6 +775,7 @@ TEST_F(proxy_test, AClientsHalfCloseGetsItsAnswerAndATunnelPassesEachEndOn) {
         origin_done = true;
     });
     proxy_options.connect_ports = {answers_after_end.port(), ends_first.port()};
+    proxy_options.opaque_ports = proxy_options.connect_ports;
     start();
     // A tunnel on a socket of its own; the head of the proxy's answer.
     const auto open_tunnel = [&](loopback::fd_guard& c, std::uint16_t to) {
@@ -820,6 +824,124 @@ TEST_F(proxy_test, AClientsHalfCloseGetsItsAnswerAndATunnelPassesEachEndOn) {
         EXPECT_EQ("more", read_after_end);
     }
     EXPECT_TRUE(eventually([&] { return server->connections() == 0; })) << server->connections();
+}
+
+// An origin that echoes what each connection sends, on a free port of 127.0.0.1, and counts the bytes each
+// connection brought, in the order they came.
+class echo_origin {
+public:
+    echo_origin() : listener_(loopback::loopback_socket(true, &port_)) {
+        accepting_ = std::thread([this] {
+            for (pollfd wait{listener_.fd, POLLIN, 0}; !stop_;) {
+                if (::poll(&wait, 1, 50) <= 0)
+                    continue;
+                const int fd = ::accept(listener_.fd, nullptr, nullptr);
+                const std::lock_guard<std::mutex> lock(mutex_);
+                const std::size_t index = received_.size();
+                received_.push_back(0);
+                serving_.emplace_back([this, fd, index] { echo(fd, index); });
+            }
+        });
+    }
+    echo_origin(const echo_origin&) = delete;
+    echo_origin& operator=(const echo_origin&) = delete;
+    ~echo_origin() {
+        stop_ = true;
+        accepting_.join();
+        for (auto& each : serving_)
+            each.join();
+    }
+    std::uint16_t port() const { return port_; }
+    // The bytes of each connection so far, and how many have ended.
+    std::vector<std::size_t> received() const {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        return received_;
+    }
+    std::size_t ended() const { return ended_; }
+
+private:
+    void echo(int fd, std::size_t index) {
+        loopback::fd_guard guard(fd);
+        timeval timeout{10, 0};
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+        char buffer[4096];
+        for (ssize_t got; (got = ::recv(fd, buffer, sizeof buffer, 0)) > 0;) {
+            {
+                const std::lock_guard<std::mutex> lock(mutex_);
+                received_[index] += static_cast<std::size_t>(got);
+            }
+            send_all(fd, std::string(buffer, static_cast<std::size_t>(got)));
+        }
+        ++ended_;
+    }
+
+    unsigned short port_ = 0;
+    loopback::fd_guard listener_;
+    std::atomic<bool> stop_{false};
+    std::atomic<std::size_t> ended_{0};
+    mutable std::mutex mutex_;
+    std::vector<std::size_t> received_;
+    std::vector<std::thread> serving_;
+    std::thread accepting_;
+};
+
+// A tunnel is a way to a site only when the client's TLS handshake names that site, or another that the
+// policy allows: a child must not reach a blocked site under an allowed name, nor carry anything else.
+TEST_F(proxy_test, ATunnelRelaysOnlyATlsHandshakeWhoseServerNameIsAllowed) {
+    using tls_hello::hello;
+    using tls_hello::server_name;
+    std::unique_ptr<tav::DataModel> model = load_policy();
+    echo_origin site;
+    proxy_options.connect_ports = {site.port()};
+    proxy_options.handshake_timeout = std::chrono::seconds(1);
+    start(model.get());
+    const struct {
+        const char* what;
+        std::string bytes;
+        std::size_t piece;
+        const char* refusal; // logged; null when the handshake goes through
+    } cases[] = {
+        {"the tunnel's own name, a byte at a time", hello(server_name("SCHOOL.example.")), 1, nullptr},
+        {"no name", hello(""), 64, nullptr},
+        {"chromium's, another allowed name", tls_hello::seed("chromium"), 1000, nullptr},
+        {"a blocked name, a byte at a time", hello(server_name("games.example")), 1,
+         "refused\tserver_name_games.example:_Site_is_blocked_by_Customer_Blocked_Sites_List"},
+        {"SSH", "SSH-2.0-OpenSSH_9.2\r\n", 64, "refused\tnot_TLS"},
+        {"a name that no host has", hello(server_name("a b")), 64,
+         "refused\tThe_TLS_handshake_is_malformed."},
+        {"a handshake that stops halfway", hello(server_name("school.example")).substr(0, 20), 64,
+         "refused\tThe_TLS_handshake_did_not_come_in_time."},
+    };
+    const std::string target = "school.example:" + std::to_string(site.port());
+    for (const auto& c : cases) {
+        loopback::fd_guard tunnel(loopback::connect_to(port));
+        ASSERT_TRUE(send_all(tunnel.fd, "CONNECT " + target + " HTTP/1.1\r\nHost: " + target + "\r\n\r\n"));
+        std::string head;
+        for (char byte = 0;
+             head.find("\r\n\r\n") == std::string::npos && ::recv(tunnel.fd, &byte, 1, 0) == 1;)
+            head += byte;
+        ASSERT_EQ(0u, head.rfind("HTTP/1.1 200 ", 0)) << c.what << ": " << head;
+        for (std::size_t at = 0; at < c.bytes.size(); at += c.piece)
+            ASSERT_TRUE(send_all(tunnel.fd, c.bytes.substr(at, c.piece))) << c.what;
+        if (c.refusal == nullptr) {
+            EXPECT_EQ(c.bytes, loopback::receive(tunnel.fd, c.bytes.size())) << c.what;
+        } else {
+            EXPECT_EQ("", loopback::receive(tunnel.fd, 1)) << c.what << ": the connection closes";
+        }
+    }
+    ASSERT_TRUE(eventually([&] { return site.ended() == std::size(cases); })) << site.ended();
+    const std::vector<std::size_t> received = site.received();
+    for (std::size_t i = 0; i < std::size(cases); ++i)
+        EXPECT_EQ(cases[i].refusal == nullptr ? cases[i].bytes.size() : 0u, received[i])
+            << cases[i].what << ": what reaches the site";
+    EXPECT_TRUE(eventually([&] { return server->connections() == 0; })) << server->connections();
+    server->stop();
+    const std::string log = read("log/access/log.txt");
+    for (const auto& c : cases) {
+        if (c.refusal != nullptr) {
+            EXPECT_NE(std::string::npos, log.find(c.refusal)) << c.what << "\n" << log;
+        }
+    }
 }
 
 } // namespace

@@ -11,6 +11,9 @@
 #include <tav/ref_counted.hpp>
 #include <tav/uri.hpp>
 
+#include <ace/INET_Addr.h>
+
+#include <optional>
 #include <string>
 
 namespace tav::http {
@@ -27,6 +30,10 @@ public:
     tav::uri uri;
     http::version version{1, 1};
     header_map headers;
+    // For a connection that a gateway redirected to the service: the address the client sent it to, where
+    // the request goes whatever its target or its TLS server name says. Unset for requests sent to the
+    // service or to its proxy.
+    std::optional<ACE_INET_Addr> intercepted;
 
 protected:
     ~request_head() override;
