@@ -69,7 +69,10 @@ void http_module::add_options(po::options_description& description) {
         "proxy.opaque_ports", po::value<std::string>()->default_value(""),
         "ports whose tunnels are relayed without a look at their TLS handshake, separated by commas")(
         "proxy.handshake_timeout", po::value<unsigned>()->default_value(10),
-        "seconds a tunnel's client may take to send its TLS handshake");
+        "seconds a tunnel's client may take to send its TLS handshake")(
+        "proxy.transparent_listen", po::value<std::string>()->default_value(""),
+        "address for the connections a gateway's firewall redirects to the service, HOST:PORT; empty for "
+        "none");
 }
 
 bool http_module::read_settings(server_settings& settings, std::string& error) const {
@@ -89,6 +92,15 @@ bool http_module::read_settings(server_settings& settings, std::string& error) c
     settings.head_timeout = std::chrono::seconds(options["head_timeout"].as<unsigned>());
     settings.idle_timeout = std::chrono::seconds(options["idle_timeout"].as<unsigned>());
     settings.access_log = options["access_log"].as<std::string>();
+    const std::string intercept = options["proxy.transparent_listen"].as<std::string>();
+    if (!intercept.empty()) {
+        settings.intercept_listen.emplace();
+        if (settings.intercept_listen->set(intercept.c_str()) != 0) {
+            error = "bad transparent listen address '" + intercept + "' (HOST:PORT)";
+            return false;
+        }
+    }
+    settings.intercept_timeout = std::chrono::seconds(options["proxy.handshake_timeout"].as<unsigned>());
     return true;
 }
 

@@ -79,6 +79,8 @@ forward_proxy::create_transaction(const boost::intrusive_ptr<request_head>& head
                                   const boost::intrusive_ptr<response_handler>& response) {
     if (head->method == "CONNECT")
         return new tunnel(*this, response, local, remote);
+    if (head->intercepted)
+        return new relay(*this, response, local, remote);
     if (!head->target.empty() && head->target.front() == '/')
         return head->target == pac_file::path ? new pac_file(this, response, local) : nullptr;
     if (head->uri.scheme() != "http")

@@ -65,6 +65,13 @@ void relay::OnRequestHead(const request_head* head) {
     // the body could not be sent again.
     const std::string* length = head->headers.find(atom::content_length_header);
     const bool body = chunked_upstream_ || (length != nullptr && *length != "0");
+    if (head->intercepted) {
+        // Always where the client sent it: a forged Host field reaches no other machine.
+        char address[64] = "";
+        head->intercepted->get_host_addr(address, sizeof address);
+        dial(address, head->intercepted->get_port_number(), !body);
+        return;
+    }
     dial(head->uri.host(), static_cast<unsigned short>(number), !body);
 }
 

@@ -1,7 +1,8 @@
 #pragma once
 
 // One request with an absolute http:// target, relayed to its origin server, and the origin's answer
-// relayed back.
+// relayed back. The request of a connection that a gateway redirected is decided by the site its Host field
+// names and goes to the address its client sent it to.
 //
 // The relay decides the request with the policy, has the origin connection opened, sends the request head
 // (in origin form, without the fields that concern one connection only, with Via) and the body, then reads

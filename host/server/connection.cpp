@@ -12,6 +12,9 @@ namespace {
 // Requests whose answers may wait at once before reading pauses.
 constexpr std::size_t answers_waiting = 16;
 
+// The first byte of a TLS record that carries a handshake.
+constexpr char tls_handshake = 0x16;
+
 // A chain on its way to the client, with the answer it belongs to.
 struct sent_chain {
     ACE_Message_Block* chain;
@@ -21,18 +24,25 @@ struct sent_chain {
 
 } // namespace
 
-connection::connection(const boost::intrusive_ptr<http_server>& server)
-    : server_(server), stream_(new aio_socket_stream) {}
+connection::connection(const boost::intrusive_ptr<http_server>& server, bool intercepted)
+    : server_(server), stream_(new aio_socket_stream), intercepted_(intercepted) {}
 
 connection::~connection() = default;
 
 bool connection::open_session(ACE_HANDLE handle, ACE_Message_Block& initial_data, ACE_Proactor* proactor,
                               const ACE_INET_Addr& remote, const ACE_INET_Addr& local) {
+    if (intercepted_) {
+        const auto& find = server_->settings().original_destination;
+        // A connection sent to the service itself would come back to it without end.
+        if (!(find ? find(handle, destination_) : http_server::original_destination(handle, destination_)) ||
+            destination_ == local)
+            return false;
+    }
     if (!stream_->open(handle, initial_data, proactor, remote, local))
         return false;
     remote_ = remote;
     local_ = local;
-    set_deadline(server_->settings().idle_timeout);
+    set_deadline(intercepted_ ? server_->settings().intercept_timeout : server_->settings().idle_timeout);
     // A client that has sent its last request may end its side and still read the answers.
     stream_->allow_half_close(true);
     stream_->set_handler(this);
@@ -92,6 +102,10 @@ bool connection::read_requests(ACE_Message_Block& in) {
         if (parser_ == nullptr) {
             if (in.length() == 0)
                 return true;
+            if (intercepted_ && !std::exchange(sniffed_, true) && *in.rd_ptr() == tls_handshake) {
+                intercept_tls();
+                continue;
+            }
             const auto lock = this->lock();
             if (closing_) {
                 reading_done_ = true; // an answer closes the connection: no request after it is read
@@ -101,7 +115,7 @@ bool connection::read_requests(ACE_Message_Block& in) {
                 paused_ = true;
                 return false;
             }
-            parser_ = std::make_unique<request_parser>(server_->settings().site);
+            parser_ = std::make_unique<request_parser>(origin_site(), intercepted_);
             in_request_ = true;
             set_deadline(server_->settings().head_timeout);
         }
@@ -138,8 +152,48 @@ bool connection::read_requests(ACE_Message_Block& in) {
     }
 }
 
+tav::uri connection::origin_site() const {
+    if (!intercepted_)
+        return server_->settings().site;
+    char address[64] = "";
+    destination_.addr_to_string(address, sizeof address);
+    const std::string text = std::string("http://") + address + "/";
+    tav::uri site;
+    site.parse_absolute(text.data(), text.data() + text.size());
+    return site;
+}
+
+void connection::intercept_tls() {
+    boost::intrusive_ptr<request_head> head(new request_head);
+    head->method = "CONNECT";
+    char address[64] = "";
+    destination_.addr_to_string(address, sizeof address);
+    head->target = address;
+    const std::string site = "https://" + head->target + "/";
+    head->uri.parse_absolute(site.data(), site.data() + site.size());
+    head->intercepted = destination_;
+    current_ = new exchange(this, head, false);
+    transaction_ = server_->create_transaction(head, local_, remote_, current_);
+    {
+        const auto lock = this->lock();
+        answers_.push_back(current_);
+        if (transaction_ == nullptr) {
+            current_->answer(502, "Nothing carries intercepted connections.", true);
+            reading_done_ = true;
+            current_.reset();
+            pump();
+            return;
+        }
+        current_->set_transaction(transaction_);
+        in_request_ = true;
+    }
+    start_tunnel();
+}
+
 void connection::route() {
     const auto& head = parser_->head();
+    if (intercepted_)
+        head->intercepted = destination_;
     current_ = new exchange(this, head, parser_->keep_alive());
     // Whether the client waits for "100 Continue" before it sends the body: it gets it unless the answer
     // has begun by the end of routing.

@@ -12,6 +12,13 @@
 // must arrive whole within the head timeout, a body must keep coming, and an idle connection lasts the idle
 // timeout. After a CONNECT request that an extension takes, the connection carries a tunnel: no more
 // requests are read, the tunnel's transaction watches its own time, and either side's end is passed on.
+//
+// An intercepted connection is one that a gateway's firewall redirected to the service: its client sent it
+// to another address, which the firewall recorded. One that was sent to the service itself is closed at
+// once. Its first bytes, which must come within the intercept timeout, decide what it carries: a TLS
+// handshake makes it a tunnel (a CONNECT to that address, marked intercepted), anything else is read as
+// requests in origin form for the site that their Host field names. Either way its requests name the address
+// that they must go to.
 
 #include "request_parser.hpp"
 
@@ -39,7 +46,7 @@ public:
     using clock = std::chrono::steady_clock;
     using stream_ptr = boost::intrusive_ptr<aio_socket_stream>;
 
-    explicit connection(const boost::intrusive_ptr<http_server>& server);
+    connection(const boost::intrusive_ptr<http_server>& server, bool intercepted);
 
     bool open_session(ACE_HANDLE handle, ACE_Message_Block& initial_data, ACE_Proactor* proactor,
                       const ACE_INET_Addr& remote, const ACE_INET_Addr& local) override;
@@ -77,6 +84,10 @@ private:
     // tunnel's, and goes to the transaction as it comes.
     void start_tunnel();
     bool pass_tunnel(ACE_Message_Block& in);
+    // The first bytes of an intercepted connection are a TLS handshake: it carries a tunnel.
+    void intercept_tls();
+    // What a request in origin form stands for.
+    tav::uri origin_site() const;
     // Answers a request that cannot be read with its status and closes.
     void refuse(int status);
     // The client sent its last byte.
@@ -92,6 +103,9 @@ private:
     stream_ptr stream_;
     ACE_INET_Addr remote_;
     ACE_INET_Addr local_;
+    // Whether a gateway redirected the connection, and where its client sent it.
+    const bool intercepted_;
+    ACE_INET_Addr destination_;
     // The request being read, with its exchange and its transaction (none when the server answers it).
     std::unique_ptr<request_parser> parser_;
     boost::intrusive_ptr<exchange> current_;
@@ -107,6 +121,8 @@ private:
     bool in_request_ = false;
     // The current transaction is a tunnel; written by the input callback.
     bool tunnel_ = false;
+    // Whether the first bytes of an intercepted connection have been looked at; by the input callback.
+    bool sniffed_ = false;
     // The answers not yet wholly sent, in the order of their requests; under mutex_.
     std::deque<boost::intrusive_ptr<exchange>> answers_;
     bool paused_ = false;

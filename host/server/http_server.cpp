@@ -6,6 +6,10 @@
 
 #include <ace/Proactor.h>
 
+#include <linux/netfilter_ipv4.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -27,7 +31,7 @@ constexpr int listen_backlog = 1024;
 } // namespace
 
 http_server::http_server(ACE_Proactor* proactor, const server_settings& settings)
-    : proactor_(proactor), settings_(settings), acceptor_(new acceptor) {
+    : proactor_(proactor), settings_(settings), acceptor_(new acceptor), intercepting_(new acceptor) {
     ACE_Handler::proactor(proactor);
 }
 
@@ -71,12 +75,23 @@ bool http_server::start(std::string& error) {
         access_log_.stop();
         return false;
     }
+    if (settings_.intercept_listen &&
+        !intercepting_->start(*settings_.intercept_listen, &interceptor_, proactor_, listen_backlog, true)) {
+        char address[64] = "";
+        settings_.intercept_listen->addr_to_string(address, sizeof address);
+        error = std::string("cannot listen for redirected connections on ") + address + ": " +
+                std::strerror(errno);
+        acceptor_->stop();
+        access_log_.stop();
+        return false;
+    }
     timer_ = proactor_->schedule_timer(*this, nullptr, ACE_Time_Value(1), ACE_Time_Value(1));
     return true;
 }
 
 void http_server::stop(std::chrono::steady_clock::duration wait) {
     acceptor_->stop();
+    intercepting_->stop();
     if (timer_ != -1)
         proactor_->cancel_timer(timer_);
     timer_ = -1;
@@ -101,16 +116,32 @@ ACE_INET_Addr http_server::address() const {
     return acceptor_->address();
 }
 
+ACE_INET_Addr http_server::intercept_address() const {
+    return intercepting_->address();
+}
+
+bool http_server::original_destination(ACE_HANDLE handle, ACE_INET_Addr& destination) {
+    sockaddr_in address{};
+    socklen_t size = sizeof address;
+    if (::getsockopt(handle, SOL_IP, SO_ORIGINAL_DST, &address, &size) != 0 || address.sin_family != AF_INET)
+        return false;
+    return destination.set(&address, static_cast<int>(size)) == 0;
+}
+
 std::size_t http_server::connections() const {
     const std::lock_guard<std::mutex> lock(mutex_);
     return connections_.size();
 }
 
 boost::intrusive_ptr<session> http_server::create_session() {
+    return open_connection(false);
+}
+
+boost::intrusive_ptr<session> http_server::open_connection(bool intercepted) {
     const std::lock_guard<std::mutex> lock(mutex_);
     if (!accepting_ || connections_.size() >= settings_.max_connections)
         return nullptr;
-    boost::intrusive_ptr<connection> c(new connection(this));
+    boost::intrusive_ptr<connection> c(new connection(this, intercepted));
     connections_.emplace(c.get(), c);
     return c;
 }
@@ -131,6 +162,9 @@ http_server::create_transaction(const boost::intrusive_ptr<request_head>& head, 
             return nullptr; // an extension that fails on a request declines it
         }
     };
+    // A redirected connection asked for a site elsewhere, never for the service's own.
+    if (head->intercepted)
+        return forward_ != nullptr ? ask(forward_) : nullptr;
     // The browsers' proxy configuration is the proxy's to answer.
     if (forward_ != nullptr && head->target == "/proxy.pac")
         if (auto transaction = ask(forward_))

@@ -2,6 +2,8 @@
 
 // The HTTP server: listens on a proactor, keeps its connections, routes each request to the first extension
 // that takes it, closes connections whose deadline has passed, and writes one access-log record per answer.
+// It may also listen for connections that a gateway redirects to it (see connection): their requests go to
+// the forward extension alone, to the address each was sent to.
 //
 // start() and stop() belong to one controlling thread; everything else runs on the proactor's threads.
 // Extensions are added before start() and released by their owner after stop().
@@ -20,6 +22,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -43,6 +46,12 @@ struct server_settings {
     std::optional<std::uint64_t> body_limit = 1024 * 1024;
     // The name of the access log below log/; empty for none.
     std::string access_log = "access";
+    // Where the connections that a gateway's firewall redirects to the service are taken; unset for none.
+    std::optional<ACE_INET_Addr> intercept_listen;
+    // How long such a connection may take to send its first bytes.
+    std::chrono::steady_clock::duration intercept_timeout = std::chrono::seconds(10);
+    // Finds the address a redirected connection was sent to; the firewall's record of it when empty.
+    std::function<bool(ACE_HANDLE handle, ACE_INET_Addr& destination)> original_destination;
 };
 
 class http_server : public server, public session_manager, private ACE_Handler {
@@ -64,14 +73,17 @@ public:
     // Stops listening and the timer and closes every connection; returns once they have closed or `wait`
     // has passed.
     void stop(std::chrono::steady_clock::duration wait = std::chrono::seconds(5));
-    // The address listened on, with the port the system chose.
+    // The address listened on, with the port the system chose, and the one for redirected connections.
     ACE_INET_Addr address() const;
+    ACE_INET_Addr intercept_address() const;
     std::size_t connections() const;
 
     ACE_Proactor* proactor() const override { return proactor_; }
 
     boost::intrusive_ptr<session> create_session() override;
     void session_failed(const boost::intrusive_ptr<session>& s) override;
+    // The address a redirected connection was sent to, as the firewall recorded it (SO_ORIGINAL_DST, IPv4).
+    static bool original_destination(ACE_HANDLE handle, ACE_INET_Addr& destination);
 
     // For the connections.
     const server_settings& settings() const { return settings_; }
@@ -89,6 +101,18 @@ protected:
     ~http_server() override;
 
 private:
+    // Makes the sessions of redirected connections.
+    class interceptor : public session_manager {
+    public:
+        explicit interceptor(http_server& server) : server_(server) {}
+        boost::intrusive_ptr<session> create_session() override { return server_.open_connection(true); }
+        void session_failed(const boost::intrusive_ptr<session>& s) override { server_.session_failed(s); }
+
+    private:
+        http_server& server_;
+    };
+
+    boost::intrusive_ptr<session> open_connection(bool intercepted);
     void handle_time_out(const ACE_Time_Value& tv, const void* act) override;
 
     ACE_Proactor* proactor_;
@@ -96,6 +120,8 @@ private:
     std::vector<boost::intrusive_ptr<extension>> extensions_;
     boost::intrusive_ptr<extension> forward_;
     boost::intrusive_ptr<acceptor> acceptor_;
+    interceptor interceptor_{*this};
+    boost::intrusive_ptr<acceptor> intercepting_;
     logger access_log_;
     long timer_ = -1;
     mutable std::mutex mutex_;

@@ -76,7 +76,8 @@ std::string transfer_codings(const std::string& head) {
 
 } // namespace
 
-request_parser::request_parser(const tav::uri& site) : site_(site), head_bytes_(head_limit) {
+request_parser::request_parser(const tav::uri& site, bool named_by_host)
+    : site_(site), named_by_host_(named_by_host), head_bytes_(head_limit) {
     header_limit(head_limit);
     // The limit of the body is set once the head is routed (body_allowed); until then the parser must not
     // refuse a length that the route may accept.
@@ -214,6 +215,10 @@ void request_parser::on_field_impl(bhttp::field name, beast::string_view name_te
 }
 
 void request_parser::on_header_impl(beast::error_code& ec) {
+    if (named_by_host_ && !take_site_from_host()) {
+        ec = bhttp::error::bad_target;
+        return;
+    }
     // A body whose end two readers may see in different places could smuggle a request past one of them.
     if (lengths_ > 1 || (lengths_ > 0 && encodings_ > 0)) {
         ec = bhttp::error::bad_content_length;
@@ -227,6 +232,22 @@ void request_parser::on_header_impl(beast::error_code& ec) {
         status_ = 400;
     if (status_ != 0)
         ec = bhttp::error::bad_transfer_encoding;
+}
+
+bool request_parser::take_site_from_host() {
+    const std::string* host = head_->headers.find(atom::host_header);
+    if (host == nullptr || head_->target.empty() || head_->target.front() != '/')
+        return true;
+    if (host->empty() || host->find_first_of("@/?#\\ \t") != std::string::npos)
+        return false;
+    const std::string absolute = "http://" + *host + head_->target;
+    tav::uri site;
+    if (absolute.size() > tav::uri::max_length_ ||
+        !site.parse_absolute(absolute.data(), absolute.data() + absolute.size()) || site.host().empty())
+        return false;
+    tav::canonicalize(site);
+    head_->uri = site;
+    return true;
 }
 
 void request_parser::on_body_init_impl(const boost::optional<std::uint64_t>& /*length*/,

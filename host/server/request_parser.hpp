@@ -29,8 +29,9 @@ public:
     // The longest request head taken (431 beyond it).
     static constexpr std::uint32_t head_limit = 64 * 1024;
 
-    // `site` is the address that a request in origin form ("GET / HTTP/1.1") stands for.
-    explicit request_parser(const tav::uri& site);
+    // `site` is the address that a request in origin form ("GET / HTTP/1.1") stands for; with
+    // `named_by_host`, that of its Host field when it has one (a Host that names no site is a fault, 400).
+    explicit request_parser(const tav::uri& site, bool named_by_host = false);
     ~request_parser() override;
 
     // Takes bytes from [data, data + size) and returns how many it used; the caller keeps the rest and offers
@@ -78,11 +79,14 @@ private:
     std::size_t on_chunk_body_impl(std::uint64_t remain, boost::beast::string_view body,
                                    boost::beast::error_code& ec) override;
     void on_finish_impl(boost::beast::error_code& ec) override;
+    // Points a request in origin form at the site of its Host field; false when the field names none.
+    bool take_site_from_host();
 
     // Records the status for a parser error.
     void fail(const boost::beast::error_code& ec);
 
     tav::uri site_;
+    bool named_by_host_;
     head_bytes head_bytes_;
     boost::intrusive_ptr<request_head> head_;
     ACE_Message_Block* body_ = nullptr;

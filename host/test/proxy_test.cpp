@@ -53,9 +53,17 @@ using test_origin::origin;
 // nothing, with no policy (everything allowed) unless a test gives it one.
 class proxy_test : public log_folder_test {
 protected:
-    void start(tav::DataModel* model = nullptr) {
+    // With `intercept`, the server also takes redirected connections, each sent to 127.0.0.1:destination.
+    void start(tav::DataModel* model = nullptr, bool intercept = false) {
         server_settings settings;
         settings.listen = ACE_INET_Addr(static_cast<u_short>(0), "127.0.0.1");
+        if (intercept) {
+            settings.intercept_listen = settings.listen;
+            settings.intercept_timeout = std::chrono::seconds(1);
+            settings.original_destination = [this](ACE_HANDLE, ACE_INET_Addr& to) {
+                return to.set(destination.load(), "127.0.0.1") == 0;
+            };
+        }
         const std::string site = "http://admin.tollwick/";
         settings.site.parse_absolute(site.data(), site.data() + site.size());
         settings.access_log = "access";
@@ -139,6 +147,7 @@ protected:
     boost::intrusive_ptr<forward_proxy> proxy;
     proxy_settings proxy_options;
     std::uint16_t port = 0;
+    std::atomic<std::uint16_t> destination{0};
 
 private:
     std::string write_hosts() {
@@ -942,6 +951,69 @@ TEST_F(proxy_test, ATunnelRelaysOnlyATlsHandshakeWhoseServerNameIsAllowed) {
             EXPECT_NE(std::string::npos, log.find(c.refusal)) << c.what << "\n" << log;
         }
     }
+}
+
+// A computer without a proxy setting still goes through the gateway, whose firewall redirects its connections
+// to the service: each is decided by the name it asks for and goes only to where it was sent.
+TEST_F(proxy_test, ARedirectedConnectionIsDecidedByItsNameAndGoesOnlyWhereItWasSent) {
+    using tls_hello::hello;
+    using tls_hello::server_name;
+    std::unique_ptr<tav::DataModel> model = load_policy();
+    {
+        auto group = my_group(*model);
+        group->GetProtocolSettings(tav::DataModel::PST_HTTPS)->SetCanAccessByIP(false);
+        ASSERT_TRUE(model->SaveClientGroup(*group).IsOK());
+    }
+    origin web(
+        [](const std::string&) { return std::string("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok"); });
+    echo_origin secure;
+    start(model.get(), true);
+    const std::uint16_t gateway = server->intercept_address().get_port_number();
+    const std::string allowed_hello = hello(server_name("school.example"));
+    const struct {
+        const char* what;
+        std::uint16_t to;
+        std::string bytes;
+        std::string answer; // how what comes back begins; empty for nothing
+    } cases[] = {
+        {"an allowed page", web.port(), "GET /lessons HTTP/1.1\r\nHost: School.example.\r\n\r\n",
+         "HTTP/1.1 200 "},
+        {"a blocked page", web.port(), "GET / HTTP/1.1\r\nHost: games.example\r\n\r\n", "HTTP/1.1 403 "},
+        {"a Host that names no site", web.port(), "GET / HTTP/1.1\r\nHost: a@b\r\n\r\n", "HTTP/1.1 400 "},
+        {"an allowed secure site", secure.port(), allowed_hello, allowed_hello},
+        {"a blocked secure site", secure.port(), hello(server_name("games.example")), ""},
+        {"a secure site without a name, at an address", secure.port(), hello(""), ""},
+        {"the service itself", gateway, "GET / HTTP/1.1\r\nHost: school.example\r\n\r\n", ""},
+    };
+    for (const auto& c : cases) {
+        destination = c.to;
+        loopback::fd_guard redirected(loopback::connect_to(gateway));
+        ASSERT_TRUE(send_all(redirected.fd, c.bytes));
+        ::shutdown(redirected.fd, SHUT_WR);
+        const std::string got = loopback::receive(redirected.fd, 1 << 20);
+        EXPECT_EQ(c.answer, got.substr(0, c.answer.size())) << c.what << ": " << got;
+        if (c.answer.empty()) {
+            EXPECT_EQ("", got) << c.what;
+        }
+    }
+    const auto start_time = std::chrono::steady_clock::now();
+    destination = web.port();
+    loopback::fd_guard silent(loopback::connect_to(gateway));
+    EXPECT_EQ("", loopback::receive(silent.fd, 1));
+    EXPECT_LT(std::chrono::steady_clock::now() - start_time, std::chrono::seconds(4))
+        << "a connection that sends nothing is closed after the handshake timeout";
+
+    ASSERT_EQ(1u, web.requests().size());
+    EXPECT_EQ(0u, web.requests()[0].rfind("GET /lessons HTTP/1.1\r\nHost: school.example\r\n", 0))
+        << web.requests()[0];
+    EXPECT_TRUE(eventually([&] { return secure.ended() == 1; })) << "refused names are never connected";
+    EXPECT_EQ(std::vector<std::size_t>{allowed_hello.size()}, secure.received());
+    EXPECT_TRUE(eventually([&] { return server->connections() == 0; })) << server->connections();
+    server->stop();
+    const std::string log = read("log/access/log.txt");
+    for (const char* logged : {"http://school.example/lessons\t200",
+                               "server_name_games.example:_Site_is_blocked", "server_name_127.0.0.1:_"})
+        EXPECT_NE(std::string::npos, log.find(logged)) << logged << "\n" << log;
 }
 
 } // namespace
