@@ -139,6 +139,14 @@ ACE_Message_Block* tunnel::examine(ACE_Message_Block* bytes, bool last) {
     }
     examining_ = false;
     hello_deadline_ = clock::time_point::max();
+    if (intercepted_ && !name.empty()) {
+        // The access log names the site asked for rather than its address.
+        boost::intrusive_ptr<log_record> asked(new log_record);
+        std::string site;
+        secure_site(name, port_).flatten(site, tav::uri::all_bits);
+        asked->set_field("cs-uri", site, true);
+        get_response_handler().note(asked);
+    }
     if (intercepted_)
         dial(host_, port_);
     ACE_Message_Block* held = make_msg(hello_.data(), static_cast<unsigned>(hello_.size()));

@@ -227,7 +227,9 @@ boost::intrusive_ptr<log_record> exchange::record() const {
     record->set_field("cs-method", head_->method, true);
     std::string url;
     head_->uri.flatten(url, tav::uri::all_bits);
-    record->set_field("cs-uri", url.empty() ? head_->target : url, true);
+    // A transaction may name the address that was asked for more exactly (a redirected TLS connection's
+    // server name).
+    record->set_field("cs-uri", url.empty() ? head_->target : url, false);
     record->set_field("sc-status", std::to_string(status_), true);
     record->set_field("sc-bytes", std::to_string(head_request_ ? 0 : body_bytes_), true);
     if (const std::string* agent = head_->headers.find(atom::user_agent_header))

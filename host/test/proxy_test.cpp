@@ -1011,8 +1011,10 @@ TEST_F(proxy_test, ARedirectedConnectionIsDecidedByItsNameAndGoesOnlyWhereItWasS
     EXPECT_TRUE(eventually([&] { return server->connections() == 0; })) << server->connections();
     server->stop();
     const std::string log = read("log/access/log.txt");
-    for (const char* logged : {"http://school.example/lessons\t200",
-                               "server_name_games.example:_Site_is_blocked", "server_name_127.0.0.1:_"})
+    for (const std::string& logged :
+         {std::string("http://school.example/lessons\t200"),
+          "https://school.example:" + std::to_string(secure.port()) + "/\t200",
+          std::string("server_name_games.example:_Site_is_blocked"), std::string("server_name_127.0.0.1:_")})
         EXPECT_NE(std::string::npos, log.find(logged)) << logged << "\n" << log;
 }
 
