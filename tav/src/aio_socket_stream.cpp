@@ -40,6 +40,7 @@ bool aio_socket_stream::open(ACE_HANDLE handle, ACE_Message_Block& initial_data,
     if (input_.capacity() < input_size && input_.size(input_size) != 0)
         return false;
     input_.reset();
+    filled_ = false;
     if (initial_data.total_length() > input_.space())
         return false;
     for (ACE_Message_Block* block = &initial_data; block != nullptr; block = block->cont())
@@ -218,8 +219,13 @@ void aio_socket_stream::read() {
     }
     if (!handler_)
         return;
-    if (input_.length() == 0)
+    if (input_.length() == 0) {
+        // A new block rather than a larger one in place: a stale read may still hold the old one.
+        if (std::exchange(filled_, false) && input_.capacity() < bulk_input_size)
+            if (ACE_Data_Block* larger = input_.data_block()->clone_nocopy(0, bulk_input_size))
+                input_.data_block(larger);
         input_.reset();
+    }
     if (input_.space() == 0) {
         if (input_.rd_ptr() == input_.base()) {
             status_ |= callback_error;
@@ -276,6 +282,7 @@ void aio_socket_stream::handle_read_stream(const ACE_Asynch_Read_Stream::Result&
         do_shutdown();
     } else {
         input_.wr_ptr(bytes);
+        filled_ = input_.space() == 0;
         read();
     }
 }

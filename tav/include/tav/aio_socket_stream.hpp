@@ -2,16 +2,17 @@
 
 // A connected TCP socket on a proactor.
 //
-// The stream keeps at most one read and one write outstanding, reads into a fixed 16 KiB block that its
-// handler consumes in place, writes queued message chains strictly in order with gather writes, and closes
-// in an orderly way: reading stops at once, queued writes drain, then the socket is closed. Either side may
-// end its half alone: shutdown_writing sends the end of the stream after the queued writes and reads on, and
-// a stream that allows a half-close goes on writing after the peer's end until it is shut down. The public
-// operations write, shutdown, shutdown_writing and start_reading are posted as commands, so once the stream
-// is open its state changes only on the proactor's threads; a lock keeps those changes one at a time when
-// several threads run the event loop. Callbacks run under that lock and may call the stream's direct
-// operations; the posting operations never take it. Operations posted from one thread run in the order they
-// were posted, however many threads run the event loop.
+// The stream keeps at most one read and one write outstanding, reads into a 16 KiB block that its handler
+// consumes in place (a block that one read fills is a bulk transfer's: the next empty one is 64 KiB), writes
+// queued message chains strictly in order with gather writes, and closes in an orderly way: reading stops at
+// once, queued writes drain, then the socket is closed. Either side may end its half alone: shutdown_writing
+// sends the end of the stream after the queued writes and reads on, and a stream that allows a half-close
+// goes on writing after the peer's end until it is shut down. The public operations write, shutdown,
+// shutdown_writing and start_reading are posted as commands, so once the stream is open its state changes
+// only on the proactor's threads; a lock keeps those changes one at a time when several threads run the event
+// loop. Callbacks run under that lock and may call the stream's direct operations; the posting operations
+// never take it. Operations posted from one thread run in the order they were posted, however many threads
+// run the event loop.
 
 #include <tav/aio_cmd.hpp>
 #include <tav/export.hpp>
@@ -46,6 +47,7 @@ public:
     };
 
     static constexpr size_t input_size = 16384;
+    static constexpr size_t bulk_input_size = 65536;
 
     // Input callbacks of one stream.
     class TAV_EXPORT handler : public virtual ref_counted {
@@ -172,6 +174,8 @@ private:
     std::atomic<bool> has_handler_;
     std::atomic<bool> half_close_{false};
     ACE_Message_Block input_;
+    // The last read filled the input block: the next empty one is made larger.
+    bool filled_ = false;
     ACE_Asynch_Write_Stream writer_;
     std::deque<request_ptr> queue_;
     // Counts the openings of the stream; each operation carries the count it was started under.
