@@ -106,9 +106,16 @@ TEST_F(AdminTest, TheSecurityAnswerClearsThePassword) {
     EXPECT_EQ("", settings->GetPassword());
     EXPECT_NE(std::string::npos, Page("ObjectName=HelpPage&Action=Get").find("<h1>Help</h1>"));
 
+    // With no answer stored, no answer is right, and the page says where the password can be reset.
     SetAccount("secret1", "", "");
-    EXPECT_NE(std::string::npos, Page("ObjectName=ForgotPassword&Action=SaveEdit").find("<h1>Welcome"))
-        << "with no answer stored, an empty answer is right";
+    EXPECT_NE(std::string::npos,
+              Page("ObjectName=ForgotPassword&Action=Get").find("only on the filter machine itself"));
+    for (const char* answer : {"", "&SecurityAnswer=", "&SecurityAnswer=+", "&SecurityAnswer=Paris"}) {
+        const std::string refused = Page(std::string("ObjectName=ForgotPassword&Action=SaveEdit") + answer);
+        EXPECT_NE(std::string::npos, refused.find("role=\"alert\">Bad Answer</div>")) << answer;
+    }
+    model->GetSettings(settings);
+    EXPECT_EQ("secret1", settings->GetPassword());
 }
 
 TEST_F(AdminTest, PagesAreFilledInTheirOrder) {

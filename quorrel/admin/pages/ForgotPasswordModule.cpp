@@ -8,6 +8,11 @@
 
 namespace tav::http::admin {
 
+namespace {
+const char* const noAnswerStored = "No security answer is stored, so the password can be reset only on the "
+                                   "filter machine itself, with the command tollwick-policy password.";
+} // namespace
+
 ForgotPasswordModule::ForgotPasswordModule(AdminPlugin& plugin) : WebModule(plugin) {
     AddTemplate("/pages/templates/ForgotPassword.tpl.html", m_page);
 }
@@ -20,7 +25,9 @@ AdminPluginRet ForgotPasswordModule::Get(FormFields& /*fields*/, std::string& te
     const DataModel::SecurityQuestion* question =
         settings != nullptr ? model.GetSecurityQuestion(settings->GetSecurityQuestionID()) : nullptr;
     text = m_page;
-    FillText(text, "%TBL_QUESTION%", question != nullptr ? question->GetQuestion() : "");
+    const bool answerable = settings != nullptr && !IsBlank(settings->GetSecurityAnswer());
+    FillText(text, "%TBL_QUESTION%",
+             !answerable ? noAnswerStored : question != nullptr ? question->GetQuestion() : "");
     return preset ? *preset : AdminPluginRet(Ret::OK, "");
 }
 
@@ -28,7 +35,9 @@ AdminPluginRet ForgotPasswordModule::SaveEdit(FormFields& fields, std::string& t
     DataModel& model = Plugin().GetModel();
     std::unique_ptr<DataModel::Settings> settings;
     model.GetSettings(settings);
-    if (settings == nullptr || TrimBlanks(fields.Get("SecurityAnswer")) != settings->GetSecurityAnswer()) {
+    // Without a stored answer no answer is right: an empty one would let anybody clear the password.
+    if (settings == nullptr || IsBlank(settings->GetSecurityAnswer()) ||
+        TrimBlanks(fields.Get("SecurityAnswer")) != settings->GetSecurityAnswer()) {
         fields.Set("ObjectName", "LoginPage");
         return Plugin().GetModule("LoginPage")->Get(fields, text, AdminPluginRet(Ret::ERR, "Bad Answer"));
     }
