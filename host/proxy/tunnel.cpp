@@ -156,6 +156,8 @@ ACE_Message_Block* tunnel::examine(ACE_Message_Block* bytes, bool last) {
 }
 
 bool tunnel::name_allowed(const std::string& name, std::string& reason) {
+    if (!intercepted_ && (name.empty() || name == host_))
+        return true; // the tunnel's own host, decided when it was asked for
     const tav::uri site = secure_site(name.empty() ? host_ : name, port_);
     if (!intercepted_ && site.host() == host_)
         return true; // the tunnel's own host, decided when it was asked for
