@@ -556,7 +556,7 @@ int main(int argc, char** argv) {
         options.insert(options.begin(),
                        {ZUNSERVICE, "-C", (work / name).string(), "--threads", "1", "--listen",
                         "127.0.0.1:" + std::to_string(port), "--proxy.hosts_file", (work / "hosts").string(),
-                        "--proxy.connect_ports", bench.ports()});
+                        "--proxy.connect_ports", bench.ports(), "--proxy.allow_local", "true"});
         return start(options, work / (name + ".out"));
     };
     squid_config(work / "squid.conf", work, "squid", squid_port, "");

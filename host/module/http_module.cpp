@@ -70,6 +70,8 @@ void http_module::add_options(po::options_description& description) {
         "ports whose tunnels are relayed without a look at their TLS handshake, separated by commas")(
         "proxy.handshake_timeout", po::value<unsigned>()->default_value(10),
         "seconds a tunnel's client may take to send its TLS handshake")(
+        "proxy.allow_local", po::value<bool>()->default_value(false),
+        "whether the filter machine itself and link-local addresses may be reached through the proxy")(
         "proxy.transparent_listen", po::value<std::string>()->default_value(""),
         "address for the connections a gateway's firewall redirects to the service, HOST:PORT; empty for "
         "none");
@@ -110,6 +112,7 @@ bool http_module::read_proxy_settings(proxy_settings& settings, std::string& err
         !read_ports(options["proxy.opaque_ports"].as<std::string>(), settings.opaque_ports, error))
         return false;
     settings.handshake_timeout = std::chrono::seconds(options["proxy.handshake_timeout"].as<unsigned>());
+    settings.allow_local = options["proxy.allow_local"].as<bool>();
     settings.checked_body_limit = options["proxy.checked_body_limit"].as<std::size_t>();
     settings.origin_timeout = std::chrono::seconds(options["proxy.origin_timeout"].as<unsigned>());
     return true;

@@ -12,7 +12,8 @@
 // once, default libquorrel.so), max_connections (4096), head_timeout and idle_timeout (seconds, 15 and 60),
 // access_log (the log's name below log/, default access; empty for none), proxy.hosts_file (names resolved
 // before the system's resolver is asked, default /etc/hosts), proxy.connect_ports (443), proxy.opaque_ports
-// (none), proxy.checked_body_limit, proxy.origin_timeout (60), proxy.handshake_timeout (10) and
+// (none), proxy.checked_body_limit, proxy.origin_timeout (60), proxy.handshake_timeout (10),
+// proxy.allow_local (false: the filter machine itself and link-local addresses are not relayed to) and
 // proxy.transparent_listen (HOST:PORT for connections that a gateway redirects; none by default).
 //
 // Requests for other servers that no extension takes go to the forward proxy, which asks the policy of the

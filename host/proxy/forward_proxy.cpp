@@ -124,6 +124,11 @@ void forward_proxy::open_origin(const std::string& host, unsigned short port, co
                     done(nullptr, false, 403, "The proxy does not relay requests to itself.");
                     return;
                 }
+                if (!self->settings_.allow_local && self->locals_.contains(origin)) {
+                    done(nullptr, false, 403,
+                         "The filter does not lead to the machine it runs on, nor to link-local addresses.");
+                    return;
+                }
                 boost::intrusive_ptr<origin_connector> connect(new origin_connector(done));
                 if (!connect->open(self->proactor_) || !connect->connect(origin, false))
                     done(nullptr, false, 502, "The site cannot be reached.");

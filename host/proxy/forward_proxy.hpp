@@ -10,6 +10,7 @@
 // transactions that wait on an origin every second. Without a policy (tests of the relaying alone)
 // everything is allowed and nothing is filtered.
 
+#include "local_addresses.hpp"
 #include "name_resolver.hpp"
 #include "origin_pool.hpp"
 
@@ -39,6 +40,8 @@ struct proxy_settings {
     std::set<unsigned short> connect_ports{443};
     // The ports whose tunnels are relayed unexamined; every other tunnel must open with a TLS handshake.
     std::set<unsigned short> opaque_ports;
+    // Whether the filter machine itself and link-local addresses may be reached (see local_addresses).
+    bool allow_local = false;
     // How long a tunnel's client may take to send its whole TLS ClientHello.
     std::chrono::steady_clock::duration handshake_timeout = std::chrono::seconds(10);
     // The largest HTML answer whose words are checked before it is released; larger ones stream unchecked.
@@ -77,7 +80,8 @@ public:
     // For the transactions.
     const proxy_settings& settings() const { return settings_; }
     // Takes an idle connection to host:port from the pool when `reuse`, or resolves host, refuses the proxy's
-    // own address `local`, and connects; `done` hears of the outcome on a loop thread.
+    // own address `local` (and every local one unless they are allowed), and connects; `done` hears of the
+    // outcome on a loop thread.
     void open_origin(const std::string& host, unsigned short port, const ACE_INET_Addr& local, bool reuse,
                      const opened& done);
     // The idle origin connections, named "host:port".
@@ -113,6 +117,7 @@ private:
     std::shared_ptr<name_resolver> names_;
     proxy_settings settings_;
     origin_pool pool_;
+    local_addresses locals_;
     boost::intrusive_ptr<aio_cmd_handler> loop_;
     long timer_ = -1;
     std::mutex watched_mutex_;

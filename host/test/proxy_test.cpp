@@ -145,7 +145,12 @@ protected:
     event_loop::loop_threads loops{proactor.get(), 2};
     boost::intrusive_ptr<http_server> server;
     boost::intrusive_ptr<forward_proxy> proxy;
-    proxy_settings proxy_options;
+    // The test's origins are on 127.0.0.1, which the proxy relays to only when told so.
+    proxy_settings proxy_options = [] {
+        proxy_settings settings;
+        settings.allow_local = true;
+        return settings;
+    }();
     std::uint16_t port = 0;
     std::atomic<std::uint16_t> destination{0};
 
@@ -596,6 +601,30 @@ TEST_F(proxy_test, EverySpellingOfAnAddressIsDecidedAndSentInItsCanonicalForm) {
     ASSERT_TRUE(refused) << secure.received();
     EXPECT_EQ(403, refused->status);
     EXPECT_NE(std::string::npos, refused->body.find("'Drugs' category")) << refused->body;
+}
+
+// The filter machine's own services, and the metadata service of a cloud machine, are nobody's to reach
+// through the filter.
+TEST_F(proxy_test, TheFilterMachineItselfAndLinkLocalAddressesAreNotRelayedTo) {
+    origin site(
+        [](const std::string&) { return std::string("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok"); });
+    proxy_options.allow_local = false;
+    proxy_options.connect_ports = {site.port()};
+    start();
+    const std::string here = "127.0.0.1:" + std::to_string(site.port());
+    for (const std::string& request :
+         {get("127.0.0.1", site.port(), "/"), get("casino.example", site.port(), "/"),
+          get("169.254.169.254", 80, "/latest/meta-data/"),
+          "CONNECT " + here + " HTTP/1.1\r\nHost: " + here + "\r\n\r\n"}) {
+        client c(port);
+        ASSERT_TRUE(c.send(request));
+        auto refused = c.read();
+        ASSERT_TRUE(refused) << request;
+        EXPECT_EQ(403, refused->status) << request;
+        EXPECT_NE(std::string::npos, refused->body.find("does not lead to the machine it runs on"))
+            << request;
+    }
+    EXPECT_TRUE(site.requests().empty());
 }
 
 TEST_F(proxy_test, ATunnelCarriesBytesBothWaysToAllowedPortsOnly) {

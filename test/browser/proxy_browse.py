@@ -59,7 +59,7 @@ def main():
     origin = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Lessons)
     threading.Thread(target=origin.serve_forever, daemon=True).start()
     port = origin.server_address[1]
-    site.start_service("--proxy.hosts_file", hosts)
+    site.start_service("--proxy.hosts_file", hosts, "--proxy.allow_local", "true")
     step = "start the browser"
     try:
         driver = site.start_browser()
