@@ -137,6 +137,8 @@ int http_module::init(int argc, ACE_TCHAR* argv[]) {
     ACE_Proactor* proactor = ACE_Proactor::instance();
     server_ = new http_server(proactor, settings);
     for (const std::string& file : options()["plugin"].as<std::vector<std::string>>()) {
+        if (file.empty())
+            continue; // "plugin =": none
         plugins_.push_back(std::make_unique<plugin>());
         if (!plugins_.back()->open(file, error)) {
             plugins_.pop_back();
@@ -152,6 +154,13 @@ int http_module::init(int argc, ACE_TCHAR* argv[]) {
             return -1;
         }
         server_->add_extension(extension);
+    }
+    // Without a policy the proxy would relay everything: the filter fails closed instead.
+    if (tav::DataModel::m_pInstance == nullptr) {
+        say("no policy is loaded (the plug-in libquorrel.so loads it), and the proxy relays nothing without "
+            "one");
+        stop();
+        return -1;
     }
     names_ = std::make_shared<name_resolver>(options()["proxy.hosts_file"].as<std::string>());
     if (!names_->hosts_error().empty())

@@ -17,7 +17,7 @@
 // proxy.transparent_listen (HOST:PORT for connections that a gateway redirects; none by default).
 //
 // Requests for other servers that no extension takes go to the forward proxy, which asks the policy of the
-// model that the plug-ins loaded (DataModel::GetInstance), if there is one.
+// model that the plug-ins loaded (DataModel::GetInstance); without one the module does not start.
 
 #include "forward_proxy.hpp"
 #include "http_server.hpp"

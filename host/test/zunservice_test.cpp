@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -140,6 +141,15 @@ TEST(Zunservice, SaysWhatIsWrongWithItsConfigurationAndEnds) {
          [](const fs::path& cfg) { std::ofstream(cfg / "zun_data.xml") << "<tavdata"; },
          {},
          "Fail to initialize DataModel"},
+        {"a plug-in list without the policy",
+         [](const fs::path& cfg) {
+             std::ifstream in(cfg / "http.cfg");
+             std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+             text.replace(text.find("plugin = libquorrel.so"), 22, "plugin =");
+             std::ofstream(cfg / "http.cfg") << text;
+         },
+         {},
+         "no policy is loaded"},
         {"a bad listen address",
          [](const fs::path&) {},
          {"--listen", "nowhere"},
