@@ -85,8 +85,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::abort();
     if (parser.done() && parser.failed() == 0) {
         tav::msg_auto_release block(tav::make_msg(body.data(), static_cast<unsigned>(body.size())));
-        std::string page;
-        site->plugin->HandleRequest(parser.head()->uri, block.get(), page);
+        tav::http::admin::SiteAnswer answer;
+        site->plugin->HandleRequest(parser.head()->uri, block.get(), "192.0.2.1", answer);
     }
     return 0;
 }

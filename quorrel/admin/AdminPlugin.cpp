@@ -107,14 +107,16 @@ AdminPluginRet AdminPlugin::Start(const std::string& siteRoot, const tav::uri& r
 
 boost::intrusive_ptr<tav::http::ext_transaction_base>
 AdminPlugin::create_transaction(const boost::intrusive_ptr<tav::http::request_head>& head,
-                                const ACE_INET_Addr& /*local*/, const ACE_INET_Addr& /*remote*/,
+                                const ACE_INET_Addr& /*local*/, const ACE_INET_Addr& remote,
                                 const boost::intrusive_ptr<tav::http::response_handler>& response) {
     tav::uri target = head->uri;
     target.decode();
     if (target.host() != m_rootUri.host() || target.port() != m_rootUri.port() ||
         target.path().compare(0, m_rootUri.path().size(), m_rootUri.path()) != 0)
         return nullptr;
-    return new AdminPluginTransaction(this, response);
+    char client[64] = "";
+    remote.get_host_addr(client, sizeof client);
+    return new AdminPluginTransaction(this, response, client);
 }
 
 std::string AdminPlugin::GetSessionID() const {
@@ -145,12 +147,22 @@ WebModule* AdminPlugin::GetModule(const std::string& objectName) const {
 }
 
 void AdminPlugin::HandleRequest(const tav::uri& requestUri, const ACE_Message_Block* body,
-                                std::string& output) {
+                                const std::string& /*client*/, SiteAnswer& answer) {
+    const std::string nonce = NewSessionID();
+    answer.fields = {
+        {"X-Frame-Options", "DENY"},
+        {"Content-Security-Policy", "default-src 'none'; img-src 'self'; style-src 'nonce-" + nonce +
+                                        "'; script-src 'nonce-" + nonce +
+                                        "'; form-action 'self'; base-uri 'none'; frame-ancestors 'none'"},
+        {"Cache-Control", "no-store"},
+        {"Referrer-Policy", "no-referrer"}};
     const std::string& path = requestUri.path();
     const auto images = path.find("/images/");
     if (images != std::string::npos) {
-        output.clear();
-        ReadImage(path.substr(images), output);
+        ReadImage(path.substr(images), answer.body);
+        answer.contentType = "image/png";
+        if (answer.body.empty())
+            answer.status = 404;
         return;
     }
     FormFields fields;
@@ -173,10 +185,9 @@ void AdminPlugin::HandleRequest(const tav::uri& requestUri, const ACE_Message_Bl
     WebModule* module = GetModule(fields.Get("ObjectName"));
     if (module == nullptr)
         return;
-    std::string page;
-    module->RenderPage(fields, page);
-    FillText(page, "%SESSION_ID%", fields.Get("_SessionID_"));
-    output += page;
+    module->RenderPage(fields, answer.body);
+    FillText(answer.body, "%SESSION_ID%", fields.Get("_SessionID_"));
+    FillText(answer.body, "%CSP_NONCE%", nonce);
 }
 
 void AdminPlugin::ReadImage(const std::string& path, std::string& output) const {

@@ -3,11 +3,13 @@
 #include <tav/http/atom.hpp>
 #include <tav/msg.hpp>
 
+#include <utility>
+
 namespace tav::http::admin {
 
 AdminPluginTransaction::AdminPluginTransaction(
-    AdminPlugin* owner, const boost::intrusive_ptr<tav::http::response_handler>& response)
-    : ext_transaction_base(owner, response) {}
+    AdminPlugin* owner, const boost::intrusive_ptr<tav::http::response_handler>& response, std::string client)
+    : ext_transaction_base(owner, response), m_client(std::move(client)) {}
 
 AdminPluginTransaction::~AdminPluginTransaction() = default;
 
@@ -20,16 +22,18 @@ void AdminPluginTransaction::OnRequestBody(ACE_Message_Block* body, bool last) {
     try {
         tav::msg_auto_release collected(tav::make_msg(m_body.data(), static_cast<unsigned>(m_body.size())));
         auto* plugin = static_cast<AdminPlugin*>(get_extension().get());
-        std::string output;
-        plugin->HandleRequest(get_request_head().uri, collected.get(), output);
-        auto head = tav::http::response_head::create(200, nullptr, tav::http::version::one_one_);
+        SiteAnswer answer;
+        plugin->HandleRequest(get_request_head().uri, collected.get(), m_client, answer);
+        auto head = tav::http::response_head::create(answer.status, nullptr, tav::http::version::one_one_);
         if (head == nullptr) {
             respond_error(500, "response_head::create() failed");
             return;
         }
-        head->headers.set(tav::http::atom::content_type_header, "text/html; charset=windows-1251");
+        head->headers.set(tav::http::atom::content_type_header, answer.contentType);
+        for (const auto& field : answer.fields)
+            head->headers.set(tav::http::atom::intern(field.first), field.second);
         send_response_head(head);
-        send_response_body(output.empty() ? nullptr : output.data(), output.size());
+        send_response_body(answer.body.empty() ? nullptr : answer.body.data(), answer.body.size());
         send_response_end(nullptr);
     } catch (...) {
         respond_error(500, "Unhandled exception from AdminPlugin::OnRequestBody()");

@@ -50,12 +50,17 @@ protected:
         plugin->stop();
         fs::remove_all(site);
     }
-    // The page for a form body, as the site answers a request for the root URL.
-    std::string Page(const std::string& body, const std::string& url = "http://admin.tollwick/") {
+    // The page for a form body, as the site answers a request for the root URL from `client`.
+    std::string Page(const std::string& body, const std::string& url = "http://admin.tollwick/",
+                     const std::string& client = "127.0.0.1") {
+        return Answer(body, url, client).body;
+    }
+    SiteAnswer Answer(const std::string& body, const std::string& url = "http://admin.tollwick/",
+                      const std::string& client = "127.0.0.1") {
         tav::msg_auto_release block(tav::make_msg(body.data(), static_cast<unsigned>(body.size())));
-        std::string output;
-        plugin->HandleRequest(Uri(url), block.get(), output);
-        return output;
+        SiteAnswer answer;
+        plugin->HandleRequest(Uri(url), block.get(), client, answer);
+        return answer;
     }
     void SetAccount(const std::string& password, const std::string& question, const std::string& answer) {
         std::unique_ptr<tav::DataModel::Settings> settings;

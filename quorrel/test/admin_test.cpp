@@ -8,6 +8,7 @@
 #include <tav/http/ext_transaction_base.hpp>
 
 #include <filesystem>
+#include <map>
 #include <regex>
 
 namespace {
@@ -66,6 +67,43 @@ TEST_F(AdminTest, WithoutAPasswordEveryPageIsOpen) {
     const std::string unknown = Page("ObjectName=AboutPage&Action=get");
     EXPECT_NE(std::string::npos, unknown.find("<div class=\"errors\" role=\"alert\">Unknown Action</div>"));
     EXPECT_EQ(std::string::npos, unknown.find("<h1>About Tollwick</h1>"));
+}
+
+// No other site may frame the administration (to trick a click), keep its pages in a cache, or learn its
+// address from a link; only the page's own style and script run in it.
+TEST_F(AdminTest, EveryAnswerRefusesFramingCachingAndScriptsOfOthers) {
+    const struct {
+        const char* what;
+        std::string body;
+        std::string url;
+    } kinds[] = {
+        {"the home page", "", "http://admin.tollwick/"},
+        {"an unknown object", "ObjectName=NoSuchPage&Action=Get", "http://admin.tollwick/"},
+        {"an image", "", "http://admin.tollwick/images/logo.png"},
+        {"the login page", "", "http://admin.tollwick/"},
+    };
+    for (const auto& kind : kinds) {
+        if (std::string(kind.what) == "the login page")
+            SetAccount("secret1", "", "");
+        const SiteAnswer answer = Answer(kind.body, kind.url);
+        std::map<std::string, std::string> fields(answer.fields.begin(), answer.fields.end());
+        EXPECT_EQ("DENY", fields["X-Frame-Options"]) << kind.what;
+        EXPECT_EQ("no-store", fields["Cache-Control"]) << kind.what;
+        EXPECT_EQ("no-referrer", fields["Referrer-Policy"]) << kind.what;
+        std::smatch nonce;
+        const std::string& policy = fields["Content-Security-Policy"];
+        ASSERT_TRUE(std::regex_search(policy, nonce, std::regex("script-src 'nonce-([A-Z]{16})'"))) << policy;
+        EXPECT_NE(std::string::npos, policy.find("frame-ancestors 'none'")) << kind.what;
+        if (answer.contentType.rfind("text/html", 0) == 0 && !answer.body.empty()) {
+            EXPECT_NE(std::string::npos, answer.body.find("<script nonce=\"" + nonce[1].str() + "\">"))
+                << kind.what;
+            EXPECT_NE(std::string::npos, answer.body.find("<style nonce=\"" + nonce[1].str() + "\">"))
+                << kind.what;
+        }
+    }
+    EXPECT_NE(Answer("").fields, Answer("").fields) << "each answer has a nonce of its own";
+    EXPECT_EQ("image/png", Answer("", "http://admin.tollwick/images/logo.png").contentType);
+    EXPECT_EQ(404, Answer("", "http://admin.tollwick/images/none.png").status);
 }
 
 TEST_F(AdminTest, APasswordAsksForTheLoginAndOneSessionAtATime) {

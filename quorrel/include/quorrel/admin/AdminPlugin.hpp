@@ -23,6 +23,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace tav::http::admin {
@@ -41,6 +42,15 @@ struct SharedTemplates {
 
 class ClientGroupsModule;
 
+// What the site answers one request with.
+struct SiteAnswer {
+    int status = 200;
+    std::string contentType = "text/html; charset=windows-1251";
+    // Header fields beyond the content type.
+    std::vector<std::pair<std::string, std::string>> fields;
+    std::string body;
+};
+
 class QUORREL_EXPORT AdminPlugin : public tav::http::active_extension {
 public:
     AdminPlugin(const boost::intrusive_ptr<tav::http::server>& owner, DataModel* model);
@@ -54,8 +64,11 @@ public:
                        const ACE_INET_Addr& remote,
                        const boost::intrusive_ptr<tav::http::response_handler>& response) override;
 
-    // Answers one request: appends the image or the page to `output` (nothing for an unknown object).
-    void HandleRequest(const tav::uri& requestUri, const ACE_Message_Block* body, std::string& output);
+    // Answers one request of the client at the address `client`: the image or the page (an empty body for
+    // an unknown object), with fields that keep it from being framed, cached or named to other sites. A
+    // page's own style and script alone may run in it: they carry a nonce that only this answer knows.
+    void HandleRequest(const tav::uri& requestUri, const ACE_Message_Block* body, const std::string& client,
+                       SiteAnswer& answer);
 
     std::string GetSessionID() const;
     void SetSessionID(const std::string& id);
