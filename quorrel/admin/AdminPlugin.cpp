@@ -25,6 +25,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <sstream>
 
 namespace tav::http::admin {
@@ -129,9 +130,45 @@ void AdminPlugin::SetSessionID(const std::string& id) {
     m_sessionID = id;
 }
 
+bool AdminPlugin::UseSession(const std::string& session, clock::time_point now) {
+    const std::lock_guard<std::mutex> lock(m_sessionMutex);
+    if (IsBlank(session) || session != m_sessionID)
+        return false;
+    if (now - m_sessionUsed > m_sessionIdle) {
+        m_sessionID.clear();
+        return false;
+    }
+    m_sessionUsed = now;
+    return true;
+}
+
+int AdminPlugin::AttemptWait(const std::string& client) const {
+    const auto wait = m_brake.Wait(client, m_now());
+    return static_cast<int>((wait + std::chrono::minutes(1) - clock::duration(1)) / std::chrono::minutes(1));
+}
+
+int AdminPlugin::AttemptFailed(const std::string& client) {
+    if (m_brake.Failed(client, m_now()))
+        std::cerr << "quorrel: " << client
+                  << " is locked out of the administration after too many failed attempts" << std::endl;
+    return AttemptWait(client);
+}
+
+void AdminPlugin::AttemptSucceeded(const std::string& client) {
+    m_brake.Succeeded(client);
+}
+
+std::string AdminPlugin::TooManyAttempts(int minutes) {
+    return "Too many attempts. Try again in " + std::to_string(minutes) + " minutes.";
+}
+
 void AdminPlugin::StartSession(FormFields& fields) {
     const std::string session = NewSessionID();
-    SetSessionID(session);
+    {
+        const std::lock_guard<std::mutex> lock(m_sessionMutex);
+        m_sessionID = session;
+        m_sessionUsed = m_now();
+    }
     fields.Set("_SessionID_", session);
     fields.Set("ObjectName", "HomePage");
     fields.Set("Action", "Get");
@@ -147,7 +184,7 @@ WebModule* AdminPlugin::GetModule(const std::string& objectName) const {
 }
 
 void AdminPlugin::HandleRequest(const tav::uri& requestUri, const ACE_Message_Block* body,
-                                const std::string& /*client*/, SiteAnswer& answer) {
+                                const std::string& client, SiteAnswer& answer) {
     const std::string nonce = NewSessionID();
     answer.fields = {
         {"X-Frame-Options", "DENY"},
@@ -170,11 +207,18 @@ void AdminPlugin::HandleRequest(const tav::uri& requestUri, const ACE_Message_Bl
         fields.Decode(std::string(body->rd_ptr(), body->length()));
     std::unique_ptr<DataModel::Settings> settings;
     m_model->GetSettings(settings);
+    fields.Set("_Client_", client);
     const std::string objectName = fields.Get("ObjectName");
-    const std::string session = fields.Get("_SessionID_");
-    if (settings != nullptr && !IsBlank(settings->GetPassword()) &&
-        (IsBlank(session) || session != GetSessionID()) && objectName != "LoginPage" &&
-        objectName != "ForgotPassword") {
+    const bool attempt =
+        (objectName == "LoginPage" || objectName == "ForgotPassword") && fields.Get("Action") == "SaveEdit";
+    const bool current = UseSession(fields.Get("_SessionID_"), m_now());
+    const bool guarded = settings != nullptr && !IsBlank(settings->GetPassword());
+    if (objectName == "Logout") {
+        if (current)
+            SetSessionID("");
+        fields.Set("ObjectName", guarded ? "LoginPage" : "HomePage");
+        fields.Set("Action", "Get");
+    } else if (guarded && !current && objectName != "LoginPage" && objectName != "ForgotPassword") {
         fields.Set("ObjectName", "LoginPage");
         fields.Set("Action", "Get");
     }
@@ -186,6 +230,10 @@ void AdminPlugin::HandleRequest(const tav::uri& requestUri, const ACE_Message_Bl
     if (module == nullptr)
         return;
     module->RenderPage(fields, answer.body);
+    if (const int minutes = AttemptWait(client); attempt && minutes > 0) {
+        answer.status = 429;
+        answer.fields.emplace_back("Retry-After", std::to_string(minutes * 60));
+    }
     FillText(answer.body, "%SESSION_ID%", fields.Get("_SessionID_"));
     FillText(answer.body, "%CSP_NONCE%", nonce);
 }

@@ -23,10 +23,13 @@ boost::intrusive_ptr<tav::http::active_extension>
 AdminPluginExtensionFactory::create_extension(const boost::intrusive_ptr<tav::http::server>& owner) {
     try {
         std::string rootUrl;
+        unsigned idleMinutes = 30;
         po::options_description description;
         description.add_options()("admin.root_url",
                                   po::value<std::string>(&rootUrl)->default_value("http://admin.tollwick/"),
                                   "root URL for http administration module")(
+            "admin.session_idle_minutes", po::value<unsigned>(&idleMinutes)->default_value(30),
+            "minutes a session of the administration lasts without a request")(
             "temp.pwd", po::value<std::string>()->default_value("tav"),
             "Password for http administration module");
         std::ifstream file(configFile);
@@ -46,6 +49,7 @@ AdminPluginExtensionFactory::create_extension(const boost::intrusive_ptr<tav::ht
         root.decode();
         m_model = DataModel::GetInstance();
         m_extension = new AdminPlugin(owner, m_model);
+        m_extension->SetSessionIdle(std::chrono::minutes(idleMinutes));
         const AdminPluginRet started =
             m_extension->Start(siteRoot, root, values["temp.pwd"].as<std::string>());
         if (!started.IsOK())

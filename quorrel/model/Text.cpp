@@ -106,4 +106,12 @@ bool IsIPAddress(const std::string& text) {
     }
 }
 
+bool SameSecret(const std::string& a, const std::string& b) {
+    unsigned char differ = a.size() == b.size() ? 0 : 1;
+    const std::size_t length = std::max(a.size(), b.size());
+    for (std::size_t i = 0; i < length; ++i)
+        differ |= static_cast<unsigned char>((i < a.size() ? a[i] : 0) ^ (i < b.size() ? b[i] : 0));
+    return differ == 0;
+}
+
 } // namespace tav

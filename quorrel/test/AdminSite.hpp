@@ -86,6 +86,7 @@ protected:
     std::unique_ptr<ACE_Proactor> proactor{tav::make_proactor(1)};
     event_loop::loop_threads loops{proactor.get(), 1};
     tav::uri root = Uri("http://admin.tollwick/");
+    const std::string root_url = "http://admin.tollwick/";
     fs::path site = fs::path(folder.Root()) / "admin-site";
     boost::intrusive_ptr<AdminPlugin> plugin{new AdminPlugin(new test_server(proactor.get()), model.get())};
 };

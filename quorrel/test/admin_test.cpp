@@ -7,6 +7,8 @@
 #include <quorrel/admin/Templates.hpp>
 #include <tav/http/ext_transaction_base.hpp>
 
+#include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <map>
 #include <regex>
@@ -130,6 +132,64 @@ TEST_F(AdminTest, APasswordAsksForTheLoginAndOneSessionAtATime) {
     EXPECT_NE(session, second);
     EXPECT_TRUE(IsLoginPage(Page("ObjectName=HelpPage&Action=Get&_SessionID_=" + session)));
     EXPECT_FALSE(IsLoginPage(Page("ObjectName=HelpPage&Action=Get&_SessionID_=" + second)));
+}
+
+// A child may guess: each address gets five tries in a quarter of an hour, then waits that long, even with
+// the right password, while the parents' computer signs in as before.
+TEST_F(AdminTest, GuessingIsLockedOutPerAddressAndSessionsEnd) {
+    auto now = std::chrono::steady_clock::now();
+    plugin->SetClock([&] { return now; });
+    SetAccount("secret1", "2", "Paris");
+    const std::string wrong = "ObjectName=LoginPage&Action=SaveEdit&Login=wexor&Password=wrong";
+    const std::string right = "ObjectName=LoginPage&Action=SaveEdit&Login=wexor&Password=secret1";
+    const std::string child = "192.168.1.10";
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ("Bad Login or Password", ErrorsOf(Answer(wrong, root_url, child).body)) << i;
+    EXPECT_EQ(
+        "Bad Answer",
+        ErrorsOf(
+            Answer("ObjectName=ForgotPassword&Action=SaveEdit&SecurityAnswer=Rome", root_url, child).body));
+    for (int i = 0; i < 16; ++i)
+        Answer(wrong, root_url, child);
+    const SiteAnswer locked = Answer(right, root_url, child);
+    EXPECT_EQ(429, locked.status);
+    EXPECT_EQ("Too many attempts. Try again in 15 minutes.", ErrorsOf(locked.body));
+    EXPECT_NE(locked.fields.end(), std::find(locked.fields.begin(), locked.fields.end(),
+                                             std::pair<std::string, std::string>("Retry-After", "900")));
+    EXPECT_EQ(
+        429,
+        Answer("ObjectName=ForgotPassword&Action=SaveEdit&SecurityAnswer=Paris", root_url, child).status);
+    const std::string parents = SessionOf(Page(right, root_url, "192.168.1.2"));
+    EXPECT_TRUE(std::regex_match(parents, std::regex("[A-Z]{16}"))) << "another address signs in";
+    now += std::chrono::minutes(15);
+    EXPECT_EQ(200, Answer(right, root_url, child).status) << "the lock-out is over";
+
+    // A session ends after 30 minutes without a request, and at "Log out".
+    const std::string session = SessionOf(Page(right));
+    const std::string help = "ObjectName=HelpPage&Action=Get&_SessionID_=" + session;
+    now += std::chrono::minutes(29);
+    EXPECT_FALSE(IsLoginPage(Page(help)));
+    now += std::chrono::minutes(29);
+    EXPECT_FALSE(IsLoginPage(Page(help))) << "each request starts the idle time anew";
+    now += std::chrono::minutes(31);
+    EXPECT_TRUE(IsLoginPage(Page(help))) << "an idle session has ended";
+    EXPECT_TRUE(IsLoginPage(Page(help))) << "and stays ended";
+    const std::string next = SessionOf(Page(right));
+    EXPECT_NE(std::string::npos, Page("ObjectName=HelpPage&Action=Get&_SessionID_=" + next).find("Log out"));
+    EXPECT_TRUE(IsLoginPage(Page("ObjectName=Logout&Action=Get&_SessionID_=" + next)));
+    EXPECT_TRUE(IsLoginPage(Page("ObjectName=HelpPage&Action=Get&_SessionID_=" + next)));
+}
+
+TEST(LoginBrake, ForgetsTheAddressHeardFromLongestAgoPastItsBound) {
+    LoginBrake brake(2, std::chrono::minutes(15), 2);
+    const auto now = std::chrono::steady_clock::now();
+    EXPECT_FALSE(brake.Failed("a", now));
+    EXPECT_TRUE(brake.Failed("a", now + std::chrono::minutes(14))) << "the second failure within the window";
+    EXPECT_FALSE(brake.Failed("b", now));
+    EXPECT_FALSE(brake.Failed("c", now + std::chrono::minutes(20))) << "a failure outside the window";
+    EXPECT_EQ(std::chrono::minutes(0), brake.Wait("a", now + std::chrono::minutes(15))) << "a was forgotten";
+    EXPECT_FALSE(brake.Failed("b", now + std::chrono::minutes(16)))
+        << "b's first failure has left the window";
 }
 
 TEST_F(AdminTest, TheSecurityAnswerClearsThePassword) {

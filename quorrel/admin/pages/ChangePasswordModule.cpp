@@ -52,7 +52,7 @@ AdminPluginRet ChangePasswordModule::SaveEdit(FormFields& fields, std::string& t
         fields.Get("SecurityQuestionID") == "0" ? "" : fields.Get("SecurityQuestionID");
     const std::string& answer = fields.Get("SecurityAnswer");
     std::vector<std::string> problems;
-    if (fields.Get("OldPassword") != settings->GetPassword())
+    if (!SameSecret(fields.Get("OldPassword"), settings->GetPassword()))
         problems.emplace_back("Wrong Old Password");
     if (!IsBlank(password) && password.size() < 6)
         problems.emplace_back("New Password must be 6 or more symbols length");

@@ -27,20 +27,33 @@ AdminPluginRet ForgotPasswordModule::Get(FormFields& /*fields*/, std::string& te
     text = m_page;
     const bool answerable = settings != nullptr && !IsBlank(settings->GetSecurityAnswer());
     FillText(text, "%TBL_QUESTION%",
-             !answerable ? noAnswerStored : question != nullptr ? question->GetQuestion() : "");
+             !answerable           ? noAnswerStored
+             : question != nullptr ? question->GetQuestion()
+                                   : "");
     return preset ? *preset : AdminPluginRet(Ret::OK, "");
 }
 
 AdminPluginRet ForgotPasswordModule::SaveEdit(FormFields& fields, std::string& text) {
     DataModel& model = Plugin().GetModel();
+    const std::string client = fields.Get("_Client_");
+    fields.Set("ObjectName", "LoginPage");
+    if (const int minutes = Plugin().AttemptWait(client))
+        return Plugin()
+            .GetModule("LoginPage")
+            ->Get(fields, text, AdminPluginRet(Ret::ERR, AdminPlugin::TooManyAttempts(minutes)));
     std::unique_ptr<DataModel::Settings> settings;
     model.GetSettings(settings);
     // Without a stored answer no answer is right: an empty one would let anybody clear the password.
     if (settings == nullptr || IsBlank(settings->GetSecurityAnswer()) ||
-        TrimBlanks(fields.Get("SecurityAnswer")) != settings->GetSecurityAnswer()) {
-        fields.Set("ObjectName", "LoginPage");
-        return Plugin().GetModule("LoginPage")->Get(fields, text, AdminPluginRet(Ret::ERR, "Bad Answer"));
+        !SameSecret(TrimBlanks(fields.Get("SecurityAnswer")), settings->GetSecurityAnswer())) {
+        const int minutes = Plugin().AttemptFailed(client);
+        return Plugin()
+            .GetModule("LoginPage")
+            ->Get(fields, text,
+                  AdminPluginRet(Ret::ERR, minutes > 0 ? AdminPlugin::TooManyAttempts(minutes)
+                                                       : std::string("Bad Answer")));
     }
+    Plugin().AttemptSucceeded(client);
     Plugin().StartSession(fields);
     settings->SetPassword("");
     model.SaveSettings(*settings);

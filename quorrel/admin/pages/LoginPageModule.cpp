@@ -23,13 +23,21 @@ AdminPluginRet LoginPageModule::Get(FormFields& fields, std::string& text,
 }
 
 AdminPluginRet LoginPageModule::SaveEdit(FormFields& fields, std::string& text) {
+    const std::string client = fields.Get("_Client_");
+    if (const int minutes = Plugin().AttemptWait(client))
+        return Get(fields, text, AdminPluginRet(Ret::ERR, AdminPlugin::TooManyAttempts(minutes)));
     const std::string login = TrimBlanks(fields.Get("Login"));
     const std::string password = TrimBlanks(fields.Get("Password"));
     std::unique_ptr<DataModel::Settings> settings;
     Plugin().GetModel().GetSettings(settings);
     if (login.empty() || password.empty() || login != administratorLogin || settings == nullptr ||
-        password != settings->GetPassword())
-        return Get(fields, text, AdminPluginRet(Ret::ERR, "Bad Login or Password"));
+        !SameSecret(password, settings->GetPassword())) {
+        const int minutes = Plugin().AttemptFailed(client);
+        return Get(fields, text,
+                   AdminPluginRet(Ret::ERR, minutes > 0 ? AdminPlugin::TooManyAttempts(minutes)
+                                                        : std::string("Bad Login or Password")));
+    }
+    Plugin().AttemptSucceeded(client);
     Plugin().StartSession(fields);
     return Plugin().GetModule("HomePage")->Get(fields, text);
 }

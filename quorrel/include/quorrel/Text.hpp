@@ -17,6 +17,8 @@ QUORREL_EXPORT bool IsEmpty(char c);
 QUORREL_EXPORT bool IsBlank(const std::string& text);
 // The text without blank characters at either end.
 QUORREL_EXPORT std::string TrimBlanks(const std::string& text);
+// Whether two secrets are equal, in a time that depends on their lengths alone and not on where they differ.
+QUORREL_EXPORT bool SameSecret(const std::string& a, const std::string& b);
 
 // Reads an integer like strtol in the given radix: blank text gives EMPTY_VALUE, text without
 // leading digits gives 0, values beyond the 32-bit range saturate. In radix 16 the whole unsigned

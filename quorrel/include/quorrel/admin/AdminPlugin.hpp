@@ -6,12 +6,16 @@
 // path, answers images from the site folder, and renders every other request as a page of one of its page
 // modules, picked by the form field "ObjectName". A single administrator password guards the site, with
 // one current session: while a password is set, a request without the current session ID gets the login
-// page. The session ID is guarded by a lock of its own; the templates are read once at start and only
-// read afterwards, the images once when first asked for (within a bounded cache); the model guards itself.
+// page. A session ends after it has been idle for the session idle time, and at "Log out" (ObjectName
+// Logout). Failed logins and security answers are counted per client address (see LoginBrake): an address
+// locked out gets "Too many attempts" with status 429 until its time is over. The session ID is guarded by a
+// lock of its own; the templates are read once at start and only read afterwards, the images once when first
+// asked for (within a bounded cache); the model guards itself.
 
 #include <quorrel/DataModel.hpp>
 #include <quorrel/admin/AdminPluginRet.hpp>
 #include <quorrel/admin/FormFields.hpp>
+#include <quorrel/admin/LoginBrake.hpp>
 #include <quorrel/admin/WebModule.hpp>
 #include <quorrel/export.hpp>
 #include <tav/http/active_extension.hpp>
@@ -19,6 +23,8 @@
 
 #include <ace/Message_Block.h>
 
+#include <chrono>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -70,6 +76,22 @@ public:
     void HandleRequest(const tav::uri& requestUri, const ACE_Message_Block* body, const std::string& client,
                        SiteAnswer& answer);
 
+    using clock = std::chrono::steady_clock;
+
+    // The clock of sessions and of the brake on guessing; for tests.
+    void SetClock(std::function<clock::time_point()> now) { m_now = std::move(now); }
+    void SetSessionIdle(clock::duration idle) { m_sessionIdle = idle; }
+
+    // The brake on guessing, for the login and the security answer, by the client address that the site
+    // puts in the field "_Client_": the minutes the client must still wait (0 when it may try), a failed
+    // attempt (returning the minutes to wait that it causes, logged when it locks the client out), and a
+    // right one.
+    int AttemptWait(const std::string& client) const;
+    int AttemptFailed(const std::string& client);
+    void AttemptSucceeded(const std::string& client);
+    // The message for a client that must wait `minutes`.
+    static std::string TooManyAttempts(int minutes);
+
     std::string GetSessionID() const;
     void SetSessionID(const std::string& id);
     // Starts a new session for the request being answered: a new session ID, current from now on and set
@@ -97,8 +119,15 @@ private:
     std::map<std::string, WebModule*> m_dispatch;
     std::string m_siteRoot;
     SharedTemplates m_templates;
+    // Whether `session` is the current session and has not been idle too long; a current one is used now.
+    bool UseSession(const std::string& session, clock::time_point now);
+
     mutable std::mutex m_sessionMutex;
     std::string m_sessionID;
+    clock::time_point m_sessionUsed{};
+    clock::duration m_sessionIdle = std::chrono::minutes(30);
+    std::function<clock::time_point()> m_now = [] { return clock::now(); };
+    mutable LoginBrake m_brake;
     // The images served so far, by request path: read once, like the templates.
     mutable std::mutex m_imagesMutex;
     mutable std::map<std::string, std::string> m_images;
