@@ -192,17 +192,9 @@ void http_server::forget(connection* c) {
 }
 
 void http_server::log(const boost::intrusive_ptr<log_record>& record, const ACE_INET_Addr& client) {
-    const std::time_t now = std::time(nullptr);
-    std::tm utc{};
-    gmtime_r(&now, &utc);
-    char date[16];
-    char time[16];
-    std::strftime(date, sizeof date, "%Y-%m-%d", &utc);
-    std::strftime(time, sizeof time, "%H:%M:%S", &utc);
     char ip[64] = "";
     client.get_host_addr(ip, sizeof ip);
-    record->set_field("date", date, true);
-    record->set_field("time", time, true);
+    record->stamp();
     record->set_field("c-ip", ip, true);
     access_log_.log(record);
 }

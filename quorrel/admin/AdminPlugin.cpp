@@ -25,7 +25,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <iostream>
 #include <sstream>
 
 namespace tav::http::admin {
@@ -149,9 +148,37 @@ int AdminPlugin::AttemptWait(const std::string& client) const {
 
 int AdminPlugin::AttemptFailed(const std::string& client) {
     if (m_brake.Failed(client, m_now()))
-        std::cerr << "quorrel: " << client
-                  << " is locked out of the administration after too many failed attempts" << std::endl;
+        Audit(client, "lock-out", {"", "", ""}, "");
     return AttemptWait(client);
+}
+
+void AdminPlugin::StartAudit(const std::string& name) {
+    m_audit.start(name, {"date", "time", "c-ip", "x-event", "x-page", "x-action", "x-id", "x-outcome"}, true);
+}
+
+void AdminPlugin::Audit(const std::string& client, const std::string& event, const AuditedRequest& request,
+                        const std::string& outcome) {
+    boost::intrusive_ptr<tav::log_record> record(new tav::log_record);
+    record->stamp();
+    record->set_field("c-ip", client, true);
+    record->set_field("x-event", event, true);
+    record->set_field("x-page", request.page, true);
+    record->set_field("x-action", request.action, true);
+    record->set_field("x-id", request.id, true);
+    record->set_field("x-outcome", outcome, true);
+    m_audit.log(record);
+}
+
+std::string AdminPlugin::EventOf(const std::string& objectName, const std::string& action, bool signedIn) {
+    if (objectName == "LoginPage" && action == "SaveEdit")
+        return signedIn ? "login" : "failed login";
+    if (objectName == "ForgotPassword" && action == "SaveEdit")
+        return signedIn ? "password reset" : "failed answer";
+    if (objectName == "Logout")
+        return "logout";
+    if (action == "SaveNew" || action == "SaveEdit" || action == "Delete")
+        return "change";
+    return std::string();
 }
 
 void AdminPlugin::AttemptSucceeded(const std::string& client) {
@@ -229,7 +256,17 @@ void AdminPlugin::HandleRequest(const tav::uri& requestUri, const ACE_Message_Bl
     WebModule* module = GetModule(fields.Get("ObjectName"));
     if (module == nullptr)
         return;
-    module->RenderPage(fields, answer.body);
+    std::string id = fields.Get("ID");
+    for (const std::string& deleted : fields.GetAll("DeleteID"))
+        id += (id.empty() ? "" : ",") + deleted;
+    const AuditedRequest asked{objectName, fields.Get("Action"),
+                               IsBlank(id) ? fields.Get("ClientGroupID") : id};
+    const std::string before = GetSessionID();
+    const AdminPluginRet result = module->RenderPage(fields, answer.body);
+    const std::string after = GetSessionID();
+    const std::string event = EventOf(objectName, asked.action, !after.empty() && after != before);
+    if (!event.empty())
+        Audit(client, event, asked, result.IsOK() ? "done" : "refused: " + result.GetMessage());
     if (const int minutes = AttemptWait(client); attempt && minutes > 0) {
         answer.status = 429;
         answer.fields.emplace_back("Retry-After", std::to_string(minutes * 60));

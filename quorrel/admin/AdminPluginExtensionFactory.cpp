@@ -50,6 +50,7 @@ AdminPluginExtensionFactory::create_extension(const boost::intrusive_ptr<tav::ht
         m_model = DataModel::GetInstance();
         m_extension = new AdminPlugin(owner, m_model);
         m_extension->SetSessionIdle(std::chrono::minutes(idleMinutes));
+        m_extension->StartAudit("admin");
         const AdminPluginRet started =
             m_extension->Start(siteRoot, root, values["temp.pwd"].as<std::string>());
         if (!started.IsOK())

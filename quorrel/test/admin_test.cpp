@@ -7,11 +7,14 @@
 #include <quorrel/admin/Templates.hpp>
 #include <tav/http/ext_transaction_base.hpp>
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <map>
 #include <regex>
+#include <thread>
 
 namespace {
 
@@ -139,6 +142,8 @@ TEST_F(AdminTest, APasswordAsksForTheLoginAndOneSessionAtATime) {
 TEST_F(AdminTest, GuessingIsLockedOutPerAddressAndSessionsEnd) {
     auto now = std::chrono::steady_clock::now();
     plugin->SetClock([&] { return now; });
+    const std::string audit = "admin-audit-" + std::to_string(::getpid());
+    plugin->StartAudit(audit);
     SetAccount("secret1", "2", "Paris");
     const std::string wrong = "ObjectName=LoginPage&Action=SaveEdit&Login=wexor&Password=wrong";
     const std::string right = "ObjectName=LoginPage&Action=SaveEdit&Login=wexor&Password=secret1";
@@ -176,8 +181,25 @@ TEST_F(AdminTest, GuessingIsLockedOutPerAddressAndSessionsEnd) {
     EXPECT_TRUE(IsLoginPage(Page(help))) << "and stays ended";
     const std::string next = SessionOf(Page(right));
     EXPECT_NE(std::string::npos, Page("ObjectName=HelpPage&Action=Get&_SessionID_=" + next).find("Log out"));
+    Page("ObjectName=ClientGroup&Action=Delete&DeleteID=99&_SessionID_=" + next);
     EXPECT_TRUE(IsLoginPage(Page("ObjectName=Logout&Action=Get&_SessionID_=" + next)));
     EXPECT_TRUE(IsLoginPage(Page("ObjectName=HelpPage&Action=Get&_SessionID_=" + next)));
+
+    // The audit trail has every event, by address, and never a password or an answer.
+    const fs::path trail = fs::path("log") / audit / "log.txt";
+    std::string logged;
+    for (int i = 0; i < 500 && logged.find("\tlogout\t") == std::string::npos; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        logged = PolicyFolder::Read(trail.string());
+    }
+    fs::remove_all(fs::path("log") / audit);
+    for (const std::string& event :
+         {child + "\tfailed_login\tLoginPage\tSaveEdit", child + "\tfailed_answer\tForgotPassword",
+          child + "\tlock-out", std::string("192.168.1.2\tlogin\tLoginPage"),
+          std::string("change\tClientGroup\tDelete\t99\t"), std::string("\tlogout\tLogout")})
+        EXPECT_NE(std::string::npos, logged.find(event)) << event << "\n" << logged;
+    for (const char* secret : {"secret1", "wrong", "Paris", "Rome"})
+        EXPECT_EQ(std::string::npos, logged.find(secret)) << secret;
 }
 
 TEST(LoginBrake, ForgetsTheAddressHeardFromLongestAgoPastItsBound) {

@@ -1,6 +1,7 @@
 #include <tav/log_record.hpp>
 
 #include <algorithm>
+#include <ctime>
 
 namespace tav {
 namespace {
@@ -25,6 +26,18 @@ void log_record::set_field(const std::string& name, const std::string& value, bo
 std::string log_record::get_field(const std::string& name) const {
     const auto at = fields_.find(name);
     return at == fields_.end() ? std::string() : at->second;
+}
+
+void log_record::stamp() {
+    const std::time_t now = std::time(nullptr);
+    std::tm utc{};
+    gmtime_r(&now, &utc);
+    char date[16];
+    char time[16];
+    std::strftime(date, sizeof date, "%Y-%m-%d", &utc);
+    std::strftime(time, sizeof time, "%H:%M:%S", &utc);
+    set_field("date", date, true);
+    set_field("time", time, true);
 }
 
 void log_record::merge(const boost::intrusive_ptr<log_record>& other) {

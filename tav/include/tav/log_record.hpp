@@ -29,6 +29,8 @@ public:
     std::string get_field(const std::string& name) const;
     // Copies every field of other, unchanged, over this record's; a null other does nothing.
     void merge(const boost::intrusive_ptr<log_record>& other);
+    // Sets "date" (YYYY-MM-DD) and "time" (HH:MM:SS) to the present moment in UTC.
+    void stamp();
     // The values for names, in order, separated by single tabs; "-" for a missing or empty value.
     std::string format(const std::vector<std::string>& names) const;
 

@@ -19,6 +19,7 @@
 #include <quorrel/admin/WebModule.hpp>
 #include <quorrel/export.hpp>
 #include <tav/http/active_extension.hpp>
+#include <tav/logger.hpp>
 #include <tav/uri.hpp>
 
 #include <ace/Message_Block.h>
@@ -92,6 +93,12 @@ public:
     // The message for a client that must wait `minutes`.
     static std::string TooManyAttempts(int minutes);
 
+    // Starts the audit trail, log/<name>/log.txt: every change made through the site, with the time, the
+    // client, the page, the action, the object's ID and the outcome; logins, failed logins and security
+    // answers, lock-outs and log-outs too; never a password or an answer. Throws std::runtime_error when the
+    // log cannot be opened. Without it nothing is recorded.
+    void StartAudit(const std::string& name);
+
     std::string GetSessionID() const;
     void SetSessionID(const std::string& id);
     // Starts a new session for the request being answered: a new session ID, current from now on and set
@@ -121,6 +128,17 @@ private:
     SharedTemplates m_templates;
     // Whether `session` is the current session and has not been idle too long; a current one is used now.
     bool UseSession(const std::string& session, clock::time_point now);
+    // What the audit trail names of a request: its page, its action and the ID of its object.
+    struct AuditedRequest {
+        std::string page;
+        std::string action;
+        std::string id;
+    };
+    // Records one event of the audit trail.
+    void Audit(const std::string& client, const std::string& event, const AuditedRequest& request,
+               const std::string& outcome);
+    // What a request that was answered did, for the audit trail: its event, or empty for none.
+    static std::string EventOf(const std::string& objectName, const std::string& action, bool signedIn);
 
     mutable std::mutex m_sessionMutex;
     std::string m_sessionID;
@@ -128,6 +146,7 @@ private:
     clock::duration m_sessionIdle = std::chrono::minutes(30);
     std::function<clock::time_point()> m_now = [] { return clock::now(); };
     mutable LoginBrake m_brake;
+    tav::logger m_audit;
     // The images served so far, by request path: read once, like the templates.
     mutable std::mutex m_imagesMutex;
     mutable std::map<std::string, std::string> m_images;
