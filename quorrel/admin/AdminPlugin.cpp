@@ -25,6 +25,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <sstream>
 
 namespace tav::http::admin {
@@ -32,6 +33,17 @@ namespace tav::http::admin {
 namespace fs = std::filesystem;
 
 namespace {
+
+const char* const notSetUpPage =
+    "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\"><title>Not set up yet</title></head>\n"
+    "<body><h1>This filter is not set up yet</h1>\n<p>It has no administrator password, so its "
+    "administration "
+    "opens only on the filter machine itself (http://127.0.0.1:8008/ there), or at the one-time set-up "
+    "address "
+    "that the service printed when it started, which is also in log/admin/log.txt on the filter machine. "
+    "Open "
+    "one of them and set a password.</p></body></html>\n";
+
 // The bytes of images kept in memory at most.
 constexpr std::size_t imageCacheLimit = std::size_t{16} * 1024 * 1024;
 } // namespace
@@ -81,6 +93,7 @@ AdminPlugin::~AdminPlugin() = default;
 AdminPluginRet AdminPlugin::Start(const std::string& siteRoot, const tav::uri& rootUri,
                                   const std::string& /*password*/) {
     m_rootUri = rootUri;
+    m_setupToken = NewSessionID();
     if (!start())
         return AdminPluginRet(Ret::ERR, "Can not start active_extension");
     m_siteRoot = siteRoot;
@@ -185,6 +198,61 @@ void AdminPlugin::AttemptSucceeded(const std::string& client) {
     m_brake.Succeeded(client);
 }
 
+std::string AdminPlugin::SetupAddress() const {
+    const std::lock_guard<std::mutex> lock(m_sessionMutex);
+    if (m_setupToken.empty())
+        return std::string();
+    std::string address;
+    m_rootUri.flatten(address, tav::uri::all_bits);
+    return address + "?setup=" + m_setupToken;
+}
+
+void AdminPlugin::AnnounceSetup() {
+    std::unique_ptr<DataModel::Settings> settings;
+    m_model->GetSettings(settings);
+    if (settings != nullptr && !IsBlank(settings->GetPassword()))
+        return;
+    const std::string address = SetupAddress();
+    std::cerr << "quorrel: the filter has no administrator password yet; set it up on this machine, or from "
+                 "another one at "
+              << address << std::endl;
+    Audit("-", "set-up address", {"", "", ""}, address);
+}
+
+std::string AdminPlugin::SetupBanner() const {
+    {
+        const std::lock_guard<std::mutex> lock(m_sessionMutex);
+        if (!m_open)
+            return std::string();
+    }
+    return "<div class=\"notice\" role=\"note\">This filter has no password yet, so anyone who opens this "
+           "page "
+           "can change it. <form method=\"post\" action=\"\" class=\"inline\"><input type=\"hidden\" "
+           "name=\"_SessionID_\" value=\"%SESSION_ID%\"><input type=\"hidden\" name=\"ObjectName\" "
+           "value=\"ChangePassword\"><input type=\"hidden\" name=\"Action\" value=\"Get\"><button "
+           "class=\"link\" id=\"set-password\">Set a password</button></form></div>";
+}
+
+bool AdminPlugin::MaySetUp(const std::string& client, const tav::uri& requestUri, bool current,
+                           FormFields& fields) {
+    // The machine itself, or the browser that opened the set-up address and so holds the session.
+    const bool loopback =
+        client.rfind("127.", 0) == 0 || client == "::1" || client.rfind("::ffff:127.", 0) == 0;
+    if (loopback || current)
+        return true;
+    FormFields query;
+    query.Decode(requestUri.query());
+    std::string token;
+    {
+        const std::lock_guard<std::mutex> lock(m_sessionMutex);
+        token = m_setupToken;
+    }
+    if (token.empty() || !SameSecret(query.Get("setup"), token))
+        return false;
+    StartSession(fields);
+    return true;
+}
+
 std::string AdminPlugin::TooManyAttempts(int minutes) {
     return "Too many attempts. Try again in " + std::to_string(minutes) + " minutes.";
 }
@@ -240,6 +308,17 @@ void AdminPlugin::HandleRequest(const tav::uri& requestUri, const ACE_Message_Bl
         (objectName == "LoginPage" || objectName == "ForgotPassword") && fields.Get("Action") == "SaveEdit";
     const bool current = UseSession(fields.Get("_SessionID_"), m_now());
     const bool guarded = settings != nullptr && !IsBlank(settings->GetPassword());
+    {
+        const std::lock_guard<std::mutex> lock(m_sessionMutex);
+        m_open = !guarded;
+        if (guarded)
+            m_setupToken.clear(); // the set-up address was good until a password was set
+    }
+    if (!guarded && !MaySetUp(client, requestUri, current, fields)) {
+        answer.status = 403;
+        answer.body = notSetUpPage;
+        return;
+    }
     if (objectName == "Logout") {
         if (current)
             SetSessionID("");

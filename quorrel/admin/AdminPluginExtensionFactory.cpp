@@ -55,6 +55,7 @@ AdminPluginExtensionFactory::create_extension(const boost::intrusive_ptr<tav::ht
             m_extension->Start(siteRoot, root, values["temp.pwd"].as<std::string>());
         if (!started.IsOK())
             throw std::runtime_error("Fail to start admin extension: " + started.GetMessage());
+        m_extension->AnnounceSetup();
         return m_extension;
     } catch (const std::exception& e) {
         std::cerr << "quorrel: " << e.what() << std::endl;

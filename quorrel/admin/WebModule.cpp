@@ -119,6 +119,7 @@ AdminPluginRet WebModule::RenderPage(FormFields& fields, std::string& page) {
     AdminPluginRet result = BuildMainContent(fields, content);
     FillText(page, "%TPL_MODULE_NAME%", fields.Get("ObjectName"));
     FillMarkup(page, "%TPL_MAIN_MENU%", shared.mainMenu);
+    FillMarkup(page, "%TPL_SETUP_BANNER%", Plugin().SetupBanner());
     FillMarkup(page, "%TPL_MAIN_CONTENT%", content);
     FillMarkup(page, "%TPL_PAGE_TITLE%", "TAV Administration Tool");
     const std::string message = MessagesMarkup(result.GetMessages());

@@ -65,6 +65,36 @@ TEST(TemplatesTest, ReplaceAllNeverSearchesWhatItInsertedAndOptionsAreExact) {
     EXPECT_EQ("one<br>two", MessagesMarkup({"one", "two"}));
 }
 
+// A filter without a password is not set up: a child's computer must not switch it off. Only the filter
+// machine itself, and a browser that opened the one-time set-up address, may set it up.
+TEST_F(AdminTest, WithoutAPasswordOnlyTheMachineItselfOrTheSetupAddressOpensTheSite) {
+    const std::string child = "192.168.1.10";
+    const SiteAnswer refused = Answer("ObjectName=Settings&Action=SaveEdit", root_url, child);
+    EXPECT_EQ(403, refused.status);
+    EXPECT_NE(std::string::npos, refused.body.find("not set up yet")) << refused.body;
+    EXPECT_EQ(403, Answer("", root_url + "?setup=ABCDEFGHIJKLMNOP", child).status) << "a guessed token";
+    const std::string here = Page("");
+    EXPECT_NE(std::string::npos, here.find("<h1>Welcome to Tollwick</h1>"));
+    EXPECT_NE(std::string::npos, here.find("no password yet")) << "the banner leads to setting one";
+
+    const std::string setup = plugin->SetupAddress();
+    ASSERT_EQ(0u, setup.rfind(root_url + "?setup=", 0)) << setup;
+    const std::string opened = Page("", setup, child);
+    const std::string session = SessionOf(opened);
+    EXPECT_NE(std::string::npos, opened.find("<h1>Welcome to Tollwick</h1>"));
+    EXPECT_NE(
+        std::string::npos,
+        Page("ObjectName=HelpPage&Action=Get&_SessionID_=" + session, root_url, child).find("<h1>Help</h1>"))
+        << "the browser that opened it goes on in its session";
+
+    SetAccount("secret1", "2", "Paris");
+    EXPECT_TRUE(IsLoginPage(Page("", root_url + "?setup=x", child)));
+    EXPECT_EQ(std::string::npos, Page("").find("no password yet"));
+    EXPECT_EQ("", plugin->SetupAddress()) << "the address is good until a password is set";
+    SetAccount("", "", "");
+    EXPECT_EQ(403, Answer("", setup, child).status);
+}
+
 TEST_F(AdminTest, WithoutAPasswordEveryPageIsOpen) {
     EXPECT_NE(std::string::npos, Page("").find("<h1>Welcome to Tollwick</h1>"));
     EXPECT_NE(std::string::npos, Page("ObjectName=HelpPage&Action=Get").find("<h1>Help</h1>"));

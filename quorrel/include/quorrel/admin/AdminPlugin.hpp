@@ -8,7 +8,11 @@
 // one current session: while a password is set, a request without the current session ID gets the login
 // page. A session ends after it has been idle for the session idle time, and at "Log out" (ObjectName
 // Logout). Failed logins and security answers are counted per client address (see LoginBrake): an address
-// locked out gets "Too many attempts" with status 429 until its time is over. The session ID is guarded by a
+// locked out gets "Too many attempts" with status 429 until its time is over. While no password is set the
+// site is not set up: it answers only the filter machine itself (loopback), and a browser that opens the
+// one-time set-up address (SetupAddress, good until a password is set), which then gets a session; any
+// other client gets a short page (403) that says how to set the filter up. Each page then carries a banner
+// that leads to setting the password. The session ID is guarded by a
 // lock of its own; the templates are read once at start and only read afterwards, the images once when first
 // asked for (within a bounded cache); the model guards itself.
 
@@ -93,6 +97,14 @@ public:
     // The message for a client that must wait `minutes`.
     static std::string TooManyAttempts(int minutes);
 
+    // The one-time address that sets the filter up from another computer, made at Start; empty once a
+    // password has been set.
+    std::string SetupAddress() const;
+    // While no password is set: says the set-up address on standard error and in the audit trail.
+    void AnnounceSetup();
+    // The banner of every page while no password is set, else empty.
+    std::string SetupBanner() const;
+
     // Starts the audit trail, log/<name>/log.txt: every change made through the site, with the time, the
     // client, the page, the action, the object's ID and the outcome; logins, failed logins and security
     // answers, lock-outs and log-outs too; never a password or an answer. Throws std::runtime_error when the
@@ -134,6 +146,9 @@ private:
         std::string action;
         std::string id;
     };
+    // Whether a client may use the site while it is not set up, starting a session for one that opened the
+    // set-up address; false when the site is set up.
+    bool MaySetUp(const std::string& client, const tav::uri& requestUri, bool current, FormFields& fields);
     // Records one event of the audit trail.
     void Audit(const std::string& client, const std::string& event, const AuditedRequest& request,
                const std::string& outcome);
@@ -142,6 +157,8 @@ private:
 
     mutable std::mutex m_sessionMutex;
     std::string m_sessionID;
+    std::string m_setupToken;
+    bool m_open = false; // no password is set
     clock::time_point m_sessionUsed{};
     clock::duration m_sessionIdle = std::chrono::minutes(30);
     std::function<clock::time_point()> m_now = [] { return clock::now(); };
