@@ -156,11 +156,12 @@ ACE_Message_Block* tunnel::examine(ACE_Message_Block* bytes, bool last) {
 }
 
 bool tunnel::name_allowed(const std::string& name, std::string& reason) {
+    // The tunnel's own host was decided when it was asked for, however the name spells it.
     if (!intercepted_ && (name.empty() || name == host_))
-        return true; // the tunnel's own host, decided when it was asked for
+        return true;
     const tav::uri site = secure_site(name.empty() ? host_ : name, port_);
     if (!intercepted_ && site.host() == host_)
-        return true; // the tunnel's own host, decided when it was asked for
+        return true;
     if (proxy_.allowed(client_, site, PROTO_HTTPS, reason))
         return true;
     reason = "server name " + site.host() + ": " + (reason.empty() ? "Access denied." : reason);

@@ -37,6 +37,10 @@ bool connection::open_session(ACE_HANDLE handle, ACE_Message_Block& initial_data
         if (!(find ? find(handle, destination_) : http_server::original_destination(handle, destination_)) ||
             destination_ == local)
             return false;
+        char address[64] = "";
+        destination_.addr_to_string(address, sizeof address);
+        const std::string site = std::string("http://") + address + "/";
+        destination_site_.parse_absolute(site.data(), site.data() + site.size());
     }
     if (!stream_->open(handle, initial_data, proactor, remote, local))
         return false;
@@ -152,25 +156,16 @@ bool connection::read_requests(ACE_Message_Block& in) {
     }
 }
 
-tav::uri connection::origin_site() const {
-    if (!intercepted_)
-        return server_->settings().site;
-    char address[64] = "";
-    destination_.addr_to_string(address, sizeof address);
-    const std::string text = std::string("http://") + address + "/";
-    tav::uri site;
-    site.parse_absolute(text.data(), text.data() + text.size());
-    return site;
+const tav::uri& connection::origin_site() const {
+    return intercepted_ ? destination_site_ : server_->settings().site;
 }
 
 void connection::intercept_tls() {
     boost::intrusive_ptr<request_head> head(new request_head);
     head->method = "CONNECT";
-    char address[64] = "";
-    destination_.addr_to_string(address, sizeof address);
-    head->target = address;
-    const std::string site = "https://" + head->target + "/";
-    head->uri.parse_absolute(site.data(), site.data() + site.size());
+    head->target = destination_site_.host() + ":" + destination_site_.port();
+    head->uri = destination_site_;
+    head->uri.scheme("https");
     head->intercepted = destination_;
     current_ = new exchange(this, head, false);
     transaction_ = server_->create_transaction(head, local_, remote_, current_);

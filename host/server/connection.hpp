@@ -87,7 +87,7 @@ private:
     // The first bytes of an intercepted connection are a TLS handshake: it carries a tunnel.
     void intercept_tls();
     // What a request in origin form stands for.
-    tav::uri origin_site() const;
+    const tav::uri& origin_site() const;
     // Answers a request that cannot be read with its status and closes.
     void refuse(int status);
     // The client sent its last byte.
@@ -106,6 +106,8 @@ private:
     // Whether a gateway redirected the connection, and where its client sent it.
     const bool intercepted_;
     ACE_INET_Addr destination_;
+    // http://destination/, what its requests in origin form stand for when they name no site.
+    tav::uri destination_site_;
     // The request being read, with its exchange and its transaction (none when the server answers it).
     std::unique_ptr<request_parser> parser_;
     boost::intrusive_ptr<exchange> current_;

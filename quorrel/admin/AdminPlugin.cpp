@@ -37,12 +37,9 @@ namespace {
 const char* const notSetUpPage =
     "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\"><title>Not set up yet</title></head>\n"
     "<body><h1>This filter is not set up yet</h1>\n<p>It has no administrator password, so its "
-    "administration "
-    "opens only on the filter machine itself (http://127.0.0.1:8008/ there), or at the one-time set-up "
-    "address "
-    "that the service printed when it started, which is also in log/admin/log.txt on the filter machine. "
-    "Open "
-    "one of them and set a password.</p></body></html>\n";
+    "administration opens only on the filter machine itself (http://127.0.0.1:8008/ there), or at the "
+    "one-time set-up address that the service printed when it started, which is also in log/admin/log.txt "
+    "on the filter machine. Open one of them and set a password.</p></body></html>\n";
 
 // The bytes of images kept in memory at most.
 constexpr std::size_t imageCacheLimit = std::size_t{16} * 1024 * 1024;
@@ -159,10 +156,19 @@ int AdminPlugin::AttemptWait(const std::string& client) const {
     return static_cast<int>((wait + std::chrono::minutes(1) - clock::duration(1)) / std::chrono::minutes(1));
 }
 
-int AdminPlugin::AttemptFailed(const std::string& client) {
-    if (m_brake.Failed(client, m_now()))
-        Audit(client, "lock-out", {"", "", ""}, "");
-    return AttemptWait(client);
+std::string AdminPlugin::WeighAttempt(const std::string& client, const std::function<bool()>& right,
+                                      const std::string& wrong) {
+    int minutes = AttemptWait(client);
+    if (minutes == 0) {
+        if (right()) {
+            m_brake.Succeeded(client);
+            return std::string();
+        }
+        if (m_brake.Failed(client, m_now()))
+            Audit(client, "lock-out", {"", "", ""}, "");
+        minutes = AttemptWait(client);
+    }
+    return minutes == 0 ? wrong : "Too many attempts. Try again in " + std::to_string(minutes) + " minutes.";
 }
 
 void AdminPlugin::StartAudit(const std::string& name) {
@@ -194,10 +200,6 @@ std::string AdminPlugin::EventOf(const std::string& objectName, const std::strin
     return std::string();
 }
 
-void AdminPlugin::AttemptSucceeded(const std::string& client) {
-    m_brake.Succeeded(client);
-}
-
 std::string AdminPlugin::SetupAddress() const {
     const std::lock_guard<std::mutex> lock(m_sessionMutex);
     if (m_setupToken.empty())
@@ -226,8 +228,7 @@ std::string AdminPlugin::SetupBanner() const {
             return std::string();
     }
     return "<div class=\"notice\" role=\"note\">This filter has no password yet, so anyone who opens this "
-           "page "
-           "can change it. <form method=\"post\" action=\"\" class=\"inline\"><input type=\"hidden\" "
+           "page can change it. <form method=\"post\" action=\"\" class=\"inline\"><input type=\"hidden\" "
            "name=\"_SessionID_\" value=\"%SESSION_ID%\"><input type=\"hidden\" name=\"ObjectName\" "
            "value=\"ChangePassword\"><input type=\"hidden\" name=\"Action\" value=\"Get\"><button "
            "class=\"link\" id=\"set-password\">Set a password</button></form></div>";
@@ -251,10 +252,6 @@ bool AdminPlugin::MaySetUp(const std::string& client, const tav::uri& requestUri
         return false;
     StartSession(fields);
     return true;
-}
-
-std::string AdminPlugin::TooManyAttempts(int minutes) {
-    return "Too many attempts. Try again in " + std::to_string(minutes) + " minutes.";
 }
 
 void AdminPlugin::StartSession(FormFields& fields) {
@@ -346,7 +343,7 @@ void AdminPlugin::HandleRequest(const tav::uri& requestUri, const ACE_Message_Bl
     const std::string event = EventOf(objectName, asked.action, !after.empty() && after != before);
     if (!event.empty())
         Audit(client, event, asked, result.IsOK() ? "done" : "refused: " + result.GetMessage());
-    if (const int minutes = AttemptWait(client); attempt && minutes > 0) {
+    if (const int minutes = attempt ? AttemptWait(client) : 0; minutes > 0) {
         answer.status = 429;
         answer.fields.emplace_back("Retry-After", std::to_string(minutes * 60));
     }

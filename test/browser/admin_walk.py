@@ -104,6 +104,16 @@ class Walk:
                 return client
         return None
 
+    def set_password(self, old, password, question, answer):
+        """Fills the password form and saves it."""
+        if old is not None:
+            self.type_into("OldPassword", old)
+        self.type_into("Password", password)
+        self.type_into("PasswordConfirm", password)
+        Select(self.driver.find_element(By.NAME, "SecurityQuestionID")).select_by_value(question)
+        self.type_into("SecurityAnswer", answer)
+        self.save()
+
     def login(self, password):
         self.driver.get("http://admin.tollwick/")
         self.page("Sign in", "login")
@@ -129,11 +139,7 @@ def main():
         walk.page("Welcome to Tollwick", "first-run")
         walk.follow(site.driver.find_element(By.ID, "set-password"))
         walk.page("Password", "first-password")
-        walk.type_into("Password", FIRST_PASSWORD)
-        walk.type_into("PasswordConfirm", FIRST_PASSWORD)
-        Select(site.driver.find_element(By.NAME, "SecurityQuestionID")).select_by_value("1")
-        walk.type_into("SecurityAnswer", "Rome")
-        walk.save()
+        walk.set_password(None, FIRST_PASSWORD, "1", "Rome")
         walk.page("Settings", "first-password-saved")
         walk.no_errors()
         expect(walk.policy().findtext("settings/password") != "", "the policy has the first password")
@@ -143,12 +149,7 @@ def main():
         walk.menu("Password")
         walk.page("Password", "password")
         old = walk.policy().findtext("settings/password")
-        walk.type_into("OldPassword", FIRST_PASSWORD)
-        walk.type_into("Password", PASSWORD)
-        walk.type_into("PasswordConfirm", PASSWORD)
-        Select(site.driver.find_element(By.NAME, "SecurityQuestionID")).select_by_value("2")
-        walk.type_into("SecurityAnswer", "Paris")
-        walk.save()
+        walk.set_password(FIRST_PASSWORD, PASSWORD, "2", "Paris")
         walk.page("Settings", "password-saved")
         walk.no_errors()
         expect(walk.policy().findtext("settings/password") not in ("", old), "the policy has a new password")

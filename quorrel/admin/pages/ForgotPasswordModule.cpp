@@ -35,25 +35,20 @@ AdminPluginRet ForgotPasswordModule::Get(FormFields& /*fields*/, std::string& te
 
 AdminPluginRet ForgotPasswordModule::SaveEdit(FormFields& fields, std::string& text) {
     DataModel& model = Plugin().GetModel();
-    const std::string client = fields.Get("_Client_");
-    fields.Set("ObjectName", "LoginPage");
-    if (const int minutes = Plugin().AttemptWait(client))
-        return Plugin()
-            .GetModule("LoginPage")
-            ->Get(fields, text, AdminPluginRet(Ret::ERR, AdminPlugin::TooManyAttempts(minutes)));
     std::unique_ptr<DataModel::Settings> settings;
     model.GetSettings(settings);
     // Without a stored answer no answer is right: an empty one would let anybody clear the password.
-    if (settings == nullptr || IsBlank(settings->GetSecurityAnswer()) ||
-        !SameSecret(TrimBlanks(fields.Get("SecurityAnswer")), settings->GetSecurityAnswer())) {
-        const int minutes = Plugin().AttemptFailed(client);
-        return Plugin()
-            .GetModule("LoginPage")
-            ->Get(fields, text,
-                  AdminPluginRet(Ret::ERR, minutes > 0 ? AdminPlugin::TooManyAttempts(minutes)
-                                                       : std::string("Bad Answer")));
+    const std::string refused = Plugin().WeighAttempt(
+        fields.Get("_Client_"),
+        [&] {
+            return settings != nullptr && !IsBlank(settings->GetSecurityAnswer()) &&
+                   SameSecret(TrimBlanks(fields.Get("SecurityAnswer")), settings->GetSecurityAnswer());
+        },
+        "Bad Answer");
+    if (!refused.empty()) {
+        fields.Set("ObjectName", "LoginPage");
+        return Plugin().GetModule("LoginPage")->Get(fields, text, AdminPluginRet(Ret::ERR, refused));
     }
-    Plugin().AttemptSucceeded(client);
     Plugin().StartSession(fields);
     settings->SetPassword("");
     model.SaveSettings(*settings);

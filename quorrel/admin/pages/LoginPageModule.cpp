@@ -23,21 +23,19 @@ AdminPluginRet LoginPageModule::Get(FormFields& fields, std::string& text,
 }
 
 AdminPluginRet LoginPageModule::SaveEdit(FormFields& fields, std::string& text) {
-    const std::string client = fields.Get("_Client_");
-    if (const int minutes = Plugin().AttemptWait(client))
-        return Get(fields, text, AdminPluginRet(Ret::ERR, AdminPlugin::TooManyAttempts(minutes)));
-    const std::string login = TrimBlanks(fields.Get("Login"));
-    const std::string password = TrimBlanks(fields.Get("Password"));
-    std::unique_ptr<DataModel::Settings> settings;
-    Plugin().GetModel().GetSettings(settings);
-    if (login.empty() || password.empty() || login != administratorLogin || settings == nullptr ||
-        !SameSecret(password, settings->GetPassword())) {
-        const int minutes = Plugin().AttemptFailed(client);
-        return Get(fields, text,
-                   AdminPluginRet(Ret::ERR, minutes > 0 ? AdminPlugin::TooManyAttempts(minutes)
-                                                        : std::string("Bad Login or Password")));
-    }
-    Plugin().AttemptSucceeded(client);
+    const std::string refused = Plugin().WeighAttempt(
+        fields.Get("_Client_"),
+        [&] {
+            const std::string login = TrimBlanks(fields.Get("Login"));
+            const std::string password = TrimBlanks(fields.Get("Password"));
+            std::unique_ptr<DataModel::Settings> settings;
+            Plugin().GetModel().GetSettings(settings);
+            return !login.empty() && !password.empty() && login == administratorLogin &&
+                   settings != nullptr && SameSecret(password, settings->GetPassword());
+        },
+        "Bad Login or Password");
+    if (!refused.empty())
+        return Get(fields, text, AdminPluginRet(Ret::ERR, refused));
     Plugin().StartSession(fields);
     return Plugin().GetModule("HomePage")->Get(fields, text);
 }

@@ -88,14 +88,11 @@ public:
     void SetSessionIdle(clock::duration idle) { m_sessionIdle = idle; }
 
     // The brake on guessing, for the login and the security answer, by the client address that the site
-    // puts in the field "_Client_": the minutes the client must still wait (0 when it may try), a failed
-    // attempt (returning the minutes to wait that it causes, logged when it locks the client out), and a
-    // right one.
-    int AttemptWait(const std::string& client) const;
-    int AttemptFailed(const std::string& client);
-    void AttemptSucceeded(const std::string& client);
-    // The message for a client that must wait `minutes`.
-    static std::string TooManyAttempts(int minutes);
+    // puts in the field "_Client_": weighs an attempt whose rightness `right` tells (asked only while the
+    // client is not locked out). Empty when it was right; else the message to show: `wrong`, or, for a
+    // client that is or now becomes locked out (which is logged), how long it must wait.
+    std::string WeighAttempt(const std::string& client, const std::function<bool()>& right,
+                             const std::string& wrong);
 
     // The one-time address that sets the filter up from another computer, made at Start; empty once a
     // password has been set.
@@ -138,6 +135,8 @@ private:
     std::map<std::string, WebModule*> m_dispatch;
     std::string m_siteRoot;
     SharedTemplates m_templates;
+    // The minutes the client must still wait before it may try again; 0 when it may.
+    int AttemptWait(const std::string& client) const;
     // Whether `session` is the current session and has not been idle too long; a current one is used now.
     bool UseSession(const std::string& session, clock::time_point now);
     // What the audit trail names of a request: its page, its action and the ID of its object.
