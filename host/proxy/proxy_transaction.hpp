@@ -96,6 +96,8 @@ protected:
     // Marks the transaction over, reports usage and closes the origin connection; under mutex_. False when
     // it already was.
     bool end();
+    // Reports the bytes counted since the last report; under mutex_.
+    void report();
 
     forward_proxy& proxy_;
     std::string client_;
@@ -110,8 +112,6 @@ private:
     void send_upstream(ACE_Message_Block* body, bool last);
     void hold_body(bool hold);
     void touch();
-    // Reports the bytes counted since the last report; under mutex_.
-    void report();
 
     boost::intrusive_ptr<forward_proxy> keep_proxy_;
     std::string host_;

@@ -282,6 +282,8 @@ void relay::finish_answer() {
         }
         release_held();
     }
+    // The client may ask again as soon as it hears the end, and that request must see this answer counted.
+    report();
     send_response_end(nullptr); // the decision went with the head
 }
 
