@@ -37,18 +37,31 @@ AdminPluginRet WebModule::ExecuteAction(FormFields& fields, std::string& text) {
         return GetNew(fields, text);
     if (action == "GetEdit")
         return GetEdit(fields, text);
-    AdminPluginRet result(Ret::OK, "");
     if (action == "SaveNew")
-        result = SaveNew(fields, text);
-    else if (action == "SaveEdit")
-        result = SaveEdit(fields, text);
-    else if (action == "Delete")
-        result = Delete(fields, text);
-    else
-        return AdminPluginRet(AdminPluginRet::UNKNOWN_ACTION, "Unknown Action");
-    if (result.IsOK())
-        Plugin().GetModel().SaveTunes();
-    return result;
+        return Change(fields, text, [&] { return SaveNew(fields, text); });
+    if (action == "SaveEdit")
+        return Change(fields, text, [&] { return SaveEdit(fields, text); });
+    if (action == "Delete")
+        return Change(fields, text, [&] { return Delete(fields, text); });
+    return AdminPluginRet(AdminPluginRet::UNKNOWN_ACTION, "Unknown Action");
+}
+
+AdminPluginRet WebModule::Change(FormFields& fields, std::string& text,
+                                 const std::function<AdminPluginRet()>& action) {
+    const std::string object = fields.Get("ObjectName"); // the action may show another module's page
+    AdminPluginRet result(Ret::OK, "");
+    const Ret saved = Plugin().GetModel().EditAndSave([&] {
+        result = action();
+        return Ret(result);
+    });
+    if (saved.IsOK() || !result.IsOK())
+        return result;
+    fields.Set("ObjectName", object);
+    const AdminPluginRet failed(saved);
+    text.clear();
+    if (GetList(fields, text, failed).GetCode() == AdminPluginRet::NOT_OFFERED)
+        Get(fields, text, failed);
+    return failed;
 }
 
 AdminPluginRet WebModule::BuildMainContent(FormFields& fields, std::string& content) {

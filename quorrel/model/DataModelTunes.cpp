@@ -218,6 +218,30 @@ struct DataModel::PolicyCopy {
             securityQuestions.push_back(entry.second);
     }
 
+    // Makes the copy the model's policy again; the categories never change.
+    void PutBack(DataModel& model) && {
+        for (const auto& entry : model.m_clientGroups)
+            delete entry.second;
+        model.m_clientGroups.clear();
+        for (auto& group : groups) {
+            const std::string id = group->GetID();
+            model.m_clientGroups.emplace(id, group.release());
+        }
+        for (const auto& entry : model.m_clients)
+            delete entry.second;
+        model.m_clients.clear();
+        for (auto& client : clients) {
+            const std::string id = client->GetID();
+            model.m_clients.emplace(id, client.release());
+        }
+        model.m_defaultBlockedUrlWords = std::move(defaultBlockedUrlWords);
+        model.m_defaultContentTypes = std::move(defaultContentTypes);
+        model.m_securityQuestions.clear();
+        for (const auto& question : securityQuestions)
+            model.m_securityQuestions.emplace(question->GetID(), question);
+        model.m_settings = std::move(settings);
+    }
+
     // Appends the sections of the policy file to the document's root, in the file's order.
     void Save(DOMDocument* document) const {
         DOMElement* root = document->getDocumentElement();
@@ -245,6 +269,13 @@ struct DataModel::PolicyCopy {
 };
 
 Ret DataModel::SaveTunes() {
+    const std::string problem = WriteTunes();
+    if (!problem.empty())
+        return Ret(Ret::ERR, "Can not save the policy to " + problem);
+    return Ret(Ret::OK, "");
+}
+
+std::string DataModel::WriteTunes() {
     std::string path;
     std::uint64_t snapshot = 0;
     std::unique_ptr<const PolicyCopy> policy;
@@ -268,14 +299,25 @@ Ret DataModel::SaveTunes() {
         // may wait for it.
         const std::lock_guard<std::mutex> saving(m_saveMutex);
         if (snapshot < m_savedSnapshot)
-            return Ret(Ret::OK, ""); // a later policy, which holds this one's changes, is on disk
+            return std::string(); // a later policy, which holds this one's changes, is on disk
         problem = ReplaceFile(path, text);
         if (problem.empty())
             m_savedSnapshot = snapshot;
     }
-    if (!problem.empty())
-        return Ret(Ret::ERR, "Can not save the policy to " + path + ": " + problem);
-    return Ret(Ret::OK, "");
+    return problem.empty() ? problem : path + ": " + problem;
+}
+
+Ret DataModel::EditAndSave(const std::function<Ret()>& edit) {
+    ACE_Guard<ACE_Recursive_Thread_Mutex> guard(m_mutex);
+    PolicyCopy before(*this);
+    const Ret edited = edit();
+    if (!edited.IsOK())
+        return edited;
+    const std::string problem = WriteTunes();
+    if (problem.empty())
+        return edited;
+    std::move(before).PutBack(*this);
+    return Ret(Ret::ERR, "The policy could not be saved: " + problem);
 }
 
 } // namespace tav

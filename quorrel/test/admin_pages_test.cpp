@@ -194,6 +194,32 @@ TEST_F(AdminPagesTest, SwitchesFlipAndEveryToggleWritesThePolicy) {
     EXPECT_EQ("No such Group", ErrorsOf(Page("ObjectName=MailProtocolSettings&Action=Get&ClientGroupID=9")));
 }
 
+TEST_F(AdminPagesTest, AChangeThatCannotBeWrittenIsShownAsFailedAndUndone) {
+    // A folder where the new file must be written makes every save fail, whoever runs the test.
+    const std::string blocker = folder.PolicyPath() + ".new";
+    ASSERT_TRUE(model->SaveTunes().IsOK());
+    const std::string before = Policy();
+    for (const char* change : {
+             "ObjectName=ClientGroup&Action=SaveNew&Name=Aardvarks",
+             "ObjectName=Client&Action=Delete&DeleteID=192.168.1.10",
+             "ObjectName=HTTPSProtocolSettings&Action=Toggle&ClientGroupID=3&ToggleWhat=Network",
+             "ObjectName=SiteSettings&Action=SaveEdit&IsFiltrationOff=1",
+         }) {
+        fs::create_directory(blocker);
+        const std::string page = Page(change);
+        EXPECT_EQ("The policy could not be saved: " + folder.PolicyPath() + ": Is a directory",
+                  ErrorsOf(page))
+            << change << ": " << ErrorsOf(page);
+        EXPECT_FALSE(Shows(page, "Aardvarks")) << change << ": the page shows the policy as it is";
+        EXPECT_EQ(before, Policy()) << change;
+        fs::remove(blocker);
+        ASSERT_TRUE(model->SaveTunes().IsOK());
+        EXPECT_EQ(before, Policy()) << change << ": the model is as it was";
+    }
+    EXPECT_TRUE(Shows(Page("ObjectName=ClientGroup&Action=SaveNew&Name=Aardvarks"), "Aardvarks"));
+    EXPECT_NE(before, Policy()) << "the same change is written once it can be";
+}
+
 TEST_F(AdminPagesTest, TheGeneralPageSummarisesTheTimeRules) {
     auto group = Group("1");
     std::string table(336, '1');

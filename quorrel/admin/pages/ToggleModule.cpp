@@ -7,10 +7,7 @@ namespace tav::http::admin {
 AdminPluginRet ToggleModule::ExecuteAction(FormFields& fields, std::string& text) {
     if (fields.Get("Action") != "Toggle")
         return WebModule::ExecuteAction(fields, text);
-    AdminPluginRet result = Toggle(fields, text);
-    if (result.IsOK())
-        Plugin().GetModel().SaveTunes();
-    return result;
+    return Change(fields, text, [&] { return Toggle(fields, text); });
 }
 
 } // namespace tav::http::admin

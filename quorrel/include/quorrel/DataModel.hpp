@@ -11,6 +11,7 @@
 #include <xercesc/util/XercesDefs.hpp>
 
 #include <cstdint>
+#include <functional>
 #include <iosfwd>
 #include <map>
 #include <memory>
@@ -131,6 +132,10 @@ public:
     // was. Saves write one at a time, and a save whose policy is older than the one already written
     // writes nothing.
     Ret SaveTunes();
+    // Runs `edit` and, when it succeeds, saves the policy, all under the model lock. When the save fails,
+    // the policy is put back as it was before the edit, so the file, the model and the proxy agree, and
+    // the result is "The policy could not be saved: " with the reason; else it is the edit's.
+    Ret EditAndSave(const std::function<Ret()>& edit);
 
     const std::string& GetTunesPath() const { return m_tunesPath; }
     const std::string& GetForbiddenPageTemplate() const { return m_forbiddenPageTemplate; }
@@ -262,6 +267,8 @@ private:
     Ret LoadSettings(const xercesc::DOMElement* section);
     // What a save writes, copied under the model lock.
     struct PolicyCopy;
+    // Writes the policy as SaveTunes does; empty, or the path and what went wrong.
+    std::string WriteTunes();
 
     // Lookups the entities use to resolve the IDs they refer to.
     ClientGroup* FindClientGroup(const std::string& id) const;

@@ -10,6 +10,7 @@
 #include <quorrel/admin/FormFields.hpp>
 #include <quorrel/export.hpp>
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <utility>
@@ -56,6 +57,10 @@ protected:
     // module's name and its Get fills the text with `preset` as its result.
     AdminPluginRet ShowPage(const std::string& objectName, FormFields& fields, std::string& text,
                             const std::optional<AdminPluginRet>& preset) const;
+    // Runs an action that changes the policy, and writes the policy when it succeeds. When the policy
+    // cannot be written, the change is undone and this module's page is shown again with the failure.
+    AdminPluginRet Change(FormFields& fields, std::string& text,
+                          const std::function<AdminPluginRet()>& action);
 
 private:
     AdminPlugin& m_plugin;
