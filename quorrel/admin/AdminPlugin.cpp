@@ -141,7 +141,7 @@ void AdminPlugin::SetSessionID(const std::string& id) {
 
 bool AdminPlugin::UseSession(const std::string& session, clock::time_point now) {
     const std::lock_guard<std::mutex> lock(m_sessionMutex);
-    if (IsBlank(session) || session != m_sessionID)
+    if (IsBlank(session) || !SameSecret(session, m_sessionID))
         return false;
     if (now - m_sessionUsed > m_sessionIdle) {
         m_sessionID.clear();
@@ -212,7 +212,7 @@ std::string AdminPlugin::SetupAddress() const {
 void AdminPlugin::AnnounceSetup() {
     std::unique_ptr<DataModel::Settings> settings;
     m_model->GetSettings(settings);
-    if (settings != nullptr && !IsBlank(settings->GetPassword()))
+    if (settings != nullptr && !settings->GetPassword().IsEmpty())
         return;
     const std::string address = SetupAddress();
     std::cerr << "quorrel: the filter has no administrator password yet; set it up on this machine, or from "
@@ -304,7 +304,7 @@ void AdminPlugin::HandleRequest(const tav::uri& requestUri, const ACE_Message_Bl
     const bool attempt =
         (objectName == "LoginPage" || objectName == "ForgotPassword") && fields.Get("Action") == "SaveEdit";
     const bool current = UseSession(fields.Get("_SessionID_"), m_now());
-    const bool guarded = settings != nullptr && !IsBlank(settings->GetPassword());
+    const bool guarded = settings != nullptr && !settings->GetPassword().IsEmpty();
     {
         const std::lock_guard<std::mutex> lock(m_sessionMutex);
         m_open = !guarded;

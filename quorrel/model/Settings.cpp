@@ -18,7 +18,7 @@ void DataModel::Settings::SetSecurityQuestionID(const std::string& id) {
 
 Ret DataModel::Settings::Validate(bool) const {
     std::vector<std::string> problems;
-    if (m_securityQuestion && IsBlank(m_securityAnswer))
+    if (m_securityQuestion && m_securityAnswer.IsEmpty())
         problems.emplace_back("Empty Security Answer");
     return Problems(problems);
 }
@@ -30,14 +30,18 @@ const PolicyFields<DataModel::Settings>& Fields() {
         BoolField(u"isfiltrationon", &S::GetIsFiltrationOn, &S::SetIsFiltrationOn),
         TextField(u"adminemail", &S::GetAdminEmail, &S::SetAdminEmail),
         BoolField(u"isrunatstartup", &S::GetIsRunAtStartup, &S::SetIsRunAtStartup),
+        // Older files hold the password scrambled and the answer as typed; both are hashed on loading.
         ValueField<S>(
-            u"password",
-            [](const S& settings) { return PasswordScrambler::Scramble(settings.GetPassword()); },
+            u"password", [](const S& settings) { return settings.GetPassword().Stored(); },
             [](S& settings, const std::string& text) {
-                settings.SetPassword(PasswordScrambler::Unscramble(text));
+                settings.SetPassword(Secret::FromStored(text, &PasswordScrambler::Unscramble));
             }),
         ValueField<S>(u"securityquestionid", &S::GetSecurityQuestionID, &S::SetSecurityQuestionID),
-        TextField(u"securityanswer", &S::GetSecurityAnswer, &S::SetSecurityAnswer),
+        ValueField<S>(
+            u"securityanswer", [](const S& settings) { return settings.GetSecurityAnswer().Stored(); },
+            [](S& settings, const std::string& text) {
+                settings.SetSecurityAnswer(Secret::FromStored(text, &TrimBlanks));
+            }),
     };
     return fields;
 }

@@ -248,7 +248,8 @@ TEST_F(Editing, SettingsAndProtocolSettingsAreCopies) {
     ASSERT_TRUE(model->SaveTunes().IsOK());
     std::unique_ptr<DataModel::Settings> reloaded;
     folder.Load()->GetSettings(reloaded);
-    EXPECT_EQ(reloaded->GetPassword(), "\xcf\xe0\xf0\xee\xeb\xfc");
+    EXPECT_TRUE(reloaded->GetPassword().Matches("\xcf\xe0\xf0\xee\xeb\xfc"));
+    EXPECT_TRUE(reloaded->GetSecurityAnswer().Matches("Rex"));
     EXPECT_EQ(reloaded->GetSecurityQuestionID(), "1");
 
     std::vector<const DataModel::Category*> categories;

@@ -1,5 +1,8 @@
 #include "../model/PasswordScrambler.hpp"
 #include "../model/PolicyXml.hpp"
+#include "PolicyFolder.hpp"
+
+#include <quorrel/Settings.hpp>
 
 #include <gtest/gtest.h>
 
@@ -35,6 +38,35 @@ TEST(PolicyXml, BooleansReadLikeAtoi) {
     EXPECT_FALSE(PolicyXml::ToBool("true"));
     EXPECT_EQ(PolicyXml::FromBool(true), "1");
     EXPECT_EQ(PolicyXml::FromBool(false), "0");
+}
+
+TEST(PasswordScrambler, AnOlderFileLoadsItsSecretsAndIsWrittenWithHashesOnly) {
+    const PolicyFolder folder(
+        "<tavdata><securityquestions><securityquestion><id>1</id><question>Pet?</question></securityquestion>"
+        "</securityquestions><settings><password>" +
+        PasswordScrambler::Scramble("s3cret") +
+        "</password><securityquestionid>1</securityquestionid><securityanswer> Rex </securityanswer>"
+        "</settings></tavdata>");
+    for (int load = 0; load < 2; ++load) {
+        std::unique_ptr<tav::DataModel::Settings> settings;
+        folder.Load()->GetSettings(settings);
+        EXPECT_TRUE(settings->GetPassword().Matches("s3cret")) << load;
+        EXPECT_FALSE(settings->GetPassword().Matches("s3cre")) << load;
+        EXPECT_TRUE(settings->GetSecurityAnswer().Matches("Rex")) << load;
+        ASSERT_TRUE(folder.Load()->SaveTunes().IsOK());
+        const std::string saved = folder.Policy();
+        EXPECT_EQ(std::string::npos, saved.find(PasswordScrambler::Scramble("s3cret"))) << saved;
+        EXPECT_EQ(std::string::npos, saved.find("Rex")) << saved;
+        EXPECT_NE(std::string::npos, saved.find("<password>$argon2id$")) << saved;
+        EXPECT_NE(std::string::npos, saved.find("<securityanswer>$argon2id$")) << saved;
+    }
+    // A damaged hash matches nothing, and an empty secret only empty text.
+    const tav::Secret damaged = tav::Secret::FromStored("$argon2id$v=19$m=1", &PasswordScrambler::Unscramble);
+    EXPECT_FALSE(damaged.IsEmpty());
+    EXPECT_FALSE(damaged.Matches(""));
+    EXPECT_FALSE(damaged.Matches("$argon2id$v=19$m=1"));
+    EXPECT_TRUE(tav::Secret::Of(" ").Matches(""));
+    EXPECT_FALSE(tav::Secret::Of("").Matches(" "));
 }
 
 TEST(PasswordScrambler, RoundTripsEveryPassword) {

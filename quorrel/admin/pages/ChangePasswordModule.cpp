@@ -25,9 +25,10 @@ std::string ChangePasswordModule::Form(const DataModel::Settings& settings) cons
     const std::pair<std::string, std::string> none{"0", "<..........>"};
     const std::string chosen = settings.GetSecurityQuestionID();
     std::string text = m_form;
-    FillText(text, "%TPL_OLD_PASSWORD_LENGTH%", std::to_string(settings.GetPassword().size()));
+    // Only hashes are kept, so the form can neither show the answer nor tell the password's length.
+    FillText(text, "%TPL_OLD_PASSWORD_HINT%",
+             settings.GetPassword().IsEmpty() ? "(none yet: leave it empty)" : "");
     FillMarkup(text, "%TPL_QUESTION_OPTIONS%", BuildOptions(options, IsBlank(chosen) ? "0" : chosen, &none));
-    FillText(text, "%TPL_SECURITY_ANSWER%", settings.GetSecurityAnswer());
     return text;
 }
 
@@ -52,7 +53,7 @@ AdminPluginRet ChangePasswordModule::SaveEdit(FormFields& fields, std::string& t
         fields.Get("SecurityQuestionID") == "0" ? "" : fields.Get("SecurityQuestionID");
     const std::string& answer = fields.Get("SecurityAnswer");
     std::vector<std::string> problems;
-    if (!SameSecret(fields.Get("OldPassword"), settings->GetPassword()))
+    if (!settings->GetPassword().Matches(fields.Get("OldPassword")))
         problems.emplace_back("Wrong Old Password");
     if (!IsBlank(password) && password.size() < 6)
         problems.emplace_back("New Password must be 6 or more symbols length");
@@ -62,13 +63,13 @@ AdminPluginRet ChangePasswordModule::SaveEdit(FormFields& fields, std::string& t
         problems.emplace_back("Select the Security Question please");
     if ((!IsBlank(password) || !IsBlank(question)) && IsBlank(answer))
         problems.emplace_back("Fill the Security Answer field please");
-    settings->SetPassword(password);
     settings->SetSecurityQuestionID(question);
-    settings->SetSecurityAnswer(answer);
     if (!problems.empty()) {
         text = Form(*settings);
         return AdminPluginRet(AdminPluginRet::FAILED_CHECKS, problems);
     }
+    settings->SetPassword(password);
+    settings->SetSecurityAnswer(answer);
     Ret result = settings->Validate(false);
     if (result.IsOK())
         result = model.SaveSettings(*settings);

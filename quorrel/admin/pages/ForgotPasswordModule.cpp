@@ -25,7 +25,7 @@ AdminPluginRet ForgotPasswordModule::Get(FormFields& /*fields*/, std::string& te
     const DataModel::SecurityQuestion* question =
         settings != nullptr ? model.GetSecurityQuestion(settings->GetSecurityQuestionID()) : nullptr;
     text = m_page;
-    const bool answerable = settings != nullptr && !IsBlank(settings->GetSecurityAnswer());
+    const bool answerable = settings != nullptr && !settings->GetSecurityAnswer().IsEmpty();
     FillText(text, "%TBL_QUESTION%",
              !answerable           ? noAnswerStored
              : question != nullptr ? question->GetQuestion()
@@ -41,8 +41,8 @@ AdminPluginRet ForgotPasswordModule::SaveEdit(FormFields& fields, std::string& t
     const std::string refused = Plugin().WeighAttempt(
         fields.Get("_Client_"),
         [&] {
-            return settings != nullptr && !IsBlank(settings->GetSecurityAnswer()) &&
-                   SameSecret(TrimBlanks(fields.Get("SecurityAnswer")), settings->GetSecurityAnswer());
+            return settings != nullptr && !settings->GetSecurityAnswer().IsEmpty() &&
+                   settings->GetSecurityAnswer().Matches(TrimBlanks(fields.Get("SecurityAnswer")));
         },
         "Bad Answer");
     if (!refused.empty()) {

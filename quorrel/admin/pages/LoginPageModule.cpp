@@ -31,7 +31,7 @@ AdminPluginRet LoginPageModule::SaveEdit(FormFields& fields, std::string& text) 
             std::unique_ptr<DataModel::Settings> settings;
             Plugin().GetModel().GetSettings(settings);
             return !login.empty() && !password.empty() && login == administratorLogin &&
-                   settings != nullptr && SameSecret(password, settings->GetPassword());
+                   settings != nullptr && settings->GetPassword().Matches(password);
         },
         "Bad Login or Password");
     if (!refused.empty())

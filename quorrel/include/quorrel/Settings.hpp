@@ -1,6 +1,7 @@
 #pragma once
 
 #include <quorrel/DataModel.hpp>
+#include <quorrel/Secret.hpp>
 
 namespace tav {
 
@@ -19,9 +20,10 @@ public:
     void SetAdminEmail(const std::string& email) { m_adminEmail = email; }
     bool GetIsRunAtStartup() const { return m_isRunAtStartup; }
     void SetIsRunAtStartup(bool run) { m_isRunAtStartup = run; }
-    // An empty password leaves the administration open.
-    const std::string& GetPassword() const { return m_password; }
-    void SetPassword(const std::string& password) { m_password = password; }
+    // An empty password leaves the administration open. Only its hash is kept.
+    const Secret& GetPassword() const { return m_password; }
+    void SetPassword(const std::string& password) { m_password = Secret::Of(password); }
+    void SetPassword(const Secret& password) { m_password = password; }
     const boost::shared_ptr<SecurityQuestion>& GetSecurityQuestion() const { return m_securityQuestion; }
     void SetSecurityQuestion(const boost::shared_ptr<SecurityQuestion>& question) {
         m_securityQuestion = question;
@@ -30,16 +32,18 @@ public:
     std::string GetSecurityQuestionID() const;
     // Shares the owner's question with that ID, or clears the question when there is none.
     void SetSecurityQuestionID(const std::string& id);
-    const std::string& GetSecurityAnswer() const { return m_securityAnswer; }
-    void SetSecurityAnswer(const std::string& answer) { m_securityAnswer = answer; }
+    // The answer is kept as the hash of its text without blanks at either end.
+    const Secret& GetSecurityAnswer() const { return m_securityAnswer; }
+    void SetSecurityAnswer(const std::string& answer) { m_securityAnswer = Secret::Of(TrimBlanks(answer)); }
+    void SetSecurityAnswer(const Secret& answer) { m_securityAnswer = answer; }
 
 private:
     bool m_isFiltrationOn;
     std::string m_adminEmail;
     bool m_isRunAtStartup;
-    std::string m_password;
+    Secret m_password;
     boost::shared_ptr<SecurityQuestion> m_securityQuestion;
-    std::string m_securityAnswer;
+    Secret m_securityAnswer;
 };
 
 } // namespace tav
