@@ -113,6 +113,7 @@ bool http_module::read_proxy_settings(proxy_settings& settings, std::string& err
         return false;
     settings.handshake_timeout = std::chrono::seconds(options["proxy.handshake_timeout"].as<unsigned>());
     settings.allow_local = options["proxy.allow_local"].as<bool>();
+    settings.site = options["site"].as<std::string>();
     settings.checked_body_limit = options["proxy.checked_body_limit"].as<std::size_t>();
     settings.origin_timeout = std::chrono::seconds(options["proxy.origin_timeout"].as<unsigned>());
     return true;

@@ -164,15 +164,25 @@ bool forward_proxy::words_allowed(const std::string& client, const std::string& 
     return model_ == nullptr || model_->IsInapContentWordsAllowed(client, text);
 }
 
-std::string forward_proxy::blocking_page(const std::string& reason, const tav::uri& target) const {
+std::string forward_proxy::blocking_page(const std::string& reason, const tav::uri& target,
+                                         const std::string& client) const {
     std::string page = model_ != nullptr ? model_->GetForbiddenPageTemplate() : std::string();
     if (page.empty())
         page = "<!DOCTYPE html>\n<html><body><h1>This page is blocked</h1><p>{{REASON}}</p><p>{{URL}}</p>"
-               "</body></html>\n";
+               "{{HELP}}</body></html>\n";
     std::string url;
     target.flatten(url, tav::uri::all_bits);
+    std::string help;
+    const std::unique_ptr<DataModel::Client> known(
+        model_ != nullptr ? static_cast<DataModel::Client*>(model_->GetClient(client).GetObj()) : nullptr);
+    if (model_ != nullptr && known == nullptr)
+        // The form is behind the administrator's login, so the link lets no one in by itself.
+        help = "<p>This computer, " + escape_html(client) + ", is in no group of the filter yet. <a href=\"" +
+               escape_html(settings_.site + "?client=" + client) +
+               "\">Put it into a group</a> (the filter's administrator password is asked).</p>";
     fill(page, "{{REASON}}", escape_html(reason));
     fill(page, "{{URL}}", escape_html(url));
+    fill(page, "{{HELP}}", help);
     return page;
 }
 

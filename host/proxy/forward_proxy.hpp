@@ -42,6 +42,8 @@ struct proxy_settings {
     std::set<unsigned short> opaque_ports;
     // Whether the filter machine itself and link-local addresses may be reached (see local_addresses).
     bool allow_local = false;
+    // The administration site's address, for the link on the page of an unknown computer.
+    std::string site = "http://admin.tollwick/";
     // How long a tunnel's client may take to send its whole TLS ClientHello.
     std::chrono::steady_clock::duration handshake_timeout = std::chrono::seconds(10);
     // The largest HTML answer whose words are checked before it is released; larger ones stream unchecked.
@@ -95,8 +97,10 @@ public:
     DataModel::ContentTypeAction content_action(const std::string& client, const std::string& type) const;
     // Whether the text of an answer may reach the client.
     bool words_allowed(const std::string& client, const std::string& text) const;
-    // The blocking page for a refused address.
-    std::string blocking_page(const std::string& reason, const tav::uri& target) const;
+    // The blocking page for a refused address. A computer that the policy does not know also gets its
+    // address and a link to the administration's form that puts it into a group.
+    std::string blocking_page(const std::string& reason, const tav::uri& target,
+                              const std::string& client) const;
     // Reports a client's use: time, and the bytes moved both ways.
     void count(const std::string& client, std::uint64_t bytes) const;
     // The transactions that wait on an origin, for the timer.

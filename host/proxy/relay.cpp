@@ -78,7 +78,7 @@ void relay::OnRequestHead(const request_head* head) {
 void relay::block(const std::string& reason) {
     if (!end())
         return;
-    const std::string page = proxy_.blocking_page(reason, get_request_head().uri);
+    const std::string page = proxy_.blocking_page(reason, get_request_head().uri, client_);
     auto answer = response_head::create(403, nullptr, version::one_one_);
     answer->headers.set(atom::content_type_header, "text/html; charset=utf-8");
     answer->headers.set(atom::cache_control_header, "no-store");

@@ -505,9 +505,16 @@ TEST_F(proxy_test, ThePolicyDecidesBeforeAnythingGoesToTheOrigin) {
         auto r = each.read();
         return r ? std::to_string(r->status) + " " + r->body : std::string("no answer");
     };
-    EXPECT_NE(std::string::npos, refusal().find("You are prohibited to access the internet at this time"));
+    const std::string known = refusal();
+    EXPECT_NE(std::string::npos, known.find("You are prohibited to access the internet at this time"));
+    EXPECT_EQ(std::string::npos, known.find("?client=")) << "a known computer has nothing to add";
     ASSERT_TRUE(model->DeleteClients({"127.0.0.1"}).IsOK());
-    EXPECT_NE(std::string::npos, refusal().find("Unknown client"));
+    const std::string unknown = refusal();
+    EXPECT_NE(std::string::npos, unknown.find("Unknown client"));
+    EXPECT_NE(std::string::npos,
+              unknown.find("This computer, 127.0.0.1, is in no group of the filter yet. <a "
+                           "href=\"http://admin.tollwick/?client=127.0.0.1\">"))
+        << unknown;
     EXPECT_EQ(1u, site.requests().size()) << "refused requests never reach the origin";
     server->stop();
     const std::string log = read("log/access/log.txt");

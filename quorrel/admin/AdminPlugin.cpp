@@ -221,17 +221,35 @@ void AdminPlugin::AnnounceSetup() {
     Audit("-", "set-up address", {"", "", ""}, address);
 }
 
-std::string AdminPlugin::SetupBanner() const {
+std::string AdminPlugin::SetupBanner(const std::string& client) const {
     {
         const std::lock_guard<std::mutex> lock(m_sessionMutex);
         if (!m_open)
             return std::string();
     }
-    return "<div class=\"notice\" role=\"note\">This filter has no password yet, so anyone who opens this "
-           "page can change it. <form method=\"post\" action=\"\" class=\"inline\"><input type=\"hidden\" "
-           "name=\"_SessionID_\" value=\"%SESSION_ID%\"><input type=\"hidden\" name=\"ObjectName\" "
-           "value=\"ChangePassword\"><input type=\"hidden\" name=\"Action\" value=\"Get\"><button "
-           "class=\"link\" id=\"set-password\">Set a password</button></form></div>";
+    const auto hidden = [](const std::string& name, const std::string& value) {
+        return "<input type=\"hidden\" name=\"" + name + "\" value=\"" + value + "\">";
+    };
+    // A button that opens the page its hidden fields name.
+    const auto button = [&hidden](const std::string& fields, const std::string& id,
+                                  const std::string& label) {
+        return "<form method=\"post\" action=\"\" class=\"inline\">" + hidden("_SessionID_", "%SESSION_ID%") +
+               fields + "<button class=\"link\" id=\"" + id + "\">" + label + "</button></form>";
+    };
+    std::string banner = "<div class=\"notice\" role=\"note\">This filter has no password yet, so anyone "
+                         "who opens this page can change it. " +
+                         button(hidden("ObjectName", "ChangePassword") + hidden("Action", "Get"),
+                                "set-password", "Set a password");
+    const std::unique_ptr<DataModel::Client> known(
+        static_cast<DataModel::Client*>(m_model->GetClient(client).GetObj()));
+    if (known == nullptr && !IsBlank(client))
+        banner += " This computer, %NEW_CLIENT_IP%, is in no group yet. " +
+                  button(hidden("ObjectName", "Client") + hidden("Action", "GetNew") +
+                             hidden("NewClientIP", "%NEW_CLIENT_IP%"),
+                         "add-this-computer", "Put it into a group");
+    banner += "</div>";
+    FillText(banner, "%NEW_CLIENT_IP%", client);
+    return banner;
 }
 
 bool AdminPlugin::MaySetUp(const std::string& client, const tav::uri& requestUri, bool current,
@@ -300,6 +318,16 @@ void AdminPlugin::HandleRequest(const tav::uri& requestUri, const ACE_Message_Bl
     std::unique_ptr<DataModel::Settings> settings;
     m_model->GetSettings(settings);
     fields.Set("_Client_", client);
+    if (body == nullptr || body->length() == 0) {
+        // The link of the page a computer outside the policy gets: the form that puts it into a group.
+        FormFields query;
+        query.Decode(requestUri.query());
+        if (!IsBlank(query.Get("client"))) {
+            fields.Set("NewClientIP", TrimBlanks(query.Get("client")));
+            fields.Set("ObjectName", "Client");
+            fields.Set("Action", "GetNew");
+        }
+    }
     const std::string objectName = fields.Get("ObjectName");
     const bool attempt =
         (objectName == "LoginPage" || objectName == "ForgotPassword") && fields.Get("Action") == "SaveEdit";

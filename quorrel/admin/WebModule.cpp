@@ -39,6 +39,8 @@ AdminPluginRet WebModule::ExecuteAction(FormFields& fields, std::string& text) {
         return GetEdit(fields, text);
     if (action == "SaveNew")
         return Change(fields, text, [&] { return SaveNew(fields, text); });
+    if (action == "SaveEdit" && WeighsSecrets())
+        return SaveEdit(fields, text);
     if (action == "SaveEdit")
         return Change(fields, text, [&] { return SaveEdit(fields, text); });
     if (action == "Delete")
@@ -132,7 +134,7 @@ AdminPluginRet WebModule::RenderPage(FormFields& fields, std::string& page) {
     AdminPluginRet result = BuildMainContent(fields, content);
     FillText(page, "%TPL_MODULE_NAME%", fields.Get("ObjectName"));
     FillMarkup(page, "%TPL_MAIN_MENU%", shared.mainMenu);
-    FillMarkup(page, "%TPL_SETUP_BANNER%", Plugin().SetupBanner());
+    FillMarkup(page, "%TPL_SETUP_BANNER%", Plugin().SetupBanner(fields.Get("_Client_")));
     FillMarkup(page, "%TPL_MAIN_CONTENT%", content);
     FillMarkup(page, "%TPL_PAGE_TITLE%", "TAV Administration Tool");
     const std::string message = MessagesMarkup(result.GetMessages());

@@ -95,6 +95,29 @@ TEST_F(AdminTest, WithoutAPasswordOnlyTheMachineItselfOrTheSetupAddressOpensTheS
     EXPECT_EQ(403, Answer("", setup, child).status);
 }
 
+TEST_F(AdminTest, AComputerOutsideThePolicyIsOfferedItsFormBehindTheLogin) {
+    const std::string form = "id=\"client-ip\" name=\"IP\" value=\"";
+    const std::string here = Page("");
+    EXPECT_NE(std::string::npos, here.find("This computer, 127.0.0.1, is in no group yet.")) << here;
+    EXPECT_NE(std::string::npos, here.find("name=\"NewClientIP\" value=\"127.0.0.1\"><button class=\"link\" "
+                                           "id=\"add-this-computer\">"));
+    const std::string added = Page("ObjectName=Client&Action=GetNew&NewClientIP=127.0.0.1");
+    EXPECT_NE(std::string::npos, added.find(form + "127.0.0.1\"")) << "the banner's button fills the form";
+    EXPECT_NE(std::string::npos, Page("", root_url + "?client=10.0.0.9").find(form + "10.0.0.9\""));
+    EXPECT_NE(std::string::npos, Page("", root_url + "?client=%3Cb%3E").find(form + "&lt;b&gt;\""));
+
+    SetAccount("secret1", "2", "Paris");
+    const std::string asked = Page("", root_url + "?client=10.0.0.9", "10.0.0.9");
+    EXPECT_TRUE(IsLoginPage(asked)) << "the link alone lets no one in";
+    EXPECT_EQ(std::string::npos, asked.find(form));
+    EXPECT_NE(std::string::npos, asked.find("name=\"NewClientIP\" value=\"10.0.0.9\""));
+    EXPECT_EQ(std::string::npos, Page("", root_url, "192.168.1.10").find("add-this-computer"));
+    const std::string signedIn =
+        Page("ObjectName=LoginPage&Action=SaveEdit&Login=wexor&Password=secret1&NewClientIP=10.0.0.9");
+    EXPECT_NE(std::string::npos, signedIn.find(form + "10.0.0.9\"")) << "the form comes after the login";
+    EXPECT_NE("none", SessionOf(signedIn));
+}
+
 TEST_F(AdminTest, WithoutAPasswordEveryPageIsOpen) {
     EXPECT_NE(std::string::npos, Page("").find("<h1>Welcome to Tollwick</h1>"));
     EXPECT_NE(std::string::npos, Page("ObjectName=HelpPage&Action=Get").find("<h1>Help</h1>"));

@@ -70,13 +70,16 @@ AdminPluginRet ChangePasswordModule::SaveEdit(FormFields& fields, std::string& t
     }
     settings->SetPassword(password);
     settings->SetSecurityAnswer(answer);
-    Ret result = settings->Validate(false);
-    if (result.IsOK())
-        result = model.SaveSettings(*settings);
-    if (!result.IsOK()) {
-        text = Form(*settings);
-        return AdminPluginRet(result);
-    }
+    const AdminPluginRet stored = Change(fields, text, [&] {
+        AdminPluginRet result(settings->Validate(false));
+        if (result.IsOK())
+            result = model.SaveSettings(*settings);
+        if (!result.IsOK())
+            text = Form(*settings);
+        return result;
+    });
+    if (!stored.IsOK())
+        return stored;
     return Plugin().GetModule("SiteSettings")->Get(fields, text);
 }
 

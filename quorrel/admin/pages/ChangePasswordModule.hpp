@@ -19,6 +19,9 @@ public:
     void BuildNavigationMenu(std::string& menu) override { menu.clear(); }
     bool UsesProtocolSettingsMenu() const override { return false; }
 
+protected:
+    bool WeighsSecrets() const override { return true; }
+
 private:
     // The form filled from the settings.
     std::string Form(const DataModel::Settings& settings) const;

@@ -130,6 +130,7 @@ AdminPluginRet ClientsModule::GetList(FormFields& fields, std::string& text,
 AdminPluginRet ClientsModule::GetNew(FormFields& fields, std::string& text) {
     const std::unique_ptr<DataModel::Client> client = Plugin().GetModel().CreateClient();
     client->SetGroupID(fields.Get("ClientGroupID"));
+    client->SetIP(fields.Get("NewClientIP"));
     FillForm(text, client.get(), true);
     return AdminPluginRet(Ret::OK, "");
 }

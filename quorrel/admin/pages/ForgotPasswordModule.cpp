@@ -49,9 +49,13 @@ AdminPluginRet ForgotPasswordModule::SaveEdit(FormFields& fields, std::string& t
         fields.Set("ObjectName", "LoginPage");
         return Plugin().GetModule("LoginPage")->Get(fields, text, AdminPluginRet(Ret::ERR, refused));
     }
+    const AdminPluginRet cleared = Change(fields, text, [&] {
+        settings->SetPassword("");
+        return AdminPluginRet(model.SaveSettings(*settings));
+    });
+    if (!cleared.IsOK())
+        return cleared;
     Plugin().StartSession(fields);
-    settings->SetPassword("");
-    model.SaveSettings(*settings);
     return Plugin().GetModule("HomePage")->Get(fields, text);
 }
 

@@ -18,6 +18,9 @@ public:
     AdminPluginRet SaveEdit(FormFields& fields, std::string& text) override;
     bool UsesStandardMainContent() const override { return false; }
 
+protected:
+    bool WeighsSecrets() const override { return true; }
+
 private:
     std::string m_page;
 };

@@ -19,6 +19,7 @@ AdminPluginRet LoginPageModule::Get(FormFields& fields, std::string& text,
                                     const std::optional<AdminPluginRet>& preset) {
     text = m_page;
     FillText(text, "%TPL_LOGIN%", fields.Get("Login"));
+    FillText(text, "%TPL_NEW_CLIENT_IP%", fields.Get("NewClientIP"));
     return preset ? *preset : AdminPluginRet(Ret::OK, "");
 }
 
@@ -37,6 +38,11 @@ AdminPluginRet LoginPageModule::SaveEdit(FormFields& fields, std::string& text) 
     if (!refused.empty())
         return Get(fields, text, AdminPluginRet(Ret::ERR, refused));
     Plugin().StartSession(fields);
+    if (!IsBlank(fields.Get("NewClientIP"))) {
+        // Signed in from the link of a computer outside the policy: its form comes next.
+        fields.Set("ObjectName", "Client");
+        return Plugin().GetModule("Client")->GetNew(fields, text);
+    }
     return Plugin().GetModule("HomePage")->Get(fields, text);
 }
 

@@ -99,8 +99,9 @@ public:
     std::string SetupAddress() const;
     // While no password is set: says the set-up address on standard error and in the audit trail.
     void AnnounceSetup();
-    // The banner of every page while no password is set, else empty.
-    std::string SetupBanner() const;
+    // The banner of every page while no password is set, else empty. It also offers to put the client's
+    // computer into a group while the policy does not know it.
+    std::string SetupBanner(const std::string& client) const;
 
     // Starts the audit trail, log/<name>/log.txt: every change made through the site, with the time, the
     // client, the page, the action, the object's ID and the outcome; logins, failed logins and security

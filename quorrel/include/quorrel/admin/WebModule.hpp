@@ -57,6 +57,9 @@ protected:
     // module's name and its Get fills the text with `preset` as its result.
     AdminPluginRet ShowPage(const std::string& objectName, FormFields& fields, std::string& text,
                             const std::optional<AdminPluginRet>& preset) const;
+    // Whether SaveEdit weighs a password or an answer. It then runs outside the model lock, so that a slow
+    // hash never holds up decisions, and calls Change itself around what it stores.
+    virtual bool WeighsSecrets() const { return false; }
     // Runs an action that changes the policy, and writes the policy when it succeeds. When the policy
     // cannot be written, the change is undone and this module's page is shown again with the failure.
     AdminPluginRet Change(FormFields& fields, std::string& text,
