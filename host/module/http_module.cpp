@@ -135,6 +135,17 @@ int http_module::init(int argc, ACE_TCHAR* argv[]) {
         say(error);
         return -1;
     }
+    model_ = std::make_unique<DataModel>();
+    const Ret loaded = model_->Init("cfg/zun_data.xml", "cfg/URLFilterDB.bin", "cfg/Administration/site");
+    if (!loaded.IsOK()) {
+        say("Fail to initialize DataModel: " + loaded.GetMessage());
+        model_.reset();
+        return -1;
+    }
+    {
+        ACE_Guard<ACE_Recursive_Thread_Mutex> guard(DataModel::m_mutex);
+        DataModel::m_pInstance = model_.get();
+    }
     ACE_Proactor* proactor = ACE_Proactor::instance();
     server_ = new http_server(proactor, settings);
     for (const std::string& file : options()["plugin"].as<std::vector<std::string>>()) {
@@ -156,17 +167,17 @@ int http_module::init(int argc, ACE_TCHAR* argv[]) {
         }
         server_->add_extension(extension);
     }
-    // Without a policy the proxy would relay everything: the filter fails closed instead.
-    if (tav::DataModel::m_pInstance == nullptr) {
-        say("no policy is loaded (the plug-in libquorrel.so loads it), and the proxy relays nothing without "
-            "one");
+    // A policy that nobody can administer could not be changed, nor its first run guarded.
+    if (plugins_.empty()) {
+        say("no plug-in is loaded (plugin = libquorrel.so offers the administration site), so the policy "
+            "could not be administered");
         stop();
         return -1;
     }
     names_ = std::make_shared<name_resolver>(options()["proxy.hosts_file"].as<std::string>());
     if (!names_->hosts_error().empty())
         say(names_->hosts_error() + "; every name goes to the system's resolver");
-    proxy_ = new forward_proxy(proactor, tav::DataModel::m_pInstance, names_, proxy);
+    proxy_ = new forward_proxy(proactor, model_.get(), names_, proxy);
     server_->set_forward(proxy_);
     if (!server_->start(error)) {
         say(error);
@@ -184,8 +195,8 @@ int http_module::fini() {
 void http_module::stop() {
     if (server_ != nullptr)
         server_->stop();
-    // The proxy and its resolver go before the model that the plug-ins own, extensions before their
-    // libraries.
+    // The proxy and its resolver go first, extensions before their libraries, and the model that they all
+    // use last.
     if (proxy_ != nullptr)
         proxy_->stop();
     proxy_.reset();
@@ -194,6 +205,12 @@ void http_module::stop() {
         p->factory().release_extension();
     plugins_.clear();
     server_.reset();
+    if (model_ != nullptr) {
+        ACE_Guard<ACE_Recursive_Thread_Mutex> guard(DataModel::m_mutex);
+        if (DataModel::m_pInstance == model_.get())
+            DataModel::m_pInstance = nullptr;
+    }
+    model_.reset();
 }
 
 int http_module::info(ACE_TCHAR** info_string, size_t length) const {

@@ -2,10 +2,11 @@
 
 // The HTTP module: a service module that the service host loads through the ACE service configurator.
 //
-// init() reads its options (below) from its arguments and its configuration file, loads the plug-ins, asks
-// each for its extension, and starts the HTTP server on the proactor of the process (ACE_Proactor::instance,
-// which the host sets). A failure is said on standard error and init() returns -1. info() tells the address
-// listened on as "listening on HOST:PORT". fini() stops the server, then releases the extensions.
+// init() reads its options (below) from its arguments and its configuration file, loads the policy model
+// from the working folder's cfg/, loads the plug-ins, asks each for its extension, and starts the HTTP server
+// on the proactor of the process (ACE_Proactor::instance, which the host sets). A failure is said on standard
+// error and init() returns -1. info() tells the address listened on as "listening on HOST:PORT". fini() stops
+// the server, then releases the extensions.
 //
 // Options: listen (HOST:PORT, default 0.0.0.0:8008), site (the address that requests in origin form stand
 // for, default http://admin.tollwick/), plugin (a library offering an extension; may be given more than
@@ -16,8 +17,10 @@
 // proxy.allow_local (false: the filter machine itself and link-local addresses are not relayed to) and
 // proxy.transparent_listen (HOST:PORT for connections that a gateway redirects; none by default).
 //
-// Requests for other servers that no extension takes go to the forward proxy, which asks the policy of the
-// model that the plug-ins loaded (DataModel::GetInstance); without one the module does not start.
+// Requests for other servers that no extension takes go to the forward proxy, which asks the module's policy
+// model. The model is also the service's one instance (DataModel::m_pInstance), where the administration
+// plug-in finds it. Without a model that loads, or without a plug-in to administer it, the module does not
+// start.
 
 #include "forward_proxy.hpp"
 #include "http_server.hpp"
@@ -56,6 +59,7 @@ private:
     std::vector<std::unique_ptr<plugin>> plugins_;
     std::shared_ptr<name_resolver> names_;
     boost::intrusive_ptr<forward_proxy> proxy_;
+    std::unique_ptr<DataModel> model_;
 };
 
 } // namespace tav::http

@@ -140,8 +140,12 @@ TEST(Zunservice, SaysWhatIsWrongWithItsConfigurationAndEnds) {
         {"a policy that does not load",
          [](const fs::path& cfg) { std::ofstream(cfg / "zun_data.xml") << "<tavdata"; },
          {},
-         "Fail to initialize DataModel"},
-        {"a plug-in list without the policy",
+         "Fail to initialize DataModel: Can not read the policy file cfg/zun_data.xml"},
+        {"a URL database that does not load",
+         [](const fs::path& cfg) { std::ofstream(cfg / "URLFilterDB.bin") << "not a database"; },
+         {},
+         "Fail to initialize DataModel: "},
+        {"a plug-in list without the administration",
          [](const fs::path& cfg) {
              std::ifstream in(cfg / "http.cfg");
              std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -149,7 +153,7 @@ TEST(Zunservice, SaysWhatIsWrongWithItsConfigurationAndEnds) {
              std::ofstream(cfg / "http.cfg") << text;
          },
          {},
-         "no policy is loaded"},
+         "no plug-in is loaded"},
         {"a bad listen address",
          [](const fs::path&) {},
          {"--listen", "nowhere"},

@@ -47,6 +47,8 @@ AdminPluginExtensionFactory::create_extension(const boost::intrusive_ptr<tav::ht
         if (!root.parse_absolute(rootUrl.data(), rootUrl.data() + rootUrl.size()) || root.host().empty())
             throw std::runtime_error("quorrel: bad root url specified (" + rootUrl + ")");
         root.decode();
+        // The service host has usually made the model already; a model made here is this factory's own.
+        m_ownsModel = DataModel::m_pInstance == nullptr;
         m_model = DataModel::GetInstance();
         m_extension = new AdminPlugin(owner, m_model);
         m_extension->SetSessionIdle(std::chrono::minutes(idleMinutes));
@@ -76,15 +78,15 @@ void AdminPluginExtensionFactory::release_extension() {
         }
     }
     m_extension.reset();
-    if (m_model != nullptr) {
+    if (m_model != nullptr && m_ownsModel) {
         // The model goes with the extension; the singleton's pointer goes too, so that nothing can reach
         // the deleted model through it.
         ACE_Guard<ACE_Recursive_Thread_Mutex> guard(DataModel::m_mutex);
         if (DataModel::m_pInstance == m_model)
             DataModel::m_pInstance = nullptr;
         delete m_model;
-        m_model = nullptr;
     }
+    m_model = nullptr;
 }
 
 } // namespace tav::http::admin

@@ -3,9 +3,10 @@
 // tav::http::admin::AdminPluginExtensionFactory - makes the administration extension for the HTTP server.
 //
 // create_extension reads "cfg/quorrel.cfg" ("admin.root_url", default http://admin.tollwick/, and
-// "temp.pwd", accepted and unused), obtains the policy model, and starts the extension with the site folder
-// "cfg/Administration/site". Any failure is said on standard error (the file and the reason) and gives no
-// extension. release_extension stops the extension and ends the model.
+// "temp.pwd", accepted and unused), obtains the policy model (the service's one instance, made now unless
+// the service host made it), and starts the extension with the site folder "cfg/Administration/site". Any
+// failure is said on standard error (the file and the reason) and gives no extension. release_extension
+// stops the extension, and ends the model when the factory made it.
 
 #include <quorrel/DataModel.hpp>
 #include <quorrel/admin/AdminPlugin.hpp>
@@ -25,6 +26,7 @@ public:
 private:
     boost::intrusive_ptr<AdminPlugin> m_extension;
     DataModel* m_model = nullptr;
+    bool m_ownsModel = false;
 };
 
 } // namespace tav::http::admin
