@@ -14,6 +14,7 @@
 #include <cstring>
 #include <ctime>
 #include <exception>
+#include <iostream>
 
 namespace tav::http {
 
@@ -180,15 +181,25 @@ http_server::create_transaction(const boost::intrusive_ptr<request_head>& head, 
 }
 
 void http_server::forget(connection* c) {
-    boost::intrusive_ptr<connection> gone; // let go after the lock is released
-    const std::lock_guard<std::mutex> lock(mutex_);
-    auto found = connections_.find(c);
-    if (found != connections_.end()) {
-        gone = std::move(found->second);
-        connections_.erase(found);
+    {
+        boost::intrusive_ptr<connection> gone; // let go after the lock is released
+        const std::lock_guard<std::mutex> lock(mutex_);
+        auto found = connections_.find(c);
+        if (found != connections_.end()) {
+            gone = std::move(found->second);
+            connections_.erase(found);
+        }
+        if (connections_.empty())
+            closed_.notify_all();
     }
-    if (connections_.empty())
-        closed_.notify_all();
+    // A descriptor is free: accepts that wait for one go on now.
+    acceptor_->resume();
+    intercepting_->resume();
+}
+
+void http_server::accept_paused(int error) {
+    std::cerr << "HTTP server: no descriptor for a new connection (" << std::strerror(error)
+              << "); connections wait until one is free" << std::endl;
 }
 
 void http_server::log(const boost::intrusive_ptr<log_record>& record, const ACE_INET_Addr& client) {

@@ -82,6 +82,7 @@ public:
 
     boost::intrusive_ptr<session> create_session() override;
     void session_failed(const boost::intrusive_ptr<session>& s) override;
+    void accept_paused(int error) override;
     // The address a redirected connection was sent to, as the firewall recorded it (SO_ORIGINAL_DST, IPv4).
     static bool original_destination(ACE_HANDLE handle, ACE_INET_Addr& destination);
 
@@ -107,6 +108,7 @@ private:
         explicit interceptor(http_server& server) : server_(server) {}
         boost::intrusive_ptr<session> create_session() override { return server_.open_connection(true); }
         void session_failed(const boost::intrusive_ptr<session>& s) override { server_.session_failed(s); }
+        void accept_paused(int error) override { server_.accept_paused(error); }
 
     private:
         http_server& server_;

@@ -5,7 +5,9 @@
 #include <ace/Message_Block.h>
 #include <ace/Proactor.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <utility>
 
 #include <sys/socket.h>
 #include <unistd.h>
@@ -28,11 +30,21 @@ void close_handle(ACE_HANDLE handle) {
         ::close(handle);
 }
 
+// Errors that say the process or the system has no descriptor or buffer to spare, for now.
+bool out_of_descriptors(unsigned long error) {
+    return error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM;
+}
+
+constexpr std::chrono::milliseconds first_pause{10};
+constexpr std::chrono::milliseconds longest_pause{1000};
+
 } // namespace
 
 session::~session() = default;
 
 session_manager::~session_manager() = default;
+
+void session_manager::accept_paused(int /*error*/) {}
 
 acceptor::acceptor() : manager_(nullptr) {}
 
@@ -65,6 +77,9 @@ void acceptor::stop() {
     if (listening == ACE_INVALID_HANDLE)
         return;
     cancel();
+    cancel_retry();
+    parked_ = 0;
+    waiting_ = false;
     handle(ACE_INVALID_HANDLE);
     ::shutdown(listening, SHUT_WR);
     ::close(listening);
@@ -96,8 +111,15 @@ void acceptor::handle_accept(const ACE_Asynch_Accept::Result& result) {
         result.message_block().release();
         return;
     }
+    if (!result.success() && out_of_descriptors(result.error())) {
+        result.message_block().release();
+        pause(static_cast<int>(result.error()));
+        return;
+    }
     bool bad = !result.success() || accepted == ACE_INVALID_HANDLE;
     if (!bad) {
+        pause_ = std::chrono::milliseconds(0);
+        told_ = false;
         ACE_INET_Addr remote, local;
         parse_address(result, remote, local);
         try {
@@ -115,6 +137,56 @@ void acceptor::handle_accept(const ACE_Asynch_Accept::Result& result) {
     result.message_block().release();
     if (should_reissue_accept())
         accept(0, nullptr);
+}
+
+void acceptor::resume() {
+    if (!waiting_)
+        return;
+    lock_type lock(mutex_);
+    cancel_retry();
+    reissue_parked();
+}
+
+void acceptor::handle_time_out(const ACE_Time_Value& /*tv*/, const void* /*act*/) {
+    boost::intrusive_ptr<acceptor> hold(this, false); // the timer's reference
+    lock_type lock(mutex_);
+    retry_timer_ = -1;
+    if (handle() != ACE_INVALID_HANDLE)
+        reissue_parked();
+}
+
+void acceptor::pause(int error) {
+    ++parked_;
+    waiting_ = true;
+    if (retry_timer_ != -1)
+        return; // a retry is due already
+    pause_ = pause_.count() == 0 ? first_pause : std::min(pause_ * 2, longest_pause);
+    if (!told_) {
+        told_ = true;
+        manager_->accept_paused(error);
+    }
+    intrusive_ptr_add_ref(this);
+    const auto micros = std::chrono::duration_cast<std::chrono::microseconds>(pause_).count();
+    retry_timer_ =
+        proactor()->schedule_timer(*this, nullptr, ACE_Time_Value(0, static_cast<suseconds_t>(micros)));
+    if (retry_timer_ == -1) {
+        intrusive_ptr_release(this);
+        reissue_parked(); // no timer: trying again at once is all that is left
+    }
+}
+
+void acceptor::reissue_parked() {
+    waiting_ = false;
+    for (int count = std::exchange(parked_, 0); count > 0; --count)
+        accept(0, nullptr);
+}
+
+void acceptor::cancel_retry() {
+    if (retry_timer_ == -1)
+        return;
+    if (proactor()->cancel_timer(retry_timer_) == 1)
+        intrusive_ptr_release(this); // the timer's reference, which its handler will not release now
+    retry_timer_ = -1;
 }
 
 } // namespace tav

@@ -8,10 +8,17 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
+#include <algorithm>
 #include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <ctime>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -122,6 +129,44 @@ TEST_F(acceptor_test, StopEndsTheOutstandingAcceptsWithoutSessions) {
     EXPECT_EQ(1u, manager.created().size());
     EXPECT_EQ(-1, connect_to(port));
     acceptor = new counting_acceptor;
+}
+
+TEST_F(acceptor_test, OutOfDescriptorsTheAcceptsWaitQuietlyAndGoOnOnceSomeAreFree) {
+    ASSERT_TRUE(start(2));
+    rlimit was{};
+    ASSERT_EQ(0, ::getrlimit(RLIMIT_NOFILE, &was));
+    rlimit low = was;
+    low.rlim_cur = std::min<rlim_t>(was.rlim_cur, 256);
+    ASSERT_EQ(0, ::setrlimit(RLIMIT_NOFILE, &low));
+    std::vector<int> fillers;
+    for (int fd; (fd = ::dup(0)) >= 0;)
+        fillers.push_back(fd);
+    ASSERT_EQ(EMFILE, errno);
+    // The last free descriptor goes to a client, whose connection then waits for one to be accepted with.
+    ::close(fillers.back());
+    fillers.pop_back();
+    const int waiting = client();
+    ASSERT_NE(-1, waiting);
+    ASSERT_TRUE(eventually([&] { return manager.paused == 1; })) << "it says so";
+
+    const auto cpu = [] {
+        timespec now{};
+        ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+        return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+    };
+    const double before = cpu();
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    const double used = cpu() - before;
+    EXPECT_LT(used, 0.2) << "seconds of processor time in a second of waiting";
+    EXPECT_EQ(1, manager.paused.load()) << "said once";
+    EXPECT_TRUE(manager.created().empty());
+
+    for (const int fd : fillers)
+        ::close(fd);
+    ASSERT_EQ(0, ::setrlimit(RLIMIT_NOFILE, &was));
+    EXPECT_EQ("served", round_trip(waiting, "served")) << "the retry takes at most a second";
+    acceptor->resume();
+    EXPECT_EQ("again", round_trip(client(), "again"));
 }
 
 // Records what happens to its connects.

@@ -89,8 +89,11 @@ public:
         return raw;
     }
 
+    void accept_paused(int /*error*/) override { ++paused; }
+
     std::atomic<mode> behaviour{mode::echo};
     std::atomic<int> closed{0};
+    std::atomic<int> paused{0};
 
 private:
     // A session whose socket cannot be used.

@@ -4,6 +4,8 @@
 //
 // The acceptor keeps a number of asynchronous accepts outstanding and hands every accepted socket to a
 // session that its session_manager creates. Each outstanding accept holds a reference to the acceptor.
+// When the process is out of descriptors, the accepts wait instead of failing again at once: they are tried
+// again after a pause that grows from 10 ms to 1 s, or at once when resume() says that a socket closed.
 
 #include <tav/export.hpp>
 #include <tav/ref_counted.hpp>
@@ -13,6 +15,8 @@
 
 #include <boost/intrusive_ptr.hpp>
 
+#include <atomic>
+#include <chrono>
 #include <mutex>
 
 namespace tav {
@@ -39,6 +43,9 @@ public:
     virtual boost::intrusive_ptr<session> create_session() = 0;
     // The session could not open; the manager forgets or recycles it.
     virtual void session_failed(const boost::intrusive_ptr<session>& s) = 0;
+    // The process ran out of descriptors (`error`: EMFILE, ENFILE...) and the acceptor waits; called once
+    // until an accept succeeds again.
+    virtual void accept_paused(int error);
 };
 
 } // namespace tav
@@ -63,17 +70,32 @@ public:
     void stop();
     // The address listened on (with the port the system chose), or the default address when idle.
     const ACE_INET_Addr& address() const;
+    // A descriptor was freed: accepts that wait for one are tried again now. Cheap when none waits.
+    void resume();
 
     int accept(size_t bytes_to_read = 0, const void* act = nullptr) override;
     void handle_accept(const ACE_Asynch_Accept::Result& result) override;
+    void handle_time_out(const ACE_Time_Value& tv, const void* act) override;
 
 protected:
     ~acceptor() override;
 
 private:
+    // Parks an accept that failed for want of descriptors and sees that it is tried again; under mutex_.
+    void pause(int error);
+    // Issues the parked accepts again; under mutex_.
+    void reissue_parked();
+    // Cancels the retry timer, if one is due; under mutex_.
+    void cancel_retry();
+
     ACE_INET_Addr address_;
     session_manager* manager_;
     mutable std::recursive_mutex mutex_;
+    int parked_ = 0;
+    std::atomic<bool> waiting_{false};
+    long retry_timer_ = -1;
+    std::chrono::milliseconds pause_{0};
+    bool told_ = false;
 };
 
 } // namespace tav
