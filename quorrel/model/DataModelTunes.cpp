@@ -231,6 +231,7 @@ struct DataModel::PolicyCopy {
             delete entry.second;
         model.m_clients.clear();
         for (auto& client : clients) {
+            client->SetGroupID(client->GetGroupID()); // its group is now the one put back
             const std::string id = client->GetID();
             model.m_clients.emplace(id, client.release());
         }
