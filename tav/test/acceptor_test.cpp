@@ -132,6 +132,11 @@ TEST_F(acceptor_test, StopEndsTheOutstandingAcceptsWithoutSessions) {
 }
 
 TEST_F(acceptor_test, OutOfDescriptorsTheAcceptsWaitQuietlyAndGoOnOnceSomeAreFree) {
+#ifdef __SANITIZE_ADDRESS__
+    // UBSan, built together with AddressSanitizer here, checks an object's type through a pipe of its own,
+    // which a process out of descriptors cannot make; it then takes sound objects for broken ones.
+    GTEST_SKIP() << "the sanitizers need descriptors of their own";
+#endif
     ASSERT_TRUE(start(2));
     rlimit was{};
     ASSERT_EQ(0, ::getrlimit(RLIMIT_NOFILE, &was));
