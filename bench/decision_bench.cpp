@@ -12,14 +12,14 @@
 // - decisions/s of DataModel::IsAllowed on one and on two threads over a fixed mix of allowed,
 //   customer-blocked, category-blocked and word-blocked requests and unknown clients, every verdict
 //   checked once beforehand;
-// - where the time goes: the model lock, the customer lists, the blocked words and the URL lookup,
+// - where the time goes: the customer lists, the blocked words and the URL lookup,
 //   each timed alone on the requests that reach it, the rest being the decision's own steps; and the
 //   canonical form of the address that every decision starts with;
 // - the latency of single decisions (p50, p99, max) without saves and while another thread saves
 //   the policy in a loop, beside the duration of a whole save and of its disk part alone.
 //
 // Exits 1 when a step fails or a floor is not met (printing NOT MET): 500,000 home decisions/s on
-// one thread; the canonical form at most a tenth of a home decision; two threads not slower than one; with
+// one thread; the canonical form at most a tenth of a home decision; two threads at least 1.7 times one; with
 // saves, a p99 at most twice the p99 without, and no more than one decision in ten saves taking as long as a
 // whole save (a decision that waited for a save's disk part would: one for every save).
 
@@ -267,10 +267,9 @@ struct Latency {
 };
 
 struct ModelFigures {
-    double rate[2] = {};    // decisions/s on one and on two threads
-    double perDecision = 0; // ns, one thread
-    double lock = 0;        // ns per decision, each component alone
-    double customerLists = 0;
+    double rate[2] = {};      // decisions/s on one and on two threads
+    double perDecision = 0;   // ns, one thread
+    double customerLists = 0; // ns per decision, each component alone
     double words = 0;
     double canonical = 0;
     Latency quiet, saving;
@@ -383,9 +382,6 @@ ModelFigures MeasureModel(const Folder& folder, const PolicyShape& shape, double
         figures.rate[threads - 1] = DecisionsPerSecond(model, requests, threads, seconds);
     figures.perDecision = 1e9 / figures.rate[0];
 
-    figures.lock = NanosecondsPerRequest(requests, seconds / 4, [](const Request&) {
-        ACE_Guard<ACE_Recursive_Thread_Mutex> guard(DataModel::m_mutex);
-    });
     // The lists and words of each group as the model holds them: sites indexed by host, words sorted by
     // their text.
     std::vector<tav::SiteIndex> blocked(shape.groups + 1), trusted(shape.groups + 1);
@@ -506,9 +502,8 @@ void Run(const PolicyShape& shape, const std::filesystem::path& parent, double s
     std::printf("%-10s %15s\n", "threads", "decisions/s");
     for (int threads = 1; threads <= 2; ++threads)
         std::printf("%-10d %15.0f\n", threads, model.rate[threads - 1]);
-    const double parts = model.lock + model.customerLists + model.words + lookup + model.canonical;
+    const double parts = model.customerLists + model.words + lookup + model.canonical;
     std::printf("where one decision's %.0f ns go, each part timed alone:\n", model.perDecision);
-    std::printf("  %-28s %8.0f ns\n", "model lock (uncontended)", model.lock);
     std::printf("  %-28s %8.0f ns\n", "customer lists", model.customerLists);
     std::printf("  %-28s %8.0f ns\n", "blocked words", model.words);
     std::printf("  %-28s %8.0f ns\n", "URL lookup", lookup);
@@ -530,9 +525,8 @@ void Run(const PolicyShape& shape, const std::filesystem::path& parent, double s
         report.Check(model.canonical <= model.perDecision / 10,
                      name + "the canonical form costs more than a tenth of a decision");
     }
-    if (model.rate[1] < model.rate[0])
-        std::printf("two threads decide fewer requests than one: every decision holds the one model lock\n");
-    report.Check(model.rate[1] >= model.rate[0], name + "two threads slower than one");
+    report.Check(model.rate[1] >= 1.7 * model.rate[0],
+                 name + "two threads decide less than 1.7 times what one does");
     report.Check(model.saving.p99 <= 2 * model.quiet.p99,
                  name + "p99 while saving above twice the p99 without");
     // Were the disk used under the model lock, the decision after each save's start would wait for the

@@ -454,7 +454,12 @@ TEST_F(proxy_test, TwoThousandClientsAtOnceAreServedAndLeaveNothingBehind) {
 
 TEST_F(proxy_test, ThePolicyDecidesBeforeAnythingGoesToTheOrigin) {
     std::unique_ptr<tav::DataModel> model = load_policy();
-    my_group(*model)->GetProtocolSettings(tav::DataModel::PST_HTTPS)->SetIsNetworkEnabled(false);
+    {
+        std::unique_ptr<tav::DataModel::ProtocolSettings> https;
+        ASSERT_TRUE(model->GetProtocolSettings("3", tav::DataModel::PST_HTTPS, https).IsOK());
+        https->SetIsNetworkEnabled(false);
+        ASSERT_TRUE(model->SaveProtocolSettings("3", *https).IsOK());
+    }
     origin site(
         [](const std::string&) { return std::string("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok"); });
     start(model.get());

@@ -1,15 +1,63 @@
 #include <quorrel/DataModel.hpp>
 
 #include "PolicyField.hpp"
+#include "Usage.hpp"
 
 #include <algorithm>
 #include <limits>
 
 namespace tav {
 
-DataModel::Client::Client(DataModel* owner)
-    : Base(owner), m_pGroup(nullptr), m_dailyWorkedTime(0), m_dailyWorkedTimeLastUpdate(0),
-      m_dailyWorkedTraffic(0), m_dailyWorkedTrafficLastUpdate(0) {}
+DataModel::Client::Client(DataModel* owner) : Base(owner), m_pGroup(nullptr) {}
+
+DataModel::Client::UsageHandle::UsageHandle() : record(std::make_shared<Usage>()) {}
+
+DataModel::Client::UsageHandle::UsageHandle(const UsageHandle& other) : record(std::make_shared<Usage>()) {
+    const Usage::Counts counts = other.record->Get();
+    record->Update([&counts](Usage::Counts& own) { own = counts; });
+}
+
+DataModel::Client::UsageHandle& DataModel::Client::UsageHandle::operator=(const UsageHandle& other) {
+    if (record != other.record) {
+        const Usage::Counts counts = other.record->Get();
+        record->Update([&counts](Usage::Counts& own) { own = counts; });
+    }
+    return *this;
+}
+
+DataModel::Client::UsageHandle::~UsageHandle() = default;
+
+std::int32_t DataModel::Client::GetDailyWorkedTime() const {
+    return m_usage.record->Get().time;
+}
+
+void DataModel::Client::SetDailyWorkedTime(std::int32_t seconds) {
+    m_usage.record->Update([seconds](Usage::Counts& counts) { counts.time = seconds; });
+}
+
+std::int64_t DataModel::Client::GetDailyWorkedTimeLastUpdate() const {
+    return m_usage.record->Get().timeUpdated;
+}
+
+void DataModel::Client::SetDailyWorkedTimeLastUpdate(std::int64_t time) {
+    m_usage.record->Update([time](Usage::Counts& counts) { counts.timeUpdated = time; });
+}
+
+std::int32_t DataModel::Client::GetDailyWorkedTraffic() const {
+    return m_usage.record->Get().traffic;
+}
+
+void DataModel::Client::SetDailyWorkedTraffic(std::int32_t bytes) {
+    m_usage.record->Update([bytes](Usage::Counts& counts) { counts.traffic = bytes; });
+}
+
+std::int64_t DataModel::Client::GetDailyWorkedTrafficLastUpdate() const {
+    return m_usage.record->Get().trafficUpdated;
+}
+
+void DataModel::Client::SetDailyWorkedTrafficLastUpdate(std::int64_t time) {
+    m_usage.record->Update([time](Usage::Counts& counts) { counts.trafficUpdated = time; });
+}
 
 void DataModel::Client::SetGroupID(const std::string& groupId) {
     m_groupId = groupId;
@@ -83,39 +131,61 @@ std::int32_t SaturatedSum(std::int64_t sum) {
 
 } // namespace
 
+std::int32_t DataModel::Client::Usage::TimeToday(const Clock& clock) const {
+    const Counts counts = Get();
+    return Today(clock, clock.Now(), counts.time, counts.timeUpdated);
+}
+
+std::int32_t DataModel::Client::Usage::TrafficToday(const Clock& clock) const {
+    const Counts counts = Get();
+    return Today(clock, clock.Now(), counts.traffic, counts.trafficUpdated);
+}
+
+void DataModel::Client::Usage::TickTime(const Clock& clock) {
+    const std::int64_t now = clock.Now();
+    Update([&](Counts& counts) {
+        if (counts.timeUpdated == 0) {
+            counts.time = 0;
+        } else {
+            const std::int64_t elapsed = now - counts.timeUpdated;
+            if (SameDay(clock, counts.timeUpdated, now)) {
+                if (elapsed < PAUSE_SECONDS)
+                    counts.time = SaturatedSum(std::int64_t(counts.time) + elapsed);
+            } else if (elapsed <= PAUSE_SECONDS) {
+                // The use went on over midnight: today holds the part after it.
+                const std::tm local = clock.LocalTime(now);
+                counts.time = local.tm_min * 60 + local.tm_sec;
+            } else {
+                counts.time = 0;
+            }
+        }
+        counts.timeUpdated = now;
+    });
+}
+
+void DataModel::Client::Usage::TickTraffic(const Clock& clock, std::int32_t bytes) {
+    const std::int64_t now = clock.Now();
+    Update([&](Counts& counts) {
+        counts.traffic =
+            SaturatedSum(std::int64_t(Today(clock, now, counts.traffic, counts.trafficUpdated)) + bytes);
+        counts.trafficUpdated = now;
+    });
+}
+
 std::int32_t DataModel::Client::GetDailyWorkedTime(const Clock& clock) const {
-    return Today(clock, clock.Now(), m_dailyWorkedTime, m_dailyWorkedTimeLastUpdate);
+    return m_usage.record->TimeToday(clock);
 }
 
 std::int32_t DataModel::Client::GetDailyWorkedTraffic(const Clock& clock) const {
-    return Today(clock, clock.Now(), m_dailyWorkedTraffic, m_dailyWorkedTrafficLastUpdate);
+    return m_usage.record->TrafficToday(clock);
 }
 
 void DataModel::Client::TickTime(const Clock& clock) {
-    const std::int64_t now = clock.Now();
-    if (m_dailyWorkedTimeLastUpdate == 0) {
-        m_dailyWorkedTime = 0;
-    } else {
-        const std::int64_t elapsed = now - m_dailyWorkedTimeLastUpdate;
-        if (SameDay(clock, m_dailyWorkedTimeLastUpdate, now)) {
-            if (elapsed < PAUSE_SECONDS)
-                m_dailyWorkedTime = SaturatedSum(std::int64_t(m_dailyWorkedTime) + elapsed);
-        } else if (elapsed <= PAUSE_SECONDS) {
-            // The use went on over midnight: today holds the part after it.
-            const std::tm local = clock.LocalTime(now);
-            m_dailyWorkedTime = local.tm_min * 60 + local.tm_sec;
-        } else {
-            m_dailyWorkedTime = 0;
-        }
-    }
-    m_dailyWorkedTimeLastUpdate = now;
+    m_usage.record->TickTime(clock);
 }
 
 void DataModel::Client::TickTraffic(const Clock& clock, std::int32_t bytes) {
-    const std::int64_t now = clock.Now();
-    m_dailyWorkedTraffic = SaturatedSum(
-        std::int64_t(Today(clock, now, m_dailyWorkedTraffic, m_dailyWorkedTrafficLastUpdate)) + bytes);
-    m_dailyWorkedTrafficLastUpdate = now;
+    m_usage.record->TickTraffic(clock, bytes);
 }
 
 } // namespace tav

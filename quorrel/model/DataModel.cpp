@@ -1,6 +1,7 @@
 #include <quorrel/DataModel.hpp>
 
 #include "PolicyXml.hpp"
+#include "Snapshot.hpp"
 
 #include <ace/Guard_T.h>
 
@@ -50,12 +51,36 @@ Ret DataModel::Init() {
     return Ret(Ret::OK, "");
 }
 
-DataModel::DataModel() : m_settings(new Settings(this)), m_clock(std::make_shared<Clock>()) {
+DataModel::DataModel()
+    : m_settings(new Settings(this)), m_urlFilter(std::make_shared<urlfilter::URLFilter>()),
+      m_clock(std::make_shared<Clock>()) {
     for (const Category* category :
          {&CAT_VIOLENCE, &CAT_HATE_SPEECH, &CAT_WEB_CHAT, &CAT_PORNOGRAPHY, &CAT_OBSCENE, &CAT_GAMBLING,
           &CAT_MATURE_CONTENT, &CAT_DRUGS, &CAT_HACKING_AND_SPYWARE, &CAT_WEAPONS, &CAT_SEX_EDUCATION,
           &CAT_WEB_EMAIL, &CAT_BOMB_MAKING, &CAT_ALCOHOL, &CAT_TOBACCO})
         m_categories.emplace(category->GetID(), category);
+    Publish();
+}
+
+std::shared_ptr<const DataModel::Snapshot> DataModel::Current() const {
+    return std::atomic_load(&m_snapshot);
+}
+
+void DataModel::Publish() {
+    auto next = std::make_shared<Snapshot>();
+    next->filtrationOn = m_settings->GetIsFiltrationOn();
+    next->clock = m_clock;
+    next->urlFilter = m_urlFilter;
+    for (const auto& entry : m_clientGroups)
+        next->groups.emplace(entry.first, entry.second->Copy());
+    for (const auto& entry : m_clients) {
+        // A client whose group is gone is not known to decisions.
+        const auto group = next->groups.find(entry.second->GetGroupID());
+        if (group != next->groups.end())
+            next->clients.emplace(entry.first,
+                                  Snapshot::Member{group->second.get(), entry.second->GetUsage()});
+    }
+    std::atomic_store(&m_snapshot, std::shared_ptr<const Snapshot>(std::move(next)));
 }
 
 DataModel::~DataModel() {
@@ -63,12 +88,12 @@ DataModel::~DataModel() {
         delete entry.second;
     for (const auto& entry : m_clients)
         delete entry.second;
-    m_urlFilter.Clear();
+    m_urlFilter->Clear();
 }
 
 Ret DataModel::Init(const std::string& tunesPath, const std::string& urlFilterPath,
                     const std::string& siteRoot) {
-    Guard guard(m_mutex);
+    Edit edit(*this);
     Init();
     m_tunesPath = tunesPath;
     m_urlFilterPath = urlFilterPath;
@@ -86,7 +111,10 @@ Ret DataModel::Init(const std::string& tunesPath, const std::string& urlFilterPa
     if (!tunes.IsOK())
         return tunes;
     try {
-        m_urlFilter.Load(urlFilterPath);
+        // A database of its own: decisions may still read the one before.
+        auto filter = std::make_shared<urlfilter::URLFilter>();
+        filter->Load(urlFilterPath);
+        m_urlFilter = std::move(filter);
     } catch (const std::runtime_error& e) {
         return Ret(Ret::ERR, e.what());
     } catch (...) {

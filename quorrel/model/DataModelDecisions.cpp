@@ -2,6 +2,8 @@
 #include <quorrel/Matching.hpp>
 #include <tav/canonical_uri.hpp>
 
+#include "Snapshot.hpp"
+
 #include <ace/Guard_T.h>
 
 #include <stdexcept>
@@ -9,8 +11,6 @@
 namespace tav {
 
 namespace {
-
-typedef ACE_Guard<ACE_Recursive_Thread_Mutex> Guard;
 
 const std::int64_t BYTES_PER_MEBIBYTE = 1048576;
 
@@ -42,14 +42,54 @@ const DataModel::HTTPProtocolSettings* HTTPSettings(const DataModel::ClientGroup
 } // namespace
 
 void DataModel::SetClock(const std::shared_ptr<const Clock>& clock) {
-    Guard guard(m_mutex);
+    Edit edit(*this);
     m_clock = clock;
 }
 
-DataModel::Client* DataModel::FindClient(const std::string& clientIP) const {
-    const auto found = m_clients.find(TrimBlanks(clientIP));
-    return found == m_clients.end() ? nullptr : found->second;
+namespace {
+
+bool TimeTableAllows(const DataModel::ClientGroup& group, const Clock& clock) {
+    if (!group.GetIsTimeTableEnabled())
+        return true;
+    const std::tm now = clock.LocalTime(clock.Now());
+    const std::size_t slot = 48 * now.tm_wday + 2 * now.tm_hour + (now.tm_min >= 30 ? 1 : 0);
+    return slot < group.GetTimeTable().size() && group.GetTimeTable()[slot] == '1';
 }
+
+bool TimeLimitAllows(const DataModel::ClientGroup& group, const DataModel::Client::Usage& usage,
+                     const Clock& clock) {
+    if (!group.GetIsTimeLimitsEnabled())
+        return true;
+    const std::int64_t limit = std::int64_t(group.GetTimeLimit(clock.LocalTime(clock.Now()).tm_wday)) * 60;
+    return usage.TimeToday(clock) <= limit;
+}
+
+bool TrafficLimitAllows(const DataModel::ClientGroup& group, const DataModel::Client::Usage& usage,
+                        const Clock& clock) {
+    if (!group.GetIsTrafficLimitsEnabled())
+        return true;
+    const std::int32_t limit = group.GetTrafficLimit(clock.LocalTime(clock.Now()).tm_wday);
+    if (limit == EMPTY_VALUE)
+        return true;
+    return usage.TrafficToday(clock) <= std::int64_t(limit) * BYTES_PER_MEBIBYTE;
+}
+
+bool BlockedUrlWordsAllow(const DataModel::ClientGroup& group, DataModel::ProtocolSettingsType type,
+                          const uri& request) {
+    const auto* words =
+        dynamic_cast<const DataModel::BlockedUrlWordManager*>(group.GetProtocolSettings(type).get());
+    if (!words || !words->GetIsBlockedUrlWordsEnabled())
+        return true;
+    // Every listed word found in the address counts, with every category of its mask.
+    const std::string text = WordText(request);
+    std::uint32_t found = 0;
+    for (const auto& word : words->GetWords())
+        if (text.find(word->GetFoldedWord()) != std::string::npos)
+            found |= static_cast<std::uint32_t>(word->GetCategoriesMask());
+    return (found & group.GetBlockedCategoriesMask()) == 0;
+}
+
+} // namespace
 
 const DataModel::Category* DataModel::FindCategory(std::uint32_t mask) const {
     const std::vector<std::string> ids = CategoryBitsToIDs(mask);
@@ -64,17 +104,17 @@ bool DataModel::IsAllowed(const std::string& clientIP, const uri& address, PROTO
     // Every spelling of an address is decided as its canonical form.
     uri spare;
     const uri& request = DecidedForm(address, spare);
-    Guard guard(m_mutex);
-    if (!m_settings->GetIsFiltrationOn())
+    const std::shared_ptr<const Snapshot> now = Current();
+    if (!now->filtrationOn)
         return true;
-    const Client* client = FindClient(clientIP);
+    const Snapshot::Member* client = now->Find(clientIP);
     if (!client) {
         message = "Unknown client";
         return false;
     }
-    const ClientGroup* group = client->GetGroupPtr();
+    const ClientGroup& group = *client->group;
     const ProtocolSettingsType type = SettingsType(protocol);
-    const boost::shared_ptr<ProtocolSettings> settings = group->GetProtocolSettings(type);
+    const boost::shared_ptr<ProtocolSettings> settings = group.GetProtocolSettings(type);
     if (!settings) {
         message = "Unknown protocol";
         return false;
@@ -89,21 +129,22 @@ bool DataModel::IsAllowed(const std::string& clientIP, const uri& address, PROTO
         message = "You can not access web sites through ip addresses";
         return false;
     }
-    if (!IsTimeTableAllowed(client)) {
+    const Clock& clock = *now->clock;
+    if (!TimeTableAllows(group, clock)) {
         message = "You are prohibited to access the internet at this time";
         return false;
     }
-    if (!IsTimeLimitsAllowed(client)) {
+    if (!TimeLimitAllows(group, *client->usage, clock)) {
         message = "You are exhaust your time limits";
         return false;
     }
-    if (!IsTrafficLimitsAllowed(client)) {
+    if (!TrafficLimitAllows(group, *client->usage, clock)) {
         message = "You are exhaust your traffic limits";
         return false;
     }
     // The site rules (customer lists, URL database, categories) hold for the secure version of a site too.
     if (type == PST_HTTP || type == PST_HTTPS) {
-        switch (IsHTTPAllowed(group, HTTPSettings(group), request, message)) {
+        switch (IsHTTPAllowed(&group, HTTPSettings(&group), *now->urlFilter, request, message)) {
         case HA_BLOCKED:
             return false;
         case HA_ALLOWED:
@@ -114,42 +155,15 @@ bool DataModel::IsAllowed(const std::string& clientIP, const uri& address, PROTO
     } else {
         return true;
     }
-    if (IsBlockedUrlWordsAllowed(client, type, request))
+    if (BlockedUrlWordsAllow(group, type, request))
         return true;
     message = "Url you go contains a blocked word";
     return false;
 }
 
-bool DataModel::IsTimeTableAllowed(const Client* client) const {
-    const ClientGroup* group = client->GetGroupPtr();
-    if (!group->GetIsTimeTableEnabled())
-        return true;
-    const std::tm now = m_clock->LocalTime(m_clock->Now());
-    const std::size_t slot = 48 * now.tm_wday + 2 * now.tm_hour + (now.tm_min >= 30 ? 1 : 0);
-    return slot < group->GetTimeTable().size() && group->GetTimeTable()[slot] == '1';
-}
-
-bool DataModel::IsTimeLimitsAllowed(const Client* client) const {
-    const ClientGroup* group = client->GetGroupPtr();
-    if (!group->GetIsTimeLimitsEnabled())
-        return true;
-    const std::int64_t limit =
-        std::int64_t(group->GetTimeLimit(m_clock->LocalTime(m_clock->Now()).tm_wday)) * 60;
-    return client->GetDailyWorkedTime(*m_clock) <= limit;
-}
-
-bool DataModel::IsTrafficLimitsAllowed(const Client* client) const {
-    const ClientGroup* group = client->GetGroupPtr();
-    if (!group->GetIsTrafficLimitsEnabled())
-        return true;
-    const std::int32_t limit = group->GetTrafficLimit(m_clock->LocalTime(m_clock->Now()).tm_wday);
-    if (limit == EMPTY_VALUE)
-        return true;
-    return client->GetDailyWorkedTraffic(*m_clock) <= std::int64_t(limit) * BYTES_PER_MEBIBYTE;
-}
-
 DataModel::HAReturnCodes DataModel::IsHTTPAllowed(const ClientGroup* group,
-                                                  const HTTPProtocolSettings* settings, const uri& request,
+                                                  const HTTPProtocolSettings* settings,
+                                                  const urlfilter::URLFilter& filter, const uri& request,
                                                   std::string& message) const {
     if (settings->GetIsTrustedSitesEnabled() && settings->GetIsTrustedSitesFixed()) {
         message = "You can access Customer Trusted Sites only";
@@ -163,7 +177,7 @@ DataModel::HAReturnCodes DataModel::IsHTTPAllowed(const ClientGroup* group,
         return HA_ALLOWED;
     if (!settings->GetIsInnerBlockedDBEnabled() && !settings->GetIsInnerTrustedDBEnabled())
         return HA_NOT_DEFINED;
-    const urlfilter::URLLookupResult found = m_urlFilter.Lookup(request);
+    const urlfilter::URLLookupResult found = filter.Lookup(request);
     if (!found.found)
         return HA_NOT_DEFINED;
     if (!found.blocked)
@@ -178,68 +192,54 @@ DataModel::HAReturnCodes DataModel::IsHTTPAllowed(const ClientGroup* group,
 }
 
 bool DataModel::IsMatchedCustomerSites(bool blocked, const HTTPProtocolSettings* settings,
-                                       const uri& request) const {
+                                       const uri& request) {
     return (blocked ? settings->GetBlockedSiteIndex() : settings->GetTrustedSiteIndex()).Matches(request);
-}
-
-bool DataModel::IsBlockedUrlWordsAllowed(const Client* client, ProtocolSettingsType type,
-                                         const uri& request) const {
-    const ClientGroup* group = client->GetGroupPtr();
-    const auto* words = dynamic_cast<const BlockedUrlWordManager*>(group->GetProtocolSettings(type).get());
-    if (!words || !words->GetIsBlockedUrlWordsEnabled())
-        return true;
-    // Every listed word found in the address counts, with every category of its mask.
-    const std::string text = WordText(request);
-    std::uint32_t found = 0;
-    for (const auto& word : words->GetWords())
-        if (text.find(word->GetFoldedWord()) != std::string::npos)
-            found |= static_cast<std::uint32_t>(word->GetCategoriesMask());
-    return (found & group->GetBlockedCategoriesMask()) == 0;
 }
 
 bool DataModel::IsAllowedCategoryForClientGroup(const std::string& groupId,
                                                 const std::string& categoryId) const {
-    Guard guard(m_mutex);
     if (IsBlank(groupId) || IsBlank(categoryId))
         return false;
-    const ClientGroup* group = FindClientGroup(groupId);
-    if (!group)
+    const std::shared_ptr<const Snapshot> now = Current();
+    const auto group = now->groups.find(groupId);
+    if (group == now->groups.end())
         return false;
     const std::int32_t category = ToInt(categoryId);
-    return category < 1 || category > 32 || (group->GetBlockedCategoriesMask() & (1u << (category - 1))) == 0;
+    return category < 1 || category > 32 ||
+           (group->second->GetBlockedCategoriesMask() & (1u << (category - 1))) == 0;
 }
 
 void DataModel::TickClientTime(const std::string& clientIP) {
-    Guard guard(m_mutex);
-    if (Client* client = FindClient(clientIP))
-        client->TickTime(*m_clock);
+    const std::shared_ptr<const Snapshot> now = Current();
+    if (const Snapshot::Member* client = now->Find(clientIP))
+        client->usage->TickTime(*now->clock);
 }
 
 void DataModel::TickClientTraffic(const std::string& clientIP, std::int32_t bytes) {
-    Guard guard(m_mutex);
-    if (Client* client = FindClient(clientIP))
-        client->TickTraffic(*m_clock, bytes);
+    const std::shared_ptr<const Snapshot> now = Current();
+    if (const Snapshot::Member* client = now->Find(clientIP))
+        client->usage->TickTraffic(*now->clock, bytes);
 }
 
 bool DataModel::IsHTTPContentFiltrationEnabled(const std::string& clientIP) const {
-    Guard guard(m_mutex);
-    if (!m_settings->GetIsFiltrationOn())
+    const std::shared_ptr<const Snapshot> now = Current();
+    if (!now->filtrationOn)
         return false;
-    const Client* client = FindClient(clientIP);
+    const Snapshot::Member* client = now->Find(clientIP);
     if (!client)
         throw std::runtime_error("Unknown client: " + TrimBlanks(clientIP));
-    const HTTPProtocolSettings* http = HTTPSettings(client->GetGroupPtr());
+    const HTTPProtocolSettings* http = HTTPSettings(client->group);
     return http->GetIsNetworkEnabled() && http->GetIsFiltrationEnabled() &&
            http->GetIsContentFiltrationEnabled();
 }
 
 DataModel::ContentTypeAction DataModel::IsContentTypeAllowed(const std::string& clientIP,
                                                              const std::string& contentType) const {
-    Guard guard(m_mutex);
-    const Client* client = FindClient(clientIP);
+    const std::shared_ptr<const Snapshot> now = Current();
+    const Snapshot::Member* client = now->Find(clientIP);
     if (!client)
         return Preventing;
-    const HTTPProtocolSettings* http = HTTPSettings(client->GetGroupPtr());
+    const HTTPProtocolSettings* http = HTTPSettings(client->group);
     if (!http->GetIsContentTypesEnabled())
         return Filtering;
     const std::string folded = FoldCase(contentType, false);
@@ -250,11 +250,11 @@ DataModel::ContentTypeAction DataModel::IsContentTypeAllowed(const std::string& 
 }
 
 bool DataModel::IsInapContentWordsAllowed(const std::string& clientIP, const std::string& text) const {
-    Guard guard(m_mutex);
-    const Client* client = FindClient(clientIP);
+    const std::shared_ptr<const Snapshot> now = Current();
+    const Snapshot::Member* client = now->Find(clientIP);
     if (!client)
         return false;
-    const HTTPProtocolSettings* http = HTTPSettings(client->GetGroupPtr());
+    const HTTPProtocolSettings* http = HTTPSettings(client->group);
     if (!http->GetIsInapContentWordsEnabled())
         return true;
     const std::string folded = FoldCase(text, true);

@@ -1,5 +1,7 @@
 #include <quorrel/DataModel.hpp>
 
+#include "Snapshot.hpp"
+
 #include "ListEditing.hpp"
 
 #include <ace/Guard_T.h>
@@ -111,7 +113,7 @@ void DataModel::GetClientGroups(std::vector<ClientGroup*>& groups) const {
 }
 
 Ret DataModel::SaveClientGroup(ClientGroup& group) {
-    Guard guard(m_mutex);
+    Edit edit(*this);
     const Ret valid = group.Validate(true);
     if (!valid.IsOK())
         return valid;
@@ -143,7 +145,7 @@ Ret DataModel::SaveClientGroup(ClientGroup& group) {
 }
 
 Ret DataModel::DeleteClientGroups(const std::vector<std::string>& groupIds) {
-    Guard guard(m_mutex);
+    Edit edit(*this);
     for (const std::string& id : groupIds) {
         if (IsReservedClientGroupID(id))
             return Ret(Ret::ERR, "Record can not be deleted because it is reserved.");
@@ -162,7 +164,7 @@ Ret DataModel::DeleteClientGroups(const std::vector<std::string>& groupIds) {
 }
 
 Ret DataModel::SetBlockedCategories(const std::string& groupId, const std::vector<std::string>& categoryIds) {
-    Guard guard(m_mutex);
+    Edit edit(*this);
     ClientGroup* group = FindClientGroup(groupId);
     if (!group)
         return Ret(Ret::ERR, "No such Group");
@@ -190,7 +192,7 @@ Ret DataModel::GetProtocolSettings(const std::string& groupId, ProtocolSettingsT
 }
 
 Ret DataModel::SaveProtocolSettings(const std::string& groupId, const ProtocolSettings& settings) {
-    Guard guard(m_mutex);
+    Edit edit(*this);
     ClientGroup* group = FindClientGroup(groupId);
     if (!group)
         return Ret(Ret::ERR, "No such Client Group");
@@ -214,7 +216,7 @@ Ret DataModel::GetClient(const std::string& clientId) const {
 }
 
 Ret DataModel::SaveClient(const Client& client) {
-    Guard guard(m_mutex);
+    Edit edit(*this);
     const Ret valid = client.Validate(true);
     if (!valid.IsOK())
         return valid;
@@ -241,7 +243,7 @@ Ret DataModel::SaveClient(const Client& client) {
 }
 
 Ret DataModel::DeleteClients(const std::vector<std::string>& clientIds) {
-    Guard guard(m_mutex);
+    Edit edit(*this);
     for (const std::string& id : clientIds) {
         const auto found = m_clients.find(id);
         if (found != m_clients.end()) {
@@ -273,7 +275,7 @@ Ret DataModel::GetCustomerSite(const std::string& groupId, const std::string& si
 }
 
 Ret DataModel::SaveCustomerSite(const std::string& groupId, const CustomerSite& site) {
-    Guard guard(m_mutex);
+    Edit edit(*this);
     return InGroup(FindHTTPSettings(groupId), [&](HTTPProtocolSettings& http) {
         const Ret valid = site.Validate(true);
         if (!valid.IsOK())
@@ -301,7 +303,7 @@ Ret DataModel::SaveCustomerSite(const std::string& groupId, const CustomerSite& 
 
 Ret DataModel::DeleteCustomerSites(const std::string& groupId, bool blocked,
                                    const std::vector<std::string>& siteIds) {
-    Guard guard(m_mutex);
+    Edit edit(*this);
     return InGroup(FindHTTPSettings(groupId), [&](HTTPProtocolSettings& http) {
         if (blocked)
             http.SetBlockedCustomerSites(WithoutIDs(http.GetBlockedCustomerSites(), siteIds));
@@ -391,13 +393,13 @@ Ret DataModel::GetBlockedUrlWord(const std::string& groupId, ProtocolSettingsTyp
 
 Ret DataModel::SaveBlockedUrlWord(const std::string& groupId, ProtocolSettingsType type,
                                   const BlockedUrlWord& word) {
-    Guard guard(m_mutex);
+    Edit edit(*this);
     return Words(FindWordList(groupId, type)).Save(word, WORD_EXISTS, WORD_NOT_FOUND);
 }
 
 Ret DataModel::DeleteBlockedUrlWords(const std::string& groupId, ProtocolSettingsType type,
                                      const std::vector<std::string>& wordIds) {
-    Guard guard(m_mutex);
+    Edit edit(*this);
     return Words(FindWordList(groupId, type)).Delete(wordIds);
 }
 
@@ -414,12 +416,12 @@ Ret DataModel::GetInapContentWord(const std::string& groupId, const std::string&
 }
 
 Ret DataModel::SaveInapContentWord(const std::string& groupId, const InapContentWord& word) {
-    Guard guard(m_mutex);
+    Edit edit(*this);
     return InapWords(FindHTTPSettings(groupId)).Save(word, WORD_EXISTS, WORD_NOT_FOUND);
 }
 
 Ret DataModel::DeleteInapContentWords(const std::string& groupId, const std::vector<std::string>& wordIds) {
-    Guard guard(m_mutex);
+    Edit edit(*this);
     return InapWords(FindHTTPSettings(groupId)).Delete(wordIds);
 }
 
@@ -436,13 +438,13 @@ Ret DataModel::GetContentType(const std::string& groupId, const std::string& typ
 }
 
 Ret DataModel::SaveContentType(const std::string& groupId, const ContentType& type) {
-    Guard guard(m_mutex);
+    Edit edit(*this);
     return Types(FindHTTPSettings(groupId))
         .Save(type, "The same content type already added: ", "Type not found: ");
 }
 
 Ret DataModel::DeleteContentTypes(const std::string& groupId, const std::vector<std::string>& typeIds) {
-    Guard guard(m_mutex);
+    Edit edit(*this);
     return Types(FindHTTPSettings(groupId)).Delete(typeIds);
 }
 
@@ -464,7 +466,7 @@ Ret DataModel::GetSettings(std::unique_ptr<Settings>& settings) const {
 }
 
 Ret DataModel::SaveSettings(const Settings& settings) {
-    Guard guard(m_mutex);
+    Edit edit(*this);
     const Ret valid = settings.Validate(false);
     if (!valid.IsOK())
         return valid;

@@ -25,7 +25,7 @@ std::string DataModel::GetInfo(const std::string& groupId, const uri& address) c
     report += blocked ? " defined as Blocked" : trusted ? " defined as Trusted" : " not defined";
 
     report += "<br>Inner DB: tested URL is ";
-    const urlfilter::URLLookupResult found = m_urlFilter.Lookup(url);
+    const urlfilter::URLLookupResult found = m_urlFilter->Lookup(url);
     const bool blockedCategory =
         found.found && found.blocked && (found.categories & group->GetBlockedCategoriesMask());
     if (!found.found) {

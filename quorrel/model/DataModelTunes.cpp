@@ -1,6 +1,7 @@
 #include <quorrel/DataModel.hpp>
 
 #include "PolicyField.hpp"
+#include "Snapshot.hpp"
 
 #include <ace/Guard_T.h>
 #include <boost/make_shared.hpp>
@@ -218,8 +219,14 @@ struct DataModel::PolicyCopy {
             securityQuestions.push_back(entry.second);
     }
 
-    // Makes the copy the model's policy again; the categories never change.
+    // Makes the copy the model's policy again; the categories never change, and clients still in the
+    // model keep counting in the records they have.
     void PutBack(DataModel& model) && {
+        for (auto& client : clients) {
+            const auto live = model.m_clients.find(client->GetID());
+            if (live != model.m_clients.end())
+                client->ShareUsage(*live->second);
+        }
         for (const auto& entry : model.m_clientGroups)
             delete entry.second;
         model.m_clientGroups.clear();
@@ -309,7 +316,7 @@ std::string DataModel::WriteTunes() {
 }
 
 Ret DataModel::EditAndSave(const std::function<Ret()>& edit) {
-    ACE_Guard<ACE_Recursive_Thread_Mutex> guard(m_mutex);
+    Edit editing(*this);
     PolicyCopy before(*this);
     const Ret edited = edit();
     if (!edited.IsOK())

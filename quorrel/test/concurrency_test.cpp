@@ -2,11 +2,16 @@
 
 #include <gtest/gtest.h>
 
+#include <quorrel/HTTPProtocolSettings.hpp>
+
 #include <atomic>
 #include <chrono>
 #include <fcntl.h>
+#include <filesystem>
 #include <future>
+#include <mutex>
 #include <poll.h>
+#include <set>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -135,6 +140,69 @@ TEST(Concurrency, DecisionsAndTicksRunBesideEditing) {
     model->GetClientGroups(groups);
     EXPECT_EQ(groups.size(), 1u) << "every group the editor made was deleted again";
     EXPECT_TRUE(folder.Load() != nullptr);
+}
+
+// Decisions on four threads, beside ticks, saves and edits that are undone because their save fails, each
+// see one whole policy: trusted-only mode and the blocked list are switched together, and a decision that saw
+// one switched without the other would refuse x.example as a blocked site, which no policy here does.
+TEST(Concurrency, EveryDecisionSeesOneWholePolicy) {
+    const PolicyFolder folder(
+        "<tavdata><clientgroups><clientgroup><id>4</id><name>Kids</name><protocolssettings>"
+        "<httpprotocolsettings><customersites><customersite><id>1</id><uri>http://x.example/</"
+        "uri><isblocked>1"
+        "</isblocked></customersite><customersite><id>2</id><uri>http://y.example/</uri><isblocked>0</"
+        "isblocked>"
+        "</customersite></customersites></httpprotocolsettings></protocolssettings></clientgroup></"
+        "clientgroups>"
+        "<clients><client><ip>10.0.0.1</ip><groupid>4</groupid></client></clients>"
+        "<settings><isfiltrationon>1</isfiltrationon></settings></tavdata>");
+    const auto model = folder.Load();
+    const auto policy = [&model](bool trustedOnly) {
+        std::unique_ptr<DataModel::ProtocolSettings> settings;
+        model->GetProtocolSettings("4", DataModel::PST_HTTP, settings);
+        auto& http = dynamic_cast<DataModel::HTTPProtocolSettings&>(*settings);
+        http.SetIsBlockedSitesEnabled(trustedOnly);
+        http.SetIsTrustedSitesEnabled(trustedOnly);
+        http.SetIsTrustedSitesFixed(trustedOnly);
+        return settings;
+    };
+    ASSERT_TRUE(std::filesystem::create_directory(folder.PolicyPath() + ".new")) << "every save fails";
+    const tav::uri blockedOnce = Url("http://x.example/");
+    std::atomic<bool> stop(false);
+    std::atomic<long> decisions(0);
+    std::mutex seenMutex;
+    std::set<std::string> seen;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([&] {
+            std::set<std::string> answers;
+            while (!stop) {
+                std::string message;
+                answers.insert(model->IsAllowed("10.0.0.1", blockedOnce, tav::PROTO_HTTP, message) ? "allowed"
+                                                                                                   : message);
+                model->TickClientTime("10.0.0.1");
+                model->TickClientTraffic("10.0.0.1", 100);
+                ++decisions;
+            }
+            const std::lock_guard<std::mutex> lock(seenMutex);
+            seen.insert(answers.begin(), answers.end());
+        });
+    threads.emplace_back([&] {
+        while (!stop)
+            model->SaveTunes();
+    });
+    int rounds = 0;
+    for (const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+         (rounds < 200 || decisions.load() < 1000) && std::chrono::steady_clock::now() < give_up; ++rounds) {
+        model->SaveProtocolSettings("4", *policy(rounds % 2 == 0));
+        model->EditAndSave([&] { return model->SaveProtocolSettings("4", *policy(rounds % 2 != 0)); });
+    }
+    stop = true;
+    for (std::thread& thread : threads)
+        thread.join();
+    EXPECT_GE(decisions.load(), 1000);
+    for (const std::string& answer : seen)
+        EXPECT_TRUE(answer == "allowed" || answer == "You can access Customer Trusted Sites only") << answer;
 }
 
 TEST(Concurrency, ADecisionDoesNotWaitForASaveThatIsWriting) {

@@ -4,12 +4,18 @@
 #include <quorrel/DataModel.hpp>
 
 #include <cstdint>
+#include <memory>
 
 namespace tav {
 
 // One computer on the network, known by its IP address, and its usage today.
 class QUORREL_EXPORT DataModel::Client : public DataModel::Base {
 public:
+    // The record that today's counts live in, with a lock of its own: the model's decisions share the
+    // stored client's record and tick it without the model lock. A copied client gets a record of its
+    // own with the same counts; assigning a client sets the counts of the record it has.
+    class Usage;
+
     explicit Client(DataModel* owner);
 
     Ret Load(const xercesc::DOMElement* element) override;
@@ -30,15 +36,15 @@ public:
     void SetPassword(const std::string& password) { m_password = password; }
 
     // Seconds of use counted today.
-    std::int32_t GetDailyWorkedTime() const { return m_dailyWorkedTime; }
-    void SetDailyWorkedTime(std::int32_t seconds) { m_dailyWorkedTime = seconds; }
-    std::int64_t GetDailyWorkedTimeLastUpdate() const { return m_dailyWorkedTimeLastUpdate; }
-    void SetDailyWorkedTimeLastUpdate(std::int64_t time) { m_dailyWorkedTimeLastUpdate = time; }
+    std::int32_t GetDailyWorkedTime() const;
+    void SetDailyWorkedTime(std::int32_t seconds);
+    std::int64_t GetDailyWorkedTimeLastUpdate() const;
+    void SetDailyWorkedTimeLastUpdate(std::int64_t time);
     // Bytes counted today.
-    std::int32_t GetDailyWorkedTraffic() const { return m_dailyWorkedTraffic; }
-    void SetDailyWorkedTraffic(std::int32_t bytes) { m_dailyWorkedTraffic = bytes; }
-    std::int64_t GetDailyWorkedTrafficLastUpdate() const { return m_dailyWorkedTrafficLastUpdate; }
-    void SetDailyWorkedTrafficLastUpdate(std::int64_t time) { m_dailyWorkedTrafficLastUpdate = time; }
+    std::int32_t GetDailyWorkedTraffic() const;
+    void SetDailyWorkedTraffic(std::int32_t bytes);
+    std::int64_t GetDailyWorkedTrafficLastUpdate() const;
+    void SetDailyWorkedTrafficLastUpdate(std::int64_t time);
 
     // Usage today as the clock tells it: 0 before the first tick of the local day.
     std::int32_t GetDailyWorkedTime(const Clock& clock) const;
@@ -49,17 +55,27 @@ public:
     // Adds bytes to today's count, which stops at the largest 32-bit value instead of wrapping.
     void TickTraffic(const Clock& clock, std::int32_t bytes);
 
+    const std::shared_ptr<Usage>& GetUsage() const { return m_usage.record; }
+    // Takes the other client's record itself, counts and all.
+    void ShareUsage(const Client& other) { m_usage.record = other.m_usage.record; }
+
 private:
+    // Gives copies of a client records of their own.
+    struct UsageHandle {
+        UsageHandle();
+        UsageHandle(const UsageHandle& other);
+        UsageHandle& operator=(const UsageHandle& other);
+        ~UsageHandle();
+        std::shared_ptr<Usage> record;
+    };
+
     std::string m_id;
     std::string m_ip;
     std::string m_groupId;
     ClientGroup* m_pGroup;
     std::string m_login;
     std::string m_password;
-    std::int32_t m_dailyWorkedTime;
-    std::int64_t m_dailyWorkedTimeLastUpdate;
-    std::int32_t m_dailyWorkedTraffic;
-    std::int64_t m_dailyWorkedTrafficLastUpdate;
+    UsageHandle m_usage;
 };
 
 } // namespace tav

@@ -46,7 +46,9 @@ enum PROTOS : int {
 // The service uses the one instance of GetInstance, loaded from "cfg/" below the working
 // directory; tools and tests may build and Init models of their own. The public operations hold
 // the recursive model lock m_mutex for their whole run, except the factories, the default-list
-// accessors and PrintModel, which is meant for a quiet model.
+// accessors, PrintModel, which is meant for a quiet model, and the decisions and usage reports. Those
+// read a snapshot of the policy that is never changed in place: every edit, load and restore publishes
+// the next one, and a decision keeps the one it started with.
 class QUORREL_EXPORT DataModel {
 public:
     class Base;
@@ -239,15 +241,20 @@ public:
 
 private:
     enum HAReturnCodes { HA_NOT_DEFINED = 0, HA_BLOCKED = 1, HA_ALLOWED = 2 };
+    // What decisions read, and the edit that publishes the next one.
+    struct Snapshot;
+    class Edit;
 
-    Client* FindClient(const std::string& clientIP) const;
-    bool IsTimeTableAllowed(const Client* client) const;
-    bool IsTimeLimitsAllowed(const Client* client) const;
-    bool IsTrafficLimitsAllowed(const Client* client) const;
+    // The snapshot decisions read now.
+    std::shared_ptr<const Snapshot> Current() const;
+    // Makes the next snapshot from the policy as it stands and publishes it; under the model lock.
+    void Publish();
+
     HAReturnCodes IsHTTPAllowed(const ClientGroup* group, const HTTPProtocolSettings* settings,
-                                const uri& request, std::string& message) const;
-    bool IsMatchedCustomerSites(bool blocked, const HTTPProtocolSettings* settings, const uri& request) const;
-    bool IsBlockedUrlWordsAllowed(const Client* client, ProtocolSettingsType type, const uri& request) const;
+                                const urlfilter::URLFilter& filter, const uri& request,
+                                std::string& message) const;
+    static bool IsMatchedCustomerSites(bool blocked, const HTTPProtocolSettings* settings,
+                                       const uri& request);
     // The category of the smallest ID in the mask, or null.
     const Category* FindCategory(std::uint32_t mask) const;
 
@@ -286,8 +293,10 @@ private:
     ContentTypes m_defaultContentTypes;
     std::map<std::string, boost::shared_ptr<SecurityQuestion>> m_securityQuestions;
     std::unique_ptr<Settings> m_settings;
-    urlfilter::URLFilter m_urlFilter;
+    std::shared_ptr<urlfilter::URLFilter> m_urlFilter;
     std::shared_ptr<const Clock> m_clock;
+    // Read and replaced with std::atomic_load and std::atomic_store only.
+    std::shared_ptr<const Snapshot> m_snapshot;
     // Counts the policies SaveTunes takes, under the model lock.
     std::uint64_t m_snapshots = 0;
     // Held while a save writes the file; the number of the policy last written is kept under it.

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <quorrel/DataModel.hpp>
+
+#include "Usage.hpp"
+
+#include <ace/Guard_T.h>
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace tav {
+
+// The policy as decisions read it: copies of the groups, with settings of their own and the lists they
+// share, the clients by IP with the usage records of the stored clients, the filtration switch, the
+// clock and the URL database. Never changed once published.
+struct DataModel::Snapshot {
+    struct Member {
+        const ClientGroup* group;
+        std::shared_ptr<Client::Usage> usage;
+    };
+
+    // The client of that IP (blanks around it ignored), or null.
+    const Member* Find(const std::string& clientIP) const {
+        const auto found = clients.find(TrimBlanks(clientIP));
+        return found == clients.end() ? nullptr : &found->second;
+    }
+
+    bool filtrationOn = false;
+    std::shared_ptr<const Clock> clock;
+    std::shared_ptr<const urlfilter::URLFilter> urlFilter;
+    std::map<std::string, std::unique_ptr<const ClientGroup>> groups;
+    std::map<std::string, Member> clients;
+};
+
+// An edit of the model: holds the model lock while it lasts, and publishes the next snapshot as it ends.
+class DataModel::Edit {
+public:
+    explicit Edit(DataModel& model) : m_guard(m_mutex), m_model(model) {}
+    ~Edit() { m_model.Publish(); }
+    Edit(const Edit&) = delete;
+    Edit& operator=(const Edit&) = delete;
+
+private:
+    ACE_Guard<ACE_Recursive_Thread_Mutex> m_guard;
+    DataModel& m_model;
+};
+
+} // namespace tav
