@@ -11,7 +11,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <limits>
 #include <stdexcept>
 #include <vector>
 
@@ -139,33 +138,13 @@ void forward_proxy::open_origin(const std::string& host, unsigned short port, co
     });
 }
 
-bool forward_proxy::allowed(const std::string& client, const tav::uri& target, PROTOS protocol,
-                            std::string& reason) const {
-    return model_ == nullptr || model_->IsAllowed(client, target, protocol, reason);
-}
-
-bool forward_proxy::pages_checked(const std::string& client) const {
-    if (model_ == nullptr)
-        return false;
-    try {
-        return model_->IsHTTPContentFiltrationEnabled(client);
-    } catch (const std::runtime_error&) {
-        // The client has gone from the policy since its request was allowed: its answer is checked.
-        return true;
-    }
-}
-
-DataModel::ContentTypeAction forward_proxy::content_action(const std::string& client,
-                                                           const std::string& type) const {
-    return model_ != nullptr ? model_->IsContentTypeAllowed(client, type) : DataModel::PassingThrough;
-}
-
-bool forward_proxy::words_allowed(const std::string& client, const std::string& text) const {
-    return model_ == nullptr || model_->IsInapContentWordsAllowed(client, text);
+DataModel::Verdict forward_proxy::decide(const std::string& client, const tav::uri& target,
+                                         PROTOS protocol) const {
+    return model_ != nullptr ? model_->Decide(client, target, protocol) : DataModel::Verdict();
 }
 
 std::string forward_proxy::blocking_page(const std::string& reason, const tav::uri& target,
-                                         const std::string& client) const {
+                                         const std::string& client, bool client_known) const {
     std::string page = model_ != nullptr ? model_->GetForbiddenPageTemplate() : std::string();
     if (page.empty())
         page = "<!DOCTYPE html>\n<html><body><h1>This page is blocked</h1><p>{{REASON}}</p><p>{{URL}}</p>"
@@ -173,9 +152,7 @@ std::string forward_proxy::blocking_page(const std::string& reason, const tav::u
     std::string url;
     target.flatten(url, tav::uri::all_bits);
     std::string help;
-    const std::unique_ptr<DataModel::Client> known(
-        model_ != nullptr ? static_cast<DataModel::Client*>(model_->GetClient(client).GetObj()) : nullptr);
-    if (model_ != nullptr && known == nullptr)
+    if (model_ != nullptr && !client_known)
         // The form is behind the administrator's login, so the link lets no one in by itself.
         help = "<p>This computer, " + escape_html(client) + ", is in no group of the filter yet. <a href=\"" +
                escape_html(settings_.site + "?client=" + client) +
@@ -184,18 +161,6 @@ std::string forward_proxy::blocking_page(const std::string& reason, const tav::u
     fill(page, "{{URL}}", escape_html(url));
     fill(page, "{{HELP}}", help);
     return page;
-}
-
-void forward_proxy::count(const std::string& client, std::uint64_t bytes) const {
-    if (model_ == nullptr)
-        return;
-    model_->TickClientTime(client);
-    while (bytes > 0) {
-        const auto part = static_cast<std::int32_t>(std::min<std::uint64_t>(
-            bytes, static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max())));
-        model_->TickClientTraffic(client, part);
-        bytes -= static_cast<std::uint64_t>(part);
-    }
 }
 
 void forward_proxy::watch(const boost::intrusive_ptr<proxy_transaction>& transaction) {

@@ -88,21 +88,13 @@ public:
                      const opened& done);
     // The idle origin connections, named "host:port".
     origin_pool& pool() { return pool_; }
-    // Whether the client may open the address now; a refusal's reason in `reason`.
-    bool allowed(const std::string& client, const tav::uri& target, PROTOS protocol,
-                 std::string& reason) const;
-    // Whether the client's answers are checked for their type and words.
-    bool pages_checked(const std::string& client) const;
-    // How the answers of this content type are treated for a client whose pages are checked.
-    DataModel::ContentTypeAction content_action(const std::string& client, const std::string& type) const;
-    // Whether the text of an answer may reach the client.
-    bool words_allowed(const std::string& client, const std::string& text) const;
+    // Whether the client may open the address now, and how its answer is checked; without a policy,
+    // everything is allowed and nothing checked.
+    DataModel::Verdict decide(const std::string& client, const tav::uri& target, PROTOS protocol) const;
     // The blocking page for a refused address. A computer that the policy does not know also gets its
     // address and a link to the administration's form that puts it into a group.
-    std::string blocking_page(const std::string& reason, const tav::uri& target,
-                              const std::string& client) const;
-    // Reports a client's use: time, and the bytes moved both ways.
-    void count(const std::string& client, std::uint64_t bytes) const;
+    std::string blocking_page(const std::string& reason, const tav::uri& target, const std::string& client,
+                              bool client_known) const;
     // The transactions that wait on an origin, for the timer.
     void watch(const boost::intrusive_ptr<proxy_transaction>& transaction);
     void forget(proxy_transaction* transaction);

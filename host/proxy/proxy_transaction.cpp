@@ -2,6 +2,9 @@
 
 #include <tav/msg.hpp>
 
+#include <algorithm>
+#include <limits>
+
 namespace tav::http {
 
 namespace {
@@ -222,7 +225,13 @@ void proxy_transaction::touch() {
 void proxy_transaction::report() {
     if (!dialed_)
         return;
-    proxy_.count(client_, std::exchange(unreported_, 0));
+    verdict_.TickTime();
+    for (std::uint64_t bytes = std::exchange(unreported_, 0); bytes > 0;) {
+        const auto part = static_cast<std::int32_t>(std::min<std::uint64_t>(
+            bytes, static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max())));
+        verdict_.TickTraffic(part);
+        bytes -= static_cast<std::uint64_t>(part);
+    }
     last_report_ = clock::now();
 }
 

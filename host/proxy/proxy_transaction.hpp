@@ -101,6 +101,8 @@ protected:
 
     forward_proxy& proxy_;
     std::string client_;
+    // The policy's answer to the request, which its usage is counted by; set before the origin is dialled.
+    DataModel::Verdict verdict_;
     ACE_INET_Addr local_;
     std::recursive_mutex mutex_;
     bool over_ = false;

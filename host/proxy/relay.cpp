@@ -47,13 +47,13 @@ relay::relay(forward_proxy& proxy, const boost::intrusive_ptr<response_handler>&
     : proxy_transaction(proxy, response, local, client) {}
 
 void relay::OnRequestHead(const request_head* head) {
-    std::string reason;
-    if (!proxy_.allowed(client_, head->uri, PROTO_HTTP, reason)) {
+    verdict_ = proxy_.decide(client_, head->uri, PROTO_HTTP);
+    if (!verdict_.IsAllowed()) {
         const std::lock_guard<std::recursive_mutex> lock(mutex_);
-        block(reason);
+        block(verdict_.GetMessage());
         return;
     }
-    pages_checked_ = proxy_.pages_checked(client_);
+    pages_checked_ = verdict_.IsHTTPContentFiltrationEnabled();
     chunked_upstream_ = head->headers.find(atom::transfer_encoding_header) != nullptr;
     const std::string& port = head->uri.port();
     const unsigned long number = port.empty() ? 80 : std::strtoul(port.c_str(), nullptr, 10);
@@ -78,7 +78,8 @@ void relay::OnRequestHead(const request_head* head) {
 void relay::block(const std::string& reason) {
     if (!end())
         return;
-    const std::string page = proxy_.blocking_page(reason, get_request_head().uri, client_);
+    const std::string page =
+        proxy_.blocking_page(reason, get_request_head().uri, client_, verdict_.IsClientKnown());
     auto answer = response_head::create(403, nullptr, version::one_one_);
     answer->headers.set(atom::content_type_header, "text/html; charset=utf-8");
     answer->headers.set(atom::cache_control_header, "no-store");
@@ -201,7 +202,7 @@ void relay::check_head() {
     }
     type_ = type;
     const DataModel::ContentTypeAction action =
-        pages_checked_ ? proxy_.content_action(client_, type) : DataModel::PassingThrough;
+        pages_checked_ ? verdict_.IsContentTypeAllowed(type) : DataModel::PassingThrough;
     if (action == DataModel::Preventing) {
         block("Content of type " + (type.empty() ? std::string("(none)") : type) + " is not allowed.");
         return;
@@ -276,7 +277,7 @@ void relay::finish_answer() {
             block("The page cannot be read to check its words.");
             return;
         }
-        if (!proxy_.words_allowed(client_, page_text::to_check(type_, text))) {
+        if (!verdict_.IsInapContentWordsAllowed(page_text::to_check(type_, text))) {
             block("The page contains words that are not allowed.");
             return;
         }

@@ -56,10 +56,10 @@ void tunnel::OnRequestHead(const request_head* head) {
     std::string reason;
     if (port > 65535 || proxy_.settings().connect_ports.count(static_cast<unsigned short>(port)) == 0)
         reason = "Tunnels are open only to the ports of secure sites.";
-    else if (proxy_.allowed(client_, head->uri, PROTO_HTTPS, reason))
+    else if ((verdict_ = proxy_.decide(client_, head->uri, PROTO_HTTPS)).IsAllowed())
         reason.clear();
-    else if (reason.empty())
-        reason = "Access denied.";
+    else
+        reason = verdict_.GetMessage().empty() ? "Access denied." : verdict_.GetMessage();
     if (!reason.empty()) {
         const std::lock_guard<std::recursive_mutex> lock(mutex_);
         refuse(reason);
@@ -162,9 +162,11 @@ bool tunnel::name_allowed(const std::string& name, std::string& reason) {
     const tav::uri site = secure_site(name.empty() ? host_ : name, port_);
     if (!intercepted_ && site.host() == host_)
         return true;
-    if (proxy_.allowed(client_, site, PROTO_HTTPS, reason))
+    verdict_ = proxy_.decide(client_, site, PROTO_HTTPS);
+    if (verdict_.IsAllowed())
         return true;
-    reason = "server name " + site.host() + ": " + (reason.empty() ? "Access denied." : reason);
+    const std::string& why = verdict_.GetMessage();
+    reason = "server name " + site.host() + ": " + (why.empty() ? "Access denied." : why);
     return false;
 }
 

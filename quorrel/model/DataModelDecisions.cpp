@@ -34,11 +34,6 @@ DataModel::ProtocolSettingsType SettingsType(PROTOS protocol) {
     return DataModel::ProtocolSettingsType();
 }
 
-const DataModel::HTTPProtocolSettings* HTTPSettings(const DataModel::ClientGroup* group) {
-    return dynamic_cast<const DataModel::HTTPProtocolSettings*>(
-        group->GetProtocolSettings(DataModel::PST_HTTP).get());
-}
-
 } // namespace
 
 void DataModel::SetClock(const std::shared_ptr<const Clock>& clock) {
@@ -99,20 +94,44 @@ const DataModel::Category* DataModel::FindCategory(std::uint32_t mask) const {
     return found == m_categories.end() ? nullptr : found->second;
 }
 
-bool DataModel::IsAllowed(const std::string& clientIP, const uri& address, PROTOS protocol,
+bool DataModel::IsAllowed(const std::string& clientIP, const uri& request, PROTOS protocol,
                           std::string& message) const {
+    const Verdict verdict = Decide(clientIP, request, protocol);
+    if (!verdict.GetMessage().empty())
+        message = verdict.GetMessage();
+    return verdict.IsAllowed();
+}
+
+DataModel::Verdict DataModel::Consult(const std::string& clientIP) const {
+    Verdict verdict;
+    verdict.m_snapshot = Current();
+    if (const Snapshot::Member* client = verdict.m_snapshot->Find(clientIP)) {
+        verdict.m_group = client->group;
+        verdict.m_usage = client->usage.get();
+    }
+    return verdict;
+}
+
+DataModel::Verdict DataModel::Decide(const std::string& clientIP, const uri& address, PROTOS protocol) const {
+    Verdict verdict = Consult(clientIP);
+    verdict.m_allowed = Judge(verdict, address, protocol, verdict.m_message);
+    return verdict;
+}
+
+bool DataModel::Judge(const Verdict& verdict, const uri& address, PROTOS protocol,
+                      std::string& message) const {
     // Every spelling of an address is decided as its canonical form.
     uri spare;
     const uri& request = DecidedForm(address, spare);
-    const std::shared_ptr<const Snapshot> now = Current();
-    if (!now->filtrationOn)
+    const Snapshot& now = *verdict.m_snapshot;
+    if (!now.filtrationOn)
         return true;
-    const Snapshot::Member* client = now->Find(clientIP);
-    if (!client) {
+    if (!verdict.m_group) {
         message = "Unknown client";
         return false;
     }
-    const ClientGroup& group = *client->group;
+    const ClientGroup& group = *verdict.m_group;
+    const Client::Usage& usage = *verdict.m_usage;
     const ProtocolSettingsType type = SettingsType(protocol);
     const boost::shared_ptr<ProtocolSettings> settings = group.GetProtocolSettings(type);
     if (!settings) {
@@ -129,22 +148,22 @@ bool DataModel::IsAllowed(const std::string& clientIP, const uri& address, PROTO
         message = "You can not access web sites through ip addresses";
         return false;
     }
-    const Clock& clock = *now->clock;
+    const Clock& clock = *now.clock;
     if (!TimeTableAllows(group, clock)) {
         message = "You are prohibited to access the internet at this time";
         return false;
     }
-    if (!TimeLimitAllows(group, *client->usage, clock)) {
+    if (!TimeLimitAllows(group, usage, clock)) {
         message = "You are exhaust your time limits";
         return false;
     }
-    if (!TrafficLimitAllows(group, *client->usage, clock)) {
+    if (!TrafficLimitAllows(group, usage, clock)) {
         message = "You are exhaust your traffic limits";
         return false;
     }
     // The site rules (customer lists, URL database, categories) hold for the secure version of a site too.
     if (type == PST_HTTP || type == PST_HTTPS) {
-        switch (IsHTTPAllowed(&group, HTTPSettings(&group), *now->urlFilter, request, message)) {
+        switch (IsHTTPAllowed(&group, &Snapshot::HTTPOf(group), *now.urlFilter, request, message)) {
         case HA_BLOCKED:
             return false;
         case HA_ALLOWED:
@@ -210,58 +229,27 @@ bool DataModel::IsAllowedCategoryForClientGroup(const std::string& groupId,
 }
 
 void DataModel::TickClientTime(const std::string& clientIP) {
-    const std::shared_ptr<const Snapshot> now = Current();
-    if (const Snapshot::Member* client = now->Find(clientIP))
-        client->usage->TickTime(*now->clock);
+    Consult(clientIP).TickTime();
 }
 
 void DataModel::TickClientTraffic(const std::string& clientIP, std::int32_t bytes) {
-    const std::shared_ptr<const Snapshot> now = Current();
-    if (const Snapshot::Member* client = now->Find(clientIP))
-        client->usage->TickTraffic(*now->clock, bytes);
+    Consult(clientIP).TickTraffic(bytes);
 }
 
 bool DataModel::IsHTTPContentFiltrationEnabled(const std::string& clientIP) const {
-    const std::shared_ptr<const Snapshot> now = Current();
-    if (!now->filtrationOn)
-        return false;
-    const Snapshot::Member* client = now->Find(clientIP);
-    if (!client)
+    const Verdict client = Consult(clientIP);
+    if (client.m_snapshot->filtrationOn && !client.IsClientKnown())
         throw std::runtime_error("Unknown client: " + TrimBlanks(clientIP));
-    const HTTPProtocolSettings* http = HTTPSettings(client->group);
-    return http->GetIsNetworkEnabled() && http->GetIsFiltrationEnabled() &&
-           http->GetIsContentFiltrationEnabled();
+    return client.IsHTTPContentFiltrationEnabled();
 }
 
 DataModel::ContentTypeAction DataModel::IsContentTypeAllowed(const std::string& clientIP,
                                                              const std::string& contentType) const {
-    const std::shared_ptr<const Snapshot> now = Current();
-    const Snapshot::Member* client = now->Find(clientIP);
-    if (!client)
-        return Preventing;
-    const HTTPProtocolSettings* http = HTTPSettings(client->group);
-    if (!http->GetIsContentTypesEnabled())
-        return Filtering;
-    const std::string folded = FoldCase(contentType, false);
-    for (const auto& rule : http->GetContentTypes())
-        if (folded.compare(0, rule->GetFoldedType().size(), rule->GetFoldedType()) == 0)
-            return rule->GetAction();
-    return Filtering;
+    return Consult(clientIP).IsContentTypeAllowed(contentType);
 }
 
 bool DataModel::IsInapContentWordsAllowed(const std::string& clientIP, const std::string& text) const {
-    const std::shared_ptr<const Snapshot> now = Current();
-    const Snapshot::Member* client = now->Find(clientIP);
-    if (!client)
-        return false;
-    const HTTPProtocolSettings* http = HTTPSettings(client->group);
-    if (!http->GetIsInapContentWordsEnabled())
-        return true;
-    const std::string folded = FoldCase(text, true);
-    for (const auto& word : http->GetInapContentWords())
-        if (folded.find(word->GetFoldedWord()) != std::string::npos)
-            return false;
-    return true;
+    return Consult(clientIP).IsInapContentWordsAllowed(text);
 }
 
 } // namespace tav

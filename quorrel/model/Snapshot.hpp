@@ -22,6 +22,11 @@ struct DataModel::Snapshot {
         std::shared_ptr<Client::Usage> usage;
     };
 
+    // A group's HTTP settings, which every group has.
+    static const HTTPProtocolSettings& HTTPOf(const ClientGroup& group) {
+        return static_cast<const HTTPProtocolSettings&>(*group.GetProtocolSettings(PST_HTTP));
+    }
+
     // The client of that IP (blanks around it ignored), or null.
     const Member* Find(const std::string& clientIP) const {
         const auto found = clients.find(TrimBlanks(clientIP));

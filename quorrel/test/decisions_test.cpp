@@ -356,6 +356,35 @@ TEST_F(Decisions, ContentChecks) {
     }
 }
 
+// A request keeps the policy it was decided by, whatever is published meanwhile, and lets it go when it ends.
+TEST_F(Decisions, AVerdictHoldsItsPolicyUntilItEnds) {
+    std::weak_ptr<const void> held;
+    {
+        const DataModel::Verdict verdict =
+            model->Decide("10.0.0.4", Url("http://news.example/"), tav::PROTO_HTTP);
+        held = verdict.GetPolicy();
+        for (int edit = 0; edit < 10; ++edit)
+            EditSettings<DataModel::HTTPProtocolSettings>(DataModel::PST_HTTP, [edit](auto& http) {
+                http.SetIsNetworkEnabled(edit % 2 == 0);
+                http.SetIsContentTypesEnabled(false);
+                http.SetIsInapContentWordsEnabled(false);
+            });
+        EXPECT_EQ(Decide("http://news.example/"), "refused: You are prohibited to access the internet");
+        EXPECT_TRUE(verdict.IsAllowed());
+        EXPECT_TRUE(verdict.IsHTTPContentFiltrationEnabled());
+        EXPECT_EQ(verdict.IsContentTypeAllowed("text/html"), DataModel::Preventing);
+        EXPECT_FALSE(verdict.IsInapContentWordsAllowed("gore"));
+        EXPECT_FALSE(held.expired());
+    }
+    EXPECT_TRUE(held.expired());
+
+    const DataModel::Verdict none;
+    EXPECT_TRUE(none.IsAllowed());
+    EXPECT_FALSE(none.IsHTTPContentFiltrationEnabled());
+    EXPECT_EQ(none.IsContentTypeAllowed("text/html"), DataModel::PassingThrough);
+    EXPECT_TRUE(none.IsInapContentWordsAllowed("gore"));
+}
+
 TEST_F(Decisions, ReportExplainsListsAndDatabase) {
     EXPECT_EQ(model->GetInfo("404", Url("http://a.example/")), "No such Group");
     EXPECT_EQ(model->GetInfo("4", Url("http://casino.example/rules")),

@@ -48,7 +48,7 @@ enum PROTOS : int {
 // the recursive model lock m_mutex for their whole run, except the factories, the default-list
 // accessors, PrintModel, which is meant for a quiet model, and the decisions and usage reports. Those
 // read a snapshot of the policy that is never changed in place: every edit, load and restore publishes
-// the next one, and a decision keeps the one it started with.
+// the next one, and a decision, and the verdict it gives, keep the one they started with.
 class QUORREL_EXPORT DataModel {
 public:
     class Base;
@@ -66,6 +66,7 @@ public:
     class ContentType;
     class SecurityQuestion;
     class Settings;
+    class Verdict;
 
     enum ProtocolSettingsType : int { PST_HTTP = 1, PST_HTTPS = 2, PST_MAIL = 3, PST_SOCKS = 4, PST_FTP = 5 };
     template <ProtocolSettingsType Type> class PlainProtocolSettings;
@@ -143,8 +144,11 @@ public:
     const std::string& GetForbiddenPageTemplate() const { return m_forbiddenPageTemplate; }
 
     // Decisions for the proxy. A client is known by its IP address, trimmed of blanks.
-    // Whether the client may reach the request's address now; a refusal, and trusted-only mode
-    // for an allowed request, leave their reason in message.
+    // Whether the client may reach the request's address now, with what the checks of its answer need,
+    // all from one policy, which the verdict holds.
+    Verdict Decide(const std::string& clientIP, const uri& request, PROTOS protocol) const;
+    // The same answer alone; a refusal, and trusted-only mode for an allowed request, leave their
+    // reason in message.
     bool IsAllowed(const std::string& clientIP, const uri& request, PROTOS protocol,
                    std::string& message) const;
     // Usage reports; an unknown client is ignored.
@@ -250,6 +254,10 @@ private:
     // Makes the next snapshot from the policy as it stands and publishes it; under the model lock.
     void Publish();
 
+    // A verdict on the client alone, with the policy as it stands, deciding no address.
+    Verdict Consult(const std::string& clientIP) const;
+    // Decides the address for the client of the verdict, with its policy.
+    bool Judge(const Verdict& verdict, const uri& request, PROTOS protocol, std::string& message) const;
     HAReturnCodes IsHTTPAllowed(const ClientGroup* group, const HTTPProtocolSettings* settings,
                                 const urlfilter::URLFilter& filter, const uri& request,
                                 std::string& message) const;
@@ -320,3 +328,4 @@ private:
 #include <quorrel/ProtocolsSettingsContainer.hpp>
 #include <quorrel/SecurityQuestion.hpp>
 #include <quorrel/Settings.hpp>
+#include <quorrel/Verdict.hpp>

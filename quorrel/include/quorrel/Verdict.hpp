@@ -1,0 +1,49 @@
+#pragma once
+
+#include <quorrel/DataModel.hpp>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace tav {
+
+// The model's answer to one request of one client, and everything the proxy checks of that request's answer
+// afterwards: the content filter switch, the content type rules, the page words and the client's counters.
+// It holds the policy it was made from, so a request is filtered by one policy from its first byte to its
+// last, whatever is edited meanwhile, and asks nothing more of the model. A verdict made without a policy
+// (the default one) allows everything and checks nothing.
+class QUORREL_EXPORT DataModel::Verdict {
+public:
+    Verdict() = default;
+
+    bool IsAllowed() const { return m_allowed; }
+    // A refusal's reason; for a request allowed in trusted-only mode, that mode's notice; else empty.
+    const std::string& GetMessage() const { return m_message; }
+    // Whether the client is one of the policy's.
+    bool IsClientKnown() const { return m_group != nullptr; }
+
+    // Whether the answers go through the content filter; they do for a client the policy does not know.
+    bool IsHTTPContentFiltrationEnabled() const;
+    ContentTypeAction IsContentTypeAllowed(const std::string& contentType) const;
+    // False when the text holds one of the client's inappropriate words.
+    bool IsInapContentWordsAllowed(const std::string& text) const;
+    // Counts the client's use into today's usage; nothing for an unknown client.
+    void TickTime() const;
+    void TickTraffic(std::int32_t bytes) const;
+
+    // The policy the verdict holds, to see when it is let go.
+    std::weak_ptr<const void> GetPolicy() const { return m_snapshot; }
+
+private:
+    friend class DataModel;
+
+    std::shared_ptr<const Snapshot> m_snapshot;
+    // The client's group and usage record in that policy, null for an unknown client.
+    const ClientGroup* m_group = nullptr;
+    Client::Usage* m_usage = nullptr;
+    bool m_allowed = true;
+    std::string m_message;
+};
+
+} // namespace tav
