@@ -1,6 +1,7 @@
 #pragma once
 
 #include <quorrel/URLFilter.hpp>
+#include <quorrel/URLGraph.hpp>
 
 #include <boost/graph/adj_list_serialize.hpp>
 #include <boost/serialization/level.hpp>

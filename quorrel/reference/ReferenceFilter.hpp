@@ -6,6 +6,7 @@
 // against: both must accept the same files and answer every lookup alike.
 
 #include <quorrel/URLFilter.hpp>
+#include <quorrel/URLGraph.hpp>
 
 #include <boost/graph/adjacency_list.hpp>
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <quorrel/URLFilter.hpp>
+#include <quorrel/URLGraph.hpp>
 
 #include <cstdint>
 #include <ostream>

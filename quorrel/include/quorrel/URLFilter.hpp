@@ -1,8 +1,8 @@
 #pragma once
 
 // tav::urlfilter::URLFilter - the URL category database: a character graph (a trie) read once
-// from a file and only searched afterwards. The graph types below are the file's; the filter holds
-// the graph in a compact form of its own.
+// from a file and only searched afterwards. The file holds boost's graph (<quorrel/URLGraph.hpp>); the
+// filter holds the graph in a compact form of its own.
 //
 // A key is a site's host written backwards followed by a path in lower case, one character per
 // edge from the root. The vertex where a key ends is an entry: a trusted or a blocked site with
@@ -14,42 +14,11 @@
 #include <quorrel/export.hpp>
 #include <tav/uri.hpp>
 
-#include <boost/graph/adjacency_list.hpp>
-
 #include <cstdint>
 #include <memory>
 #include <string>
 
 namespace tav::urlfilter {
-
-struct VertexPropertyTag {
-    typedef boost::vertex_property_tag kind;
-};
-
-struct SymbolPropertyTag {
-    typedef boost::edge_property_tag kind;
-};
-
-// What a vertex of the graph carries. Only a terminal vertex is an entry.
-struct VertexStruct {
-    bool isBlocked = false; // true: the blocked database; false: the trusted one
-    bool isTerminal = false;
-    std::uint32_t categoriesMask = 0; // bit k-1 set: category ID k
-
-    template <class Archive> void serialize(Archive& archive, const unsigned int /*version*/) {
-        // Formatting would take the line for a declaration of references.
-        // clang-format off
-        archive & isBlocked & isTerminal & categoriesMask;
-        // clang-format on
-    }
-};
-
-// Out-edges keep the order they were added in, which is the order a vertex's edges are tried.
-typedef boost::adjacency_list<boost::listS, boost::vecS, boost::bidirectionalS,
-                              boost::property<VertexPropertyTag, VertexStruct>,
-                              boost::property<SymbolPropertyTag, char>>
-    Graph;
-typedef boost::graph_traits<Graph>::vertex_descriptor Vertex;
 
 struct URLLookupResult {
     bool found = false;

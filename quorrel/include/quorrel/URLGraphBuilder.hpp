@@ -10,6 +10,7 @@
 // ("/a" covers "/a/b") and itself followed by a dot ("/a.html"), but not "/ab".
 
 #include <quorrel/URLFilter.hpp>
+#include <quorrel/URLGraph.hpp>
 #include <quorrel/export.hpp>
 
 #include <cstdint>
