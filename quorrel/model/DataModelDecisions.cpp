@@ -69,19 +69,33 @@ bool TrafficLimitAllows(const DataModel::ClientGroup& group, const DataModel::Cl
     return usage.TrafficToday(clock) <= std::int64_t(limit) * BYTES_PER_MEBIBYTE;
 }
 
+// The words of a group's HTTP or HTTPS settings, whose types each class gives; none for the other
+// protocols. The settings are looked up without a copy of their shared pointer.
+const DataModel::BlockedUrlWordManager* WordListOf(const DataModel::ClientGroup& group,
+                                                   DataModel::ProtocolSettingsType type) {
+    const DataModel::ProtocolsSettingsContainer::Map& all = group.GetProtocolsSettings().GetAll();
+    const auto found = all.find(type);
+    const DataModel::ProtocolSettings* settings = found == all.end() ? nullptr : found->second.get();
+    switch (settings ? settings->GetType() : DataModel::ProtocolSettingsType()) {
+    case DataModel::PST_HTTP:
+        return static_cast<const DataModel::HTTPProtocolSettings*>(settings);
+    case DataModel::PST_HTTPS:
+        return static_cast<const DataModel::HTTPSProtocolSettings*>(settings);
+    default:
+        return nullptr;
+    }
+}
+
 bool BlockedUrlWordsAllow(const DataModel::ClientGroup& group, DataModel::ProtocolSettingsType type,
                           const uri& request) {
-    const auto* words =
-        dynamic_cast<const DataModel::BlockedUrlWordManager*>(group.GetProtocolSettings(type).get());
+    const DataModel::BlockedUrlWordManager* words = WordListOf(group, type);
     if (!words || !words->GetIsBlockedUrlWordsEnabled())
         return true;
-    // Every listed word found in the address counts, with every category of its mask.
-    const std::string text = WordText(request);
-    std::uint32_t found = 0;
-    for (const auto& word : words->GetWords())
-        if (text.find(word->GetFoldedWord()) != std::string::npos)
-            found |= static_cast<std::uint32_t>(word->GetCategoriesMask());
-    return (found & group.GetBlockedCategoriesMask()) == 0;
+    // Every listed word found in the address counts, with every category of its mask; the address is
+    // not read when no word has a blocked category.
+    const WordIndex& index = words->GetWordIndex();
+    const std::uint32_t blocked = group.GetBlockedCategoriesMask();
+    return (index.AllCategories() & blocked) == 0 || (index.Categories(WordText(request)) & blocked) == 0;
 }
 
 } // namespace

@@ -12,9 +12,8 @@ const DataModel::SeverityLevels DEFAULT_SEVERITY_LEVEL = static_cast<DataModel::
 DataModel::HTTPProtocolSettings::HTTPProtocolSettings(DataModel* owner)
     : ProtocolSettings(owner), m_isInnerTrustedDBEnabled(true), m_isInnerBlockedDBEnabled(true),
       m_isTrustedSitesEnabled(false), m_isBlockedSitesEnabled(false), m_isTrustedSitesFixed(false),
-      m_isBlockedUrlWordsEnabled(false), m_isContentFiltrationEnabled(false),
-      m_severityLevel(DEFAULT_SEVERITY_LEVEL), m_isInapContentWordsEnabled(false),
-      m_isContentTypesEnabled(false) {}
+      m_isContentFiltrationEnabled(false), m_severityLevel(DEFAULT_SEVERITY_LEVEL),
+      m_isInapContentWordsEnabled(false), m_isContentTypesEnabled(false) {}
 
 namespace {
 
@@ -81,10 +80,10 @@ const PolicyFields<S>& Fields() {
         BoolField(u"istrustedsitesfixed", &S::GetIsTrustedSitesFixed, &S::SetIsTrustedSitesFixed),
         BoolField(u"istrustedsitesenabled", &S::GetIsTrustedSitesEnabled, &S::SetIsTrustedSitesEnabled),
         BoolField(u"isblockedsitesenabled", &S::GetIsBlockedSitesEnabled, &S::SetIsBlockedSitesEnabled),
-        SetField(u"blockedurlwords", u"blockedurlword", &S::GetWords, &S::SetWords,
-                 "Same word already added: "),
-        BoolField(u"blockedurlwordsenabled", &S::GetIsBlockedUrlWordsEnabled,
-                  &S::SetIsBlockedUrlWordsEnabled),
+        SetField<S, DataModel::BlockedUrlWords>(u"blockedurlwords", u"blockedurlword", &S::GetWords,
+                                                &S::SetWords, "Same word already added: "),
+        BoolField<S>(u"blockedurlwordsenabled", &S::GetIsBlockedUrlWordsEnabled,
+                     &S::SetIsBlockedUrlWordsEnabled),
         BoolField(u"contentfiltrationenabled", &S::GetIsContentFiltrationEnabled,
                   &S::SetIsContentFiltrationEnabled),
         IntField(u"severitylevel", &S::GetSeverityLevel, &S::SetSeverityLevel),

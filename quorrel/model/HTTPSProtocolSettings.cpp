@@ -4,8 +4,7 @@
 
 namespace tav {
 
-DataModel::HTTPSProtocolSettings::HTTPSProtocolSettings(DataModel* owner)
-    : ProtocolSettings(owner), m_isBlockedUrlWordsEnabled(false) {}
+DataModel::HTTPSProtocolSettings::HTTPSProtocolSettings(DataModel* owner) : ProtocolSettings(owner) {}
 
 void DataModel::HTTPSProtocolSettings::Assign(const ProtocolSettings& other) {
     // Settings of the same class give every field; the word set then shares its entries.
@@ -19,10 +18,10 @@ namespace {
 const PolicyFields<DataModel::HTTPSProtocolSettings>& Fields() {
     using S = DataModel::HTTPSProtocolSettings;
     static const PolicyFields<S> fields{
-        SetField(u"blockedurlwords", u"blockedurlword", &S::GetWords, &S::SetWords,
-                 "Same word already added: "),
-        BoolField(u"blockedurlwordsenabled", &S::GetIsBlockedUrlWordsEnabled,
-                  &S::SetIsBlockedUrlWordsEnabled),
+        SetField<S, DataModel::BlockedUrlWords>(u"blockedurlwords", u"blockedurlword", &S::GetWords,
+                                                &S::SetWords, "Same word already added: "),
+        BoolField<S>(u"blockedurlwordsenabled", &S::GetIsBlockedUrlWordsEnabled,
+                     &S::SetIsBlockedUrlWordsEnabled),
     };
     return fields;
 }

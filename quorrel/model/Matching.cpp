@@ -1,6 +1,7 @@
 #include <quorrel/Matching.hpp>
-#include <quorrel/Text.hpp>
 #include <tav/canonical_uri.hpp>
+
+#include <bitset>
 
 namespace tav {
 
@@ -35,14 +36,19 @@ const uri& DecidedForm(const uri& request, uri& spare) {
 }
 
 std::string WordText(const uri& request) {
+    // Room for every component and its delimiters at once.
     std::string text;
+    text.reserve(request.scheme().size() + request.userinfo().size() + request.host().size() +
+                 request.port().size() + request.path().size() + request.query().size() +
+                 request.fragment().size() + 7);
     request.flatten(text, uri::all_bits);
     uri::decode_segment(text);
-    return FoldCase(text, false);
+    return text;
 }
 
 std::vector<std::string> CategoryBitsToIDs(std::uint32_t mask) {
     std::vector<std::string> ids;
+    ids.reserve(std::bitset<32>(mask).count());
     for (unsigned bit = 0; bit < 32; ++bit)
         if (mask & (1u << bit))
             ids.push_back(std::to_string(bit + 1));

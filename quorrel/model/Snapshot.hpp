@@ -9,6 +9,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace tav {
@@ -22,14 +23,15 @@ struct DataModel::Snapshot {
         std::shared_ptr<Client::Usage> usage;
     };
 
-    // A group's HTTP settings, which every group has.
+    // A group's HTTP settings, which every group has; without a copy of their shared pointer.
     static const HTTPProtocolSettings& HTTPOf(const ClientGroup& group) {
-        return static_cast<const HTTPProtocolSettings&>(*group.GetProtocolSettings(PST_HTTP));
+        return static_cast<const HTTPProtocolSettings&>(*group.GetProtocolsSettings().GetAll().at(PST_HTTP));
     }
 
     // The client of that IP (blanks around it ignored), or null.
     const Member* Find(const std::string& clientIP) const {
-        const auto found = clients.find(TrimBlanks(clientIP));
+        const bool trimmed = clientIP.empty() || (!IsEmpty(clientIP.front()) && !IsEmpty(clientIP.back()));
+        const auto found = trimmed ? clients.find(clientIP) : clients.find(TrimBlanks(clientIP));
         return found == clients.end() ? nullptr : &found->second;
     }
 
@@ -37,7 +39,8 @@ struct DataModel::Snapshot {
     std::shared_ptr<const Clock> clock;
     std::shared_ptr<const urlfilter::URLFilter> urlFilter;
     std::map<std::string, std::unique_ptr<const ClientGroup>> groups;
-    std::map<std::string, Member> clients;
+    // Hashed, as every decision looks its client up.
+    std::unordered_map<std::string, Member> clients;
 };
 
 // An edit of the model: holds the model lock while it lasts, and publishes the next snapshot as it ends.

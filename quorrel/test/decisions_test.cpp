@@ -3,11 +3,14 @@
 
 #include <quorrel/Matching.hpp>
 #include <quorrel/SiteIndex.hpp>
+#include <quorrel/WordIndex.hpp>
 #include <tav/canonical_uri.hpp>
 
+#include <boost/make_shared.hpp>
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <random>
 #include <sstream>
 #include <stdexcept>
@@ -457,4 +460,64 @@ TEST(Matching, SitesCoverParentDomainsAndFolders) {
     }
     EXPECT_EQ(tav::CategoryBitsToIDs(0x80000201u), (std::vector<std::string>{"1", "10", "32"}));
     EXPECT_TRUE(tav::CategoryBitsToIDs(0).empty());
+}
+
+// The index of a word list finds what looking for each word in the address finds: words that overlap,
+// a word inside another, words and addresses in any case, escapes, an empty list and an empty word; the
+// categories of every word found are OR-ed.
+TEST(Matching, WordIndexFindsEveryWordOfTheList) {
+    struct Case {
+        std::vector<std::pair<const char*, std::int32_t>> words;
+        const char* url;
+        std::uint32_t found;
+    };
+    const Case cases[] = {
+        {{}, "http://h.t/poker", 0},
+        {{{"poker", 1}}, "http://h.t/poke", 0},
+        {{{"Poker", 1}}, "http://h.t/?POKER", 1},
+        {{{"poker", 1}, {"ok", 2}, {"kers", 4}}, "http://h.t/poker", 3},
+        {{{"abab", 1}, {"bab", 2}, {"bc", 4}, {"abd", 8}}, "http://h.t/ababc", 7},
+        {{{"aab", 1}, {"ab", 2}, {"b", 16}}, "http://h.t/aaab", 19},
+        {{{"roulette", 8}, {"%52", 32}}, "http://h.t/%52oulette", 8},
+        {{{"t/", 1}, {"http", 2}, {"h.t/", 4}}, "http://H.T", 7},
+        {{{"x", 1}, {"a", INT32_MIN}}, "http://a.t/", 0x80000000},
+        {{{"", 64}, {"q", 1}}, "http://h.t/", 64},
+    };
+    for (const Case& c : cases) {
+        DataModel::BlockedUrlWords words;
+        for (const auto& [text, mask] : c.words) {
+            auto word = boost::make_shared<DataModel::BlockedUrlWord>(nullptr);
+            word->SetWord(text);
+            word->SetCategoriesMask(mask);
+            words.insert(word);
+        }
+        DataModel::HTTPSProtocolSettings settings;
+        settings.SetWords(words);
+        const tav::WordIndex& index = settings.GetWordIndex();
+        EXPECT_EQ(index.Categories(tav::WordText(Url(c.url))), c.found) << c.url;
+        std::uint32_t all = 0;
+        for (const auto& word : c.words)
+            all |= static_cast<std::uint32_t>(word.second);
+        EXPECT_EQ(index.AllCategories(), all) << c.url;
+    }
+    // Random lists and texts of two letters in both cases, where words overlap and repeat most: the index
+    // answers what looking for each folded word in the folded text answers, wherever a word lies.
+    std::mt19937 random(468);
+    for (int round = 0; round < 2000; ++round) {
+        const auto letters = [&random](std::size_t most) {
+            std::string text(random() % (most + 1), 'a');
+            for (char& c : text)
+                c = "abA"[random() % 3];
+            return text;
+        };
+        std::vector<std::pair<std::string, std::uint32_t>> words(random() % 6);
+        for (std::size_t w = 0; w < words.size(); ++w)
+            words[w] = {letters(round % 2 ? 12 : 4), 1u << w};
+        const std::string text = letters(40);
+        std::uint32_t expected = 0;
+        for (const auto& [word, mask] : words)
+            expected |=
+                tav::FoldCase(text, false).find(tav::FoldCase(word, false)) != std::string::npos ? mask : 0;
+        ASSERT_EQ(tav::WordIndex(words).Categories(text), expected) << round << " " << text;
+    }
 }

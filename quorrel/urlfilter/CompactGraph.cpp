@@ -2,6 +2,7 @@
 
 #include <bitset>
 #include <climits>
+#include <cstring>
 #include <limits>
 #include <utility>
 
@@ -109,44 +110,43 @@ std::optional<CompactGraph> CompactGraph::Build(ArchivedGraph&& archived) {
         }
     }
 
-    // Number the nodes; the other vertices are folded into the edge that leads to them, so each
-    // has exactly one out-edge and, with a single in-edge, lies on one way only.
+    // Place the nodes' records; the other vertices are folded into the edge that leads to them, so
+    // each has exactly one out-edge and, with a single in-edge, lies on one way only.
     std::vector<Node>& nodes = parents;
-    Node count = 0;
-    std::size_t keptEdges = 0;
+    std::size_t words = 0;
+    std::size_t folded = 0;
     for (Node v = 0; v < vertices; ++v) {
-        const bool node = v == *root || (flags[v] & (ArchivedGraph::Terminal | kMeeting)) != 0 ||
-                          first[v + 1] - first[v] != 1;
-        nodes[v] = node ? count++ : kNone;
-        keptEdges += node ? first[v + 1] - first[v] : 0;
+        const std::uint32_t out = first[v + 1] - first[v];
+        const bool node = v == *root || (flags[v] & (ArchivedGraph::Terminal | kMeeting)) != 0 || out != 1;
+        nodes[v] = node ? static_cast<Node>(words) : kNone;
+        words += node ? 2 + SymbolWords(out) + kEdgeWords * out : 0;
+        folded += node ? 0 : 1;
+        if (words > std::numeric_limits<Node>::max())
+            return std::nullopt;
     }
 
     CompactGraph graph;
     graph.m_root = nodes[*root];
-    graph.m_flags.reserve(count);
-    graph.m_masks.reserve(count);
-    graph.m_edges.reserve(std::size_t{count} + 1);
-    graph.m_symbols.reserve(keptEdges);
-    graph.m_targets.reserve(keptEdges);
-    graph.m_rests.reserve(keptEdges + 1);
-    graph.m_strings.reserve(vertices - count);
+    graph.m_records.resize(words);
+    graph.m_strings.reserve(folded);
     for (Node v = 0; v < vertices; ++v) {
         if (nodes[v] == kNone)
             continue;
-        graph.m_flags.push_back(flags[v] & (ArchivedGraph::Terminal | ArchivedGraph::Blocked));
-        graph.m_masks.push_back(archived.masks[v]);
-        graph.m_edges.push_back(static_cast<std::uint32_t>(graph.m_symbols.size()));
-        for (std::uint32_t e = first[v]; e < first[v + 1]; ++e) {
-            graph.m_symbols.push_back(symbols[e]);
-            graph.m_rests.push_back(static_cast<std::uint32_t>(graph.m_strings.size()));
+        const std::uint32_t out = first[v + 1] - first[v];
+        std::uint32_t* record = graph.m_records.data() + nodes[v];
+        record[0] = (flags[v] & (ArchivedGraph::Terminal | ArchivedGraph::Blocked)) | out << kEdgeCountShift;
+        record[1] = archived.masks[v];
+        std::memcpy(record + 2, symbols.data() + first[v], out);
+        std::uint32_t* edge = record + 2 + SymbolWords(out);
+        for (std::uint32_t e = first[v]; e < first[v + 1]; ++e, edge += kEdgeWords) {
+            edge[1] = static_cast<std::uint32_t>(graph.m_strings.size());
             Node target = targets[e];
             for (; nodes[target] == kNone; target = targets[first[target]])
                 graph.m_strings.push_back(symbols[first[target]]);
-            graph.m_targets.push_back(nodes[target]);
+            edge[0] = nodes[target];
+            edge[2] = static_cast<std::uint32_t>(graph.m_strings.size());
         }
     }
-    graph.m_edges.push_back(static_cast<std::uint32_t>(graph.m_symbols.size()));
-    graph.m_rests.push_back(static_cast<std::uint32_t>(graph.m_strings.size()));
     return graph;
 }
 

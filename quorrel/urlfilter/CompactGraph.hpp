@@ -13,20 +13,26 @@ namespace tav::urlfilter {
 // The graph of the URL database in flat arrays, read-only. Each run of vertices that only lead on
 // (one in-edge, one out-edge, no entry) is folded into its edge as a string of symbols, so the
 // graph keeps only the root, the entries and the vertices where ways meet or part: its nodes.
-// A node's out-edges are contiguous, in file order, each a first symbol, the rest of its string
-// and the node it leads to.
+// A node's out-edges are in file order, each a first symbol, the rest of its string and the node it
+// leads to.
+//
+// A node is a record of words that holds all a walk reads of it, so that a step costs few cache
+// lines even when the graph is far larger than the caches: its flags and number of out-edges, its
+// categories, the first symbols of its edges packed four to a word, then per edge the node it leads
+// to and where the rest of its string starts and ends. A node is known by where its record starts.
 class CompactGraph {
 public:
     typedef std::uint32_t Node;
 
     // Checks what the lookup relies on and folds the graph; none when the graph has no root, a
     // vertex the root does not reach by first in-edges, or a vertex with two out-edges of one
-    // symbol or one of symbol 0. Takes the archived graph's memory as it goes.
+    // symbol or one of symbol 0, or when the records would not fit 32-bit positions. Takes the
+    // archived graph's memory as it goes.
     static std::optional<CompactGraph> Build(ArchivedGraph&& archived);
 
     Node Root() const { return m_root; }
-    bool IsBlocked(Node node) const { return (m_flags[node] & ArchivedGraph::Blocked) != 0; }
-    std::uint32_t Categories(Node node) const { return m_masks[node]; }
+    bool IsBlocked(Node node) const { return (m_records[node] & ArchivedGraph::Blocked) != 0; }
+    std::uint32_t Categories(Node node) const { return m_records[node + 1]; }
 
     // Spells text out from `start` as far as the graph follows it, and answers the deepest entry
     // passed on the way, not `start` itself, that ends a key at a boundary: the character after it
@@ -35,25 +41,27 @@ public:
     template <class Text> std::optional<Node> Find(Node start, const Text& text) const;
 
 private:
+    static constexpr unsigned kEdgeCountShift = 8; // below it, the flags
+    static constexpr std::uint32_t kEdgeWords = 3;
+
     CompactGraph() = default;
 
-    std::optional<Node> Edge(Node node, char symbol) const {
-        const std::uint32_t count = m_edges[node + 1] - m_edges[node];
-        const char* first = m_symbols.data() + m_edges[node];
-        const void* found = count == 0 ? nullptr : std::memchr(first, symbol, count);
+    static std::size_t SymbolWords(std::uint32_t edges) { return (edges + 3) / 4; }
+    // The words of the edge that leaves the node with that first symbol, or null.
+    const std::uint32_t* Edge(Node node, char symbol) const {
+        const std::uint32_t* record = m_records.data() + node;
+        const std::uint32_t count = record[0] >> kEdgeCountShift;
+        const auto* symbols = reinterpret_cast<const char*>(record + 2);
+        const void* found = count == 0 ? nullptr : std::memchr(symbols, symbol, count);
         if (found == nullptr)
-            return std::nullopt;
-        return m_edges[node] + static_cast<Node>(static_cast<const char*>(found) - first);
+            return nullptr;
+        const auto index = static_cast<std::size_t>(static_cast<const char*>(found) - symbols);
+        return record + 2 + SymbolWords(count) + kEdgeWords * index;
     }
     static bool IsBoundary(char c) { return c == '\0' || c == '.' || c == '/'; }
 
     Node m_root = 0;
-    std::vector<std::uint8_t> m_flags;  // per node, ArchivedGraph's
-    std::vector<std::uint32_t> m_masks; // per node
-    std::vector<std::uint32_t> m_edges; // per node, its first out-edge; one more for the end
-    std::vector<char> m_symbols;        // per edge
-    std::vector<Node> m_targets;        // per edge
-    std::vector<std::uint32_t> m_rests; // per edge, where the rest of its string starts; one more
+    std::vector<std::uint32_t> m_records;
     std::string m_strings;
 };
 
@@ -63,20 +71,20 @@ std::optional<CompactGraph::Node> CompactGraph::Find(Node start, const Text& tex
     Node node = start;
     for (std::size_t at = 0;;) {
         const char next = text[at];
-        if (at > 0 && (m_flags[node] & ArchivedGraph::Terminal) != 0 &&
+        if (at > 0 && (m_records[node] & ArchivedGraph::Terminal) != 0 &&
             (IsBoundary(next) || text[at - 1] == '/'))
             found = node;
-        const std::optional<Node> edge = next == '\0' ? std::nullopt : Edge(node, next);
-        if (!edge)
+        const std::uint32_t* edge = next == '\0' ? nullptr : Edge(node, next);
+        if (edge == nullptr)
             return found;
         ++at;
         // The vertices folded into the edge hold no entry: a text that parts from the string ends
         // the walk with what was found before it.
-        for (std::uint32_t rest = m_rests[*edge]; rest < m_rests[*edge + 1]; ++rest, ++at) {
+        for (std::uint32_t rest = edge[1]; rest < edge[2]; ++rest, ++at) {
             if (text[at] != m_strings[rest])
                 return found;
         }
-        node = m_targets[*edge];
+        node = edge[0];
     }
 }
 

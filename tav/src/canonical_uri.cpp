@@ -5,6 +5,7 @@
 #include <arpa/inet.h>
 
 #include <algorithm>
+#include <string_view>
 
 namespace tav {
 namespace {
@@ -137,16 +138,17 @@ std::string canonical_path(const std::string& path, bool merged) {
     return merged ? merged_slashes(out) : out;
 }
 
-// Whether the text has a segment "." or "..", or (when `merged`) an empty one between two slashes.
-bool has_dot_or_empty_segment(const std::string& path, bool merged) {
+// Whether the text has a segment "." or "..", or (when `merged`) an empty one between two slashes. A view,
+// whose searches are memchr itself.
+bool has_dot_or_empty_segment(std::string_view path, bool merged) {
     for (std::size_t start = 0; start <= path.size();) {
         std::size_t end = path.find('/', start);
-        if (end == std::string::npos)
+        if (end == std::string_view::npos)
             end = path.size();
-        const std::size_t size = end - start;
-        if ((size == 1 && path[start] == '.') || (size == 2 && path.compare(start, 2, "..") == 0))
+        const std::string_view segment = path.substr(start, end - start);
+        if (segment == "." || segment == "..")
             return true;
-        if (merged && size == 0 && start > 0 && end < path.size())
+        if (merged && segment.empty() && start > 0 && end < path.size())
             return true;
         start = end + 1;
     }
@@ -162,7 +164,8 @@ bool host_is_canonical(const std::string& host) {
 }
 
 bool path_is_canonical(const std::string& path, bool merged) {
-    if (path.find('%') == std::string::npos && !has_dot_or_empty_segment(path, merged))
+    const std::string_view view(path);
+    if (view.find('%') == std::string_view::npos && !has_dot_or_empty_segment(view, merged))
         return true;
     return canonical_path(path, merged) == path;
 }
@@ -189,7 +192,7 @@ void canonicalize(uri& address, bool merged) {
 bool is_ip_host(const std::string& host) {
     in_addr ipv4{};
     return (!host.empty() && host.front() == '[') || host.find(':') != std::string::npos ||
-           (std::count(host.begin(), host.end(), '.') == 3 && may_be_ipv4(host) &&
+           (may_be_ipv4(host) && std::count(host.begin(), host.end(), '.') == 3 &&
             inet_pton(AF_INET, host.c_str(), &ipv4) == 1);
 }
 

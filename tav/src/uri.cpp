@@ -179,29 +179,35 @@ void uri::normalize_ftp() {}
 
 void uri::flatten(std::string& out, unsigned which) const {
     const auto wanted = [this, which](std::uint32_t bit) { return (which & bit) != 0 && has(bit); };
+    // Delimiters are pushed back, which is inline, rather than appended.
     if (wanted(scheme_bit)) {
-        out.append(scheme_).append(1, ':');
+        out += scheme_;
+        out += ':';
     }
     if ((which & (userinfo_bit | host_bit | port_bit)) != 0 && has_host()) {
         out += "//";
         if (wanted(userinfo_bit)) {
-            out.append(userinfo_).append(1, '@');
+            out += userinfo_;
+            out += '@';
         }
         if (wanted(host_bit)) {
             out += host_;
         }
         if (wanted(port_bit)) {
-            out.append(1, ':').append(port_);
+            out += ':';
+            out += port_;
         }
     }
     if (wanted(path_bit)) {
         out += path_;
     }
     if (wanted(query_bit)) {
-        out.append(1, '?').append(query_);
+        out += '?';
+        out += query_;
     }
     if (wanted(fragment_bit)) {
-        out.append(1, '#').append(fragment_);
+        out += '#';
+        out += fragment_;
     }
 }
 
@@ -243,20 +249,21 @@ unsigned uri::encode_segment(std::string& s, unsigned flags) {
 }
 
 unsigned uri::decode_segment(std::string& s) {
-    std::string out;
-    out.reserve(s.size());
+    // Decoding only shortens the text, so it is done in place, from the first '%' on.
+    std::size_t to = s.find('%');
+    if (to == std::string::npos) {
+        return 0;
+    }
     unsigned count = 0;
-    for (auto at = s.cbegin(); at != s.cend(); ++at) {
+    for (auto at = s.cbegin() + static_cast<std::ptrdiff_t>(to); at != s.cend(); ++at) {
         char c = *at;
         if (decode_char(at, s.cend(), c)) {
             at += 2;
             ++count;
         }
-        out += c;
+        s[to++] = c;
     }
-    if (count != 0) {
-        s.swap(out);
-    }
+    s.resize(to);
     return count;
 }
 

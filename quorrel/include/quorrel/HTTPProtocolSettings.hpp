@@ -41,11 +41,6 @@ public:
     bool GetIsTrustedSitesFixed() const { return m_isTrustedSitesFixed; }
     void SetIsTrustedSitesFixed(bool fixed) { m_isTrustedSitesFixed = fixed; }
 
-    bool GetIsBlockedUrlWordsEnabled() const override { return m_isBlockedUrlWordsEnabled; }
-    void SetIsBlockedUrlWordsEnabled(bool enabled) override { m_isBlockedUrlWordsEnabled = enabled; }
-    const BlockedUrlWords& GetWords() const override { return m_blockedUrlWords.Get(); }
-    void SetWords(const BlockedUrlWords& words) override { m_blockedUrlWords.Set(words); }
-
     bool GetIsContentFiltrationEnabled() const { return m_isContentFiltrationEnabled; }
     void SetIsContentFiltrationEnabled(bool enabled) { m_isContentFiltrationEnabled = enabled; }
     SeverityLevels GetSeverityLevel() const { return m_severityLevel; }
@@ -69,8 +64,6 @@ private:
     bool m_isTrustedSitesEnabled;
     bool m_isBlockedSitesEnabled;
     bool m_isTrustedSitesFixed;
-    bool m_isBlockedUrlWordsEnabled;
-    SharedValue<BlockedUrlWords> m_blockedUrlWords;
     bool m_isContentFiltrationEnabled;
     SeverityLevels m_severityLevel;
     bool m_isInapContentWordsEnabled;

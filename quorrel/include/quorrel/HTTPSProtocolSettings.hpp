@@ -2,10 +2,10 @@
 
 #include <quorrel/BlockedUrlWordManager.hpp>
 #include <quorrel/ProtocolSettings.hpp>
-#include <quorrel/SharedValue.hpp>
 
 namespace tav {
 
+// HTTPS settings: the words blocked in the addresses of secure sites.
 class QUORREL_EXPORT DataModel::HTTPSProtocolSettings : public DataModel::ProtocolSettings,
                                                         public DataModel::BlockedUrlWordManager {
 public:
@@ -19,15 +19,6 @@ public:
     std::unique_ptr<ProtocolSettings> Clone() const override {
         return std::make_unique<HTTPSProtocolSettings>(*this);
     }
-
-    const BlockedUrlWords& GetWords() const override { return m_blockedUrlWords.Get(); }
-    void SetWords(const BlockedUrlWords& words) override { m_blockedUrlWords.Set(words); }
-    bool GetIsBlockedUrlWordsEnabled() const override { return m_isBlockedUrlWordsEnabled; }
-    void SetIsBlockedUrlWordsEnabled(bool enabled) override { m_isBlockedUrlWordsEnabled = enabled; }
-
-private:
-    SharedValue<BlockedUrlWords> m_blockedUrlWords;
-    bool m_isBlockedUrlWordsEnabled;
 };
 
 } // namespace tav

@@ -18,7 +18,8 @@ QUORREL_EXPORT bool SiteMatches(const uri& site, const uri& request);
 // already is, else `spare`, made so.
 QUORREL_EXPORT const uri& DecidedForm(const uri& request, uri& spare);
 
-// The text that blocked words are looked for in: the whole address with every escape decoded, in lower case.
+// The text that blocked words are looked for in: the whole address with every escape decoded. The words'
+// index compares ASCII letters without regard to case.
 QUORREL_EXPORT std::string WordText(const uri& request);
 
 // The category IDs of the set bits of a mask, in ascending order: bit 0 is category "1".

@@ -4,8 +4,8 @@
 #include <tav/uri.hpp>
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
-#include <utility>
 #include <vector>
 
 namespace tav {
@@ -21,8 +21,16 @@ public:
     bool Matches(const uri& request) const;
 
 private:
-    // Copies of the sites, sorted by the hash of their host; shared by copies of the index.
-    std::shared_ptr<const std::vector<std::pair<std::size_t, uri>>> m_sites;
+    // Copies of the sites sorted by the hash of their host, and those hashes apart, so that a search
+    // reads few of them; and the lengths of their hosts, bit n for n bytes (63 for longer), so that
+    // most parts of a request's host are passed over without a hash.
+    struct Sites {
+        std::vector<std::size_t> hashes;
+        std::vector<uri> sites;
+        std::uint64_t lengths = 0;
+    };
+    // Shared by copies of the index.
+    std::shared_ptr<const Sites> m_sites;
 };
 
 } // namespace tav
