@@ -19,7 +19,9 @@
 //
 //   proxy_bench [--seconds S] [--sites N]
 //   needs: apt-get install nginx wrk curl squid squidguard (run as root: squid takes its own user)
+#include "home_proxy.hpp"
 #include "processes.hpp"
+#include "wrk.hpp"
 
 #include <netinet/in.h>
 #include <sched.h>
@@ -38,7 +40,6 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
-#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <system_error>
@@ -51,54 +52,9 @@ namespace {
 
 using bench::answers;
 using bench::free_port;
+using bench::read_file;
 using bench::start;
 using bench::stop;
-
-struct figures {
-    double rate = -1;
-    double p50_ms = -1;
-    double p99_ms = -1;
-    long failed = 0;
-};
-
-double milliseconds(double value, const std::string& unit) {
-    if (unit == "us")
-        return value / 1000;
-    if (unit == "s")
-        return value * 1000;
-    return value;
-}
-
-// wrk through the proxy on `proxy_port`, asking for `url` over 50 connections.
-figures measure(const fs::path& work, int proxy_port, const std::string& url, double seconds) {
-    const fs::path script = work / "request.lua";
-    std::ofstream(script) << "request = function() return wrk.format(\"GET\", \"" << url << "\") end\n";
-    const std::string command = "wrk -t1 -c50 --latency -d" + std::to_string(static_cast<int>(seconds)) +
-                                "s -s " + script.string() +
-                                " http://127.0.0.1:" + std::to_string(proxy_port) + "/ 2>&1";
-    figures found;
-    FILE* output = ::popen(command.c_str(), "r");
-    if (output == nullptr)
-        return found;
-    char line[512];
-    while (std::fgets(line, sizeof line, output) != nullptr) {
-        double value = 0;
-        char unit[8] = "";
-        long count = 0;
-        if (std::sscanf(line, "Requests/sec: %lf", &value) == 1)
-            found.rate = value;
-        else if (std::sscanf(line, " 50%% %lf%7s", &value, unit) == 2)
-            found.p50_ms = milliseconds(value, unit);
-        else if (std::sscanf(line, " 99%% %lf%7s", &value, unit) == 2)
-            found.p99_ms = milliseconds(value, unit);
-        else if (std::sscanf(line, " Non-2xx or 3xx responses: %ld", &count) == 1)
-            found.failed += count;
-        else if (std::sscanf(line, " Socket errors: connect %ld", &count) == 1)
-            found.failed += count;
-    }
-    ::pclose(output);
-    return found;
-}
 
 // The status that the proxy answers for the URL, as curl reports it.
 std::string status_through(int proxy_port, const std::string& url) {
@@ -113,19 +69,6 @@ std::string status_through(int proxy_port, const std::string& url) {
         ::pclose(output);
     }
     return code;
-}
-
-std::string replaced(std::string text, const std::string& from, const std::string& to) {
-    for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
-        text.replace(at, from.size(), to);
-    return text;
-}
-
-std::string read_file(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
 }
 
 void squid_config(const fs::path& file, const fs::path& work, const std::string& name, int port,
@@ -521,14 +464,7 @@ int main(int argc, char** argv) {
         << "\ndest blocked {\n    domainlist blocked/domains\n}\nacl {\n    default {\n"
         << "        pass !blocked all\n        redirect http://127.0.0.1:" << nginx_port
         << "/blocked\n    }\n}\n";
-    fs::create_directories(work / "tollwick");
-    fs::copy(SAMPLE_CFG, work / "tollwick/cfg", fs::copy_options::recursive);
-    const fs::path policy = work / "tollwick/cfg/zun_data.xml";
-    std::string home = replaced(read_file(policy), "<id>192.168.1.10</id><ip>192.168.1.10</ip>",
-                                "<id>127.0.0.1</id><ip>127.0.0.1</ip>");
-    for (const char* rule : {"istimetableenabled", "timelimitsenabled", "trafficlimitsenabled"})
-        home = replaced(home, std::string("<") + rule + ">1<", std::string("<") + rule + ">0<");
-    std::ofstream(policy) << home;
+    bench::write_home_config(SAMPLE_CFG, work / "tollwick");
     if (std::system(
             ("squidGuard -c " + (work / "squidGuard.conf").string() + " -C all >/dev/null 2>&1").c_str()) !=
             0 ||
@@ -540,31 +476,26 @@ int main(int argc, char** argv) {
         return 2;
     }
 
-    std::ofstream(work / "nginx.conf")
-        << "worker_processes 1;\ndaemon off;\npid " << (work / "nginx.pid").string() << ";\nerror_log "
-        << (work / "nginx-error.log").string()
-        << ";\nevents { worker_connections 4096; }\nhttp {\n  access_log off;\n"
-        << "  keepalive_requests 1000000;\n  server {\n    listen 127.0.0.1:" << nginx_port << ";\n    root "
-        << (work / "www").string() << ";\n  }\n}\n";
+    bench::write_nginx_config(work, nginx_port, work / "www");
     const int squid_port = free_port();
     const int guarded_port = free_port();
     const int tollwick_port = free_port();
     const int opaque_port = free_port();
     tunnel_bench bench(hello);
     fs::copy(work / "tollwick", work / "tollwick-opaque", fs::copy_options::recursive);
-    const auto tollwick = [&](const std::string& name, int port, std::vector<std::string> options) {
-        options.insert(options.begin(),
-                       {ZUNSERVICE, "-C", (work / name).string(), "--threads", "1", "--listen",
-                        "127.0.0.1:" + std::to_string(port), "--proxy.hosts_file", (work / "hosts").string(),
-                        "--proxy.connect_ports", bench.ports(), "--proxy.allow_local", "true"});
-        return start(options, work / (name + ".out"));
+    const auto tollwick = [&](const std::string& name, int port, const std::vector<std::string>& options) {
+        std::vector<std::string> command =
+            bench::proxy_command(ZUNSERVICE, work / name, port, work / "hosts");
+        command.insert(command.end(), {"--threads", "1", "--proxy.connect_ports", bench.ports()});
+        command.insert(command.end(), options.begin(), options.end());
+        return start(command, work / (name + ".out"));
     };
     squid_config(work / "squid.conf", work, "squid", squid_port, "");
     squid_config(work / "guarded.conf", work, "guarded", guarded_port,
                  "url_rewrite_program /usr/bin/squidGuard -c " + (work / "squidGuard.conf").string() +
                      "\nurl_rewrite_children 4 startup=4 idle=1\n");
     const std::vector<pid_t> servers = {
-        start({"nginx", "-c", (work / "nginx.conf").string(), "-p", work.string()}, work / "nginx.out"),
+        start(bench::nginx_command(work), work / "nginx.out"),
         start({"squid", "-N", "-f", (work / "squid.conf").string()}, work / "squid.out"),
         start({"squid", "-N", "-f", (work / "guarded.conf").string()}, work / "guarded.out"),
         tollwick("tollwick", tollwick_port, {}),
@@ -592,7 +523,7 @@ int main(int argc, char** argv) {
         for (const char* size : {"1k", "100k"}) {
             double squid_rate = 0;
             for (const auto& p : proxies) {
-                const figures f = measure(work, p.port, origin + "/" + size, seconds);
+                const bench::wrk_figures f = bench::wrk_through(work, p.port, origin + "/" + size, seconds);
                 if (p.port == squid_port)
                     squid_rate = f.rate;
                 const double ratio = squid_rate > 0 ? f.rate / squid_rate : 0;

@@ -249,9 +249,9 @@ BuildFigures BuildArchive(std::size_t size, const std::string& path) {
 struct LoadFigures {
     double loadSeconds = 0;
     double loadCpuSeconds = 0;
-    double readSeconds = 0; // reading the archive into memory, unparsed
+    double readSeconds = 0;    // reading the archive into memory, unparsed
     double numbersSeconds = 0; // reading it and every number in it, building nothing
-    double peakGrowth = 0;  // of the resident set while loading
+    double peakGrowth = 0;     // of the resident set while loading
     double residentGrowth = 0;
     double trieLookups = 0; // a second
     double hashLookups = 0;
@@ -484,7 +484,8 @@ bool MeetsFloors(const Result& r) {
         std::string floor;
     } floors[] = {
         {"load / from_chars pass", r.load.loadSeconds / r.load.numbersSeconds,
-         r.load.loadSeconds <= kFloorLoadRatio * r.load.numbersSeconds, "at most " + Fixed(kFloorLoadRatio, 1)},
+         r.load.loadSeconds <= kFloorLoadRatio * r.load.numbersSeconds,
+         "at most " + Fixed(kFloorLoadRatio, 1)},
         {"bytes a site once loaded", r.load.residentGrowth / sites,
          r.load.residentGrowth <= kFloorBytesPerSite * sites, "at most " + Fixed(kFloorBytesPerSite, 0)},
         {"lookups / hash set's", r.load.trieLookups / r.load.hashLookups,
