@@ -80,10 +80,10 @@ const PolicyFields<S>& Fields() {
         BoolField(u"istrustedsitesfixed", &S::GetIsTrustedSitesFixed, &S::SetIsTrustedSitesFixed),
         BoolField(u"istrustedsitesenabled", &S::GetIsTrustedSitesEnabled, &S::SetIsTrustedSitesEnabled),
         BoolField(u"isblockedsitesenabled", &S::GetIsBlockedSitesEnabled, &S::SetIsBlockedSitesEnabled),
-        SetField<S, DataModel::BlockedUrlWords>(u"blockedurlwords", u"blockedurlword", &S::GetWords,
-                                                &S::SetWords, "Same word already added: "),
-        BoolField<S>(u"blockedurlwordsenabled", &S::GetIsBlockedUrlWordsEnabled,
-                     &S::SetIsBlockedUrlWordsEnabled),
+        SetField<DataModel::BlockedUrlWordManager, DataModel::BlockedUrlWords, S>(
+            u"blockedurlwords", u"blockedurlword", &S::GetWords, &S::SetWords, "Same word already added: "),
+        BoolField<DataModel::BlockedUrlWordManager, S>(
+            u"blockedurlwordsenabled", &S::GetIsBlockedUrlWordsEnabled, &S::SetIsBlockedUrlWordsEnabled),
         BoolField(u"contentfiltrationenabled", &S::GetIsContentFiltrationEnabled,
                   &S::SetIsContentFiltrationEnabled),
         IntField(u"severitylevel", &S::GetSeverityLevel, &S::SetSeverityLevel),

@@ -18,10 +18,10 @@ namespace {
 const PolicyFields<DataModel::HTTPSProtocolSettings>& Fields() {
     using S = DataModel::HTTPSProtocolSettings;
     static const PolicyFields<S> fields{
-        SetField<S, DataModel::BlockedUrlWords>(u"blockedurlwords", u"blockedurlword", &S::GetWords,
-                                                &S::SetWords, "Same word already added: "),
-        BoolField<S>(u"blockedurlwordsenabled", &S::GetIsBlockedUrlWordsEnabled,
-                     &S::SetIsBlockedUrlWordsEnabled),
+        SetField<DataModel::BlockedUrlWordManager, DataModel::BlockedUrlWords, S>(
+            u"blockedurlwords", u"blockedurlword", &S::GetWords, &S::SetWords, "Same word already added: "),
+        BoolField<DataModel::BlockedUrlWordManager, S>(
+            u"blockedurlwordsenabled", &S::GetIsBlockedUrlWordsEnabled, &S::SetIsBlockedUrlWordsEnabled),
     };
     return fields;
 }

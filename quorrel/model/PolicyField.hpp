@@ -37,10 +37,16 @@ PolicyField<T> TextField(const XMLCh* name, const std::string& (T::*get)() const
             [set](T& entity, const std::string& text) { (entity.*set)(text); }, nullptr, nullptr};
 }
 
-template <class T> PolicyField<T> BoolField(const XMLCh* name, bool (T::*get)() const, void (T::*set)(bool)) {
-    return {name, [get](const T& entity) { return PolicyXml::FromBool((entity.*get)()); },
-            [set](T& entity, const std::string& text) { (entity.*set)(PolicyXml::ToBool(text)); }, nullptr,
-            nullptr};
+// The accessors may be those of a base class B of the entity: the entity is cast to B before they are
+// called, rather than the member pointers converted, which a base at an offset would not survive.
+template <class B, class T = B>
+PolicyField<T> BoolField(const XMLCh* name, bool (B::*get)() const, void (B::*set)(bool)) {
+    return {name,
+            [get](const T& entity) { return PolicyXml::FromBool((static_cast<const B&>(entity).*get)()); },
+            [set](T& entity, const std::string& text) {
+                (static_cast<B&>(entity).*set)(PolicyXml::ToBool(text));
+            },
+            nullptr, nullptr};
 }
 
 // Integers of up to 32 bits, and enumerations, as text in the given radix. Wider values keep
@@ -150,22 +156,23 @@ void WriteRecords(xercesc::DOMDocument* document, xercesc::DOMElement* list, con
 
 // A list element holding the records of one keyed set of the entity. Entries read from the file
 // are added to the set; an entry whose key is taken fails the load with duplicate + key.
-template <class T, class Set>
-PolicyField<T> SetField(const XMLCh* list, const XMLCh* record, const Set& (T::*get)() const,
-                        void (T::*set)(const Set&), const std::string& duplicate) {
+// The accessors may be those of a base class B of the entity, as for BoolField.
+template <class B, class Set, class T = B>
+PolicyField<T> SetField(const XMLCh* list, const XMLCh* record, const Set& (B::*get)() const,
+                        void (B::*set)(const Set&), const std::string& duplicate) {
     typedef typename Set::value_type::element_type Entity;
     return ListField<T>(
         list,
         [=](T& owner, const xercesc::DOMElement* element) {
-            Set entries = (owner.*get)();
+            Set entries = (static_cast<const B&>(owner).*get)();
             const Ret read = ReadSet(
                 element, record, entries, [&owner] { return boost::make_shared<Entity>(owner.GetOwner()); },
                 duplicate);
-            (owner.*set)(entries);
+            (static_cast<B&>(owner).*set)(entries);
             return read;
         },
         [=](const T& owner, xercesc::DOMDocument* document, xercesc::DOMElement* element) {
-            WriteRecords(document, element, record, (owner.*get)());
+            WriteRecords(document, element, record, (static_cast<const B&>(owner).*get)());
         });
 }
 
