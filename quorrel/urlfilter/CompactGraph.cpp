@@ -136,7 +136,8 @@ std::optional<CompactGraph> CompactGraph::Build(ArchivedGraph&& archived) {
         std::uint32_t* record = graph.m_records.data() + nodes[v];
         record[0] = (flags[v] & (ArchivedGraph::Terminal | ArchivedGraph::Blocked)) | out << kEdgeCountShift;
         record[1] = archived.masks[v];
-        std::memcpy(record + 2, symbols.data() + first[v], out);
+        if (out > 0) // a leaf's symbols may be those of a graph without edges, which have no storage
+            std::memcpy(record + 2, symbols.data() + first[v], out);
         std::uint32_t* edge = record + 2 + SymbolWords(out);
         for (std::uint32_t e = first[v]; e < first[v + 1]; ++e, edge += kEdgeWords) {
             edge[1] = static_cast<std::uint32_t>(graph.m_strings.size());
