@@ -158,7 +158,12 @@ bool relay::take_input(ACE_Message_Block& in, bool peer_closed) {
         }
         if (parser_->head_done() && !head_checked_)
             check_head();
-        if (over_ || !pass_answer())
+        if (over_)
+            return false;
+        // A client that is behind pauses the origin, but an answer that has all come ends now: nothing more
+        // will come from the origin to resume it.
+        const bool caught_up = pass_answer();
+        if (over_)
             return false;
         if (parser_->done()) {
             // The connection serves the next request to the origin when the answer ended cleanly; it is in
@@ -177,6 +182,8 @@ bool relay::take_input(ACE_Message_Block& in, bool peer_closed) {
             }
             continue;
         }
+        if (!caught_up)
+            return false;
         if (used == 0)
             return true;
     }

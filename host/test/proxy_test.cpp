@@ -346,6 +346,47 @@ TEST_F(proxy_test, ASlowClientHoldsTheOriginBackInsteadOfFillingTheProxy) {
         << "the proxy read on after its client had gone";
 }
 
+TEST_F(proxy_test, AnAnswerThatAllCameWhileItsClientWasBehindStillEnds) {
+    // The second of two pipelined answers waits behind the first, so all of it counts as not yet sent. Sized
+    // to pass the proxy's pause mark with its last byte, it has all come when the proxy pauses for the
+    // client.
+    std::atomic<bool> hold{true};
+    origin site(
+        [&](const std::string& request) {
+            if (request.find("/hold") != std::string::npos)
+                eventually([&] { return !hold; });
+            const std::size_t size = std::stoul(request.substr(request.find("/size/") + 6));
+            return "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(size) + "\r\n\r\n" +
+                   std::string(size, 's');
+        },
+        origin::then::keep_alive);
+    start();
+    const auto ask = [&](const std::string& path) { return get("casino.example", site.port(), path); };
+    client measure(port);
+    ASSERT_TRUE(measure.send(ask("/size/100000")));
+    ASSERT_TRUE(measure.read());
+    const std::size_t head = measure.received().find("\r\n\r\n") + 4;
+    const std::size_t pause_mark = std::size_t{256} * 1024;
+
+    client c(port);
+    const std::size_t last = pause_mark + 1 - head;
+    const std::uint64_t before = site.sent();
+    ASSERT_TRUE(c.send(ask("/hold/size/1") + ask("/size/" + std::to_string(last))));
+    ASSERT_TRUE(eventually([&] { return site.sent() > before + last; }));
+    hold = false;
+    for (const std::size_t size : {std::size_t{1}, last}) {
+        auto r = c.read();
+        ASSERT_TRUE(r) << c.received().size();
+        EXPECT_EQ(size, r->body.size());
+    }
+    ASSERT_TRUE(c.send(ask("/size/2")));
+    auto next = c.read();
+    ASSERT_TRUE(next);
+    EXPECT_EQ(2u, next->body.size());
+    EXPECT_EQ(0, site.finished()) << "the answer before it ended only when the origin closed its connection";
+    proxy->pool().expire(std::chrono::steady_clock::now(), true);
+}
+
 TEST_F(proxy_test, AnOriginConnectionServesTheNextRequestAndOneTheOriginClosedIsReplaced) {
     const auto echo = [](const std::string& request) {
         const std::string body = request.substr(0, request.find(' '));
