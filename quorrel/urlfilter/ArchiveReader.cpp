@@ -17,6 +17,15 @@ namespace {
 
 constexpr std::size_t kBlockSize = 1 << 20;
 
+// White space and digits as the classic locale has them.
+bool IsSpace(char c) {
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
 bool Unchanged(const struct stat& before, const struct stat& after) {
     return before.st_dev == after.st_dev && before.st_ino == after.st_ino &&
            before.st_size == after.st_size && before.st_mtim.tv_sec == after.st_mtim.tv_sec &&
@@ -43,7 +52,8 @@ bool ArchiveReader::Read(const std::string& path, ArchivedGraph& graph) {
     return read;
 }
 
-ArchiveReader::ArchiveReader(int fd, std::uint64_t size) : m_fd(fd), m_size(size), m_buffer(kBlockSize) {
+// One byte more than a block, for the 0 that Refill puts after the data.
+ArchiveReader::ArchiveReader(int fd, std::uint64_t size) : m_fd(fd), m_size(size), m_buffer(kBlockSize + 1) {
     m_pos = m_end = m_buffer.data();
 }
 
@@ -60,13 +70,9 @@ bool ArchiveReader::ReadGraph(ArchivedGraph& graph) {
     const std::uint64_t numbersLeft = at < m_size ? (m_size - at + 1) / 2 : 0;
     if (std::uint64_t{vertices} + 3 * std::uint64_t{edges} > numbersLeft)
         return false;
-    graph.flags.reserve(vertices);
-    graph.masks.reserve(vertices);
-    graph.sources.reserve(edges);
-    graph.targets.reserve(edges);
-    graph.symbols.reserve(edges);
-    for (unsigned int i = 0; i < vertices; ++i) {
-        if (!ReadVertex(graph))
+    graph.vertices.resize(vertices);
+    for (ArchivedGraph::Vertex& vertex : graph.vertices) {
+        if (!ReadVertex(vertex))
             return false;
     }
     for (unsigned int i = 0; i < edges; ++i) {
@@ -96,9 +102,7 @@ bool ArchiveReader::ReadHeader() {
 
 // A vertex's property: the entry and then the empty rest of the property list. A property or an
 // entry that refers to one read before leaves the vertex without an entry.
-bool ArchiveReader::ReadVertex(ArchivedGraph& graph) {
-    std::uint8_t flags = 0;
-    std::uint32_t mask = 0;
+bool ArchiveReader::ReadVertex(ArchivedGraph::Vertex& vertex) {
     const Object property = Start(m_vertexProperty);
     if (property == Object::Bad)
         return false;
@@ -109,16 +113,14 @@ bool ArchiveReader::ReadVertex(ArchivedGraph& graph) {
         if (entry == Object::Present) {
             bool blocked = false;
             bool terminal = false;
-            if (!Bool(blocked) || !Bool(terminal) || !Number(mask))
+            if (!Bool(blocked) || !Bool(terminal) || !Number(vertex.mask))
                 return false;
-            flags = static_cast<std::uint8_t>((terminal ? ArchivedGraph::Terminal : 0) |
-                                              (blocked ? ArchivedGraph::Blocked : 0));
+            vertex.flags = static_cast<std::uint8_t>((terminal ? ArchivedGraph::Terminal : 0) |
+                                                     (blocked ? ArchivedGraph::Blocked : 0));
         }
         if (Start(m_noProperty) == Object::Bad)
             return false;
     }
-    graph.flags.push_back(flags);
-    graph.masks.push_back(mask);
     return true;
 }
 
@@ -135,9 +137,20 @@ bool ArchiveReader::ReadEdge(ArchivedGraph& graph, std::uint32_t vertices) {
     if (property == Object::Bad ||
         (property == Object::Present && (!Char(symbol) || Start(m_noProperty) == Object::Bad)))
         return false;
-    graph.sources.push_back(static_cast<std::uint32_t>(source));
-    graph.targets.push_back(static_cast<std::uint32_t>(target));
-    graph.symbols.push_back(symbol);
+    const auto from = static_cast<std::uint32_t>(source);
+    const auto to = static_cast<std::uint32_t>(target);
+    // A vertex has at most one out-edge for each symbol but 0.
+    std::uint8_t& outEdges = graph.vertices[from].outEdges;
+    if (outEdges == UCHAR_MAX)
+        return false;
+    ++outEdges;
+    ArchivedGraph::Vertex& reached = graph.vertices[to];
+    if (reached.parent == ArchivedGraph::kNoParent) {
+        reached.parent = from;
+        reached.symbol = symbol;
+    } else {
+        graph.laterInEdges.push_back({from, to, symbol});
+    }
     return true;
 }
 
@@ -160,57 +173,59 @@ ArchiveReader::Object ArchiveReader::Start(Class& c) {
     return Object::Present;
 }
 
+// Puts a 0 after the data, which is neither white space nor a digit, so that a scan for either stops
+// at the end of the block without comparing positions.
 bool ArchiveReader::Refill() {
     m_base += static_cast<std::uint64_t>(m_end - m_buffer.data());
-    m_pos = m_end = m_buffer.data();
+    ssize_t got = 0;
+    do
+        got = ::read(m_fd, m_buffer.data(), kBlockSize);
+    while (got < 0 && errno == EINTR);
+    m_failed = m_failed || got < 0;
+    const std::size_t size = got > 0 ? static_cast<std::size_t>(got) : 0;
+    m_buffer[size] = '\0';
+    m_pos = m_buffer.data();
+    m_end = m_pos + size;
+    return size > 0;
+}
+
+inline void ArchiveReader::SkipSpace() {
     for (;;) {
-        const ssize_t got = ::read(m_fd, m_buffer.data(), m_buffer.size());
-        if (got > 0) {
-            m_end = m_pos + got;
-            return true;
-        }
-        if (got < 0 && errno == EINTR)
-            continue;
-        m_failed = m_failed || got < 0;
-        return false;
+        while (IsSpace(*m_pos))
+            ++m_pos;
+        if (m_pos != m_end || !Refill())
+            return;
     }
 }
 
-bool ArchiveReader::Integer(bool& negative, std::uint64_t& magnitude, std::uint64_t limit,
-                            std::uint64_t negativeLimit) {
-    int c = Peek();
-    while (c == ' ' || (c >= '\t' && c <= '\r')) {
-        ++m_pos;
-        c = Peek();
-    }
-    negative = c == '-';
-    if (c == '+' || c == '-') {
-        ++m_pos;
-        c = Peek();
-    }
-    if (c < '0' || c > '9')
+template <std::uint64_t limit> inline bool ArchiveReader::Digits(std::uint64_t& magnitude) {
+    if (!IsDigit(*m_pos))
         return false;
-    const std::uint64_t bound = negative ? negativeLimit : limit;
     bool overflow = false;
     magnitude = 0;
     do {
-        const auto digit = static_cast<std::uint64_t>(c - '0');
-        if (magnitude > (bound - digit) / 10)
-            overflow = true;
-        else
+        const char* at = m_pos;
+        for (; IsDigit(*at); ++at) {
+            const auto digit = static_cast<unsigned>(*at - '0');
+            overflow = overflow || magnitude > limit / 10 || (magnitude == limit / 10 && digit > limit % 10);
             magnitude = magnitude * 10 + digit;
-        ++m_pos;
-        c = Peek();
-    } while (c >= '0' && c <= '9');
+        }
+        m_pos = at;
+    } while (m_pos == m_end && Refill());
     return !overflow;
 }
 
-// A number for a field of type T. An unsigned field takes a negative number as its wrapped value.
-template <class T> bool ArchiveReader::Number(T& value) {
+// A number for a field of type T: its sign and magnitude, the magnitude no more than T holds (for a
+// negative number, its lowest value). An unsigned field takes a negative number as its wrapped value.
+template <class T> inline bool ArchiveReader::Number(T& value) {
     constexpr auto max = static_cast<std::uint64_t>(std::numeric_limits<T>::max());
-    bool negative = false;
+    constexpr std::uint64_t negativeMax = std::numeric_limits<T>::is_signed ? max + 1 : max;
+    SkipSpace();
+    const bool negative = *m_pos == '-';
+    if ((*m_pos == '+' || *m_pos == '-') && ++m_pos == m_end)
+        Refill();
     std::uint64_t magnitude = 0;
-    if (!Integer(negative, magnitude, max, std::numeric_limits<T>::is_signed ? max + 1 : max))
+    if (!(negative ? Digits<negativeMax>(magnitude) : Digits<max>(magnitude)))
         return false;
     value = static_cast<T>(negative ? 0 - magnitude : magnitude);
     return true;

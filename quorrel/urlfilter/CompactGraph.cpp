@@ -2,7 +2,6 @@
 
 #include <bitset>
 #include <climits>
-#include <cstring>
 #include <limits>
 #include <utility>
 
@@ -11,47 +10,63 @@ namespace tav::urlfilter {
 namespace {
 
 typedef CompactGraph::Node Node;
+typedef ArchivedGraph::Vertex ArchivedVertex;
 
-constexpr Node kNone = std::numeric_limits<Node>::max();
-// A flag beside ArchivedGraph's own while the graph is built: the vertex has several in-edges.
+constexpr Node kNone = ArchivedGraph::kNoParent;
+// Flags beside ArchivedGraph's own while the graph is built: the vertex has several in-edges; it
+// is a node.
 constexpr std::uint8_t kMeeting = 4;
-
-template <class T> void Release(std::vector<T>& items) {
-    std::vector<T>().swap(items);
-}
+constexpr std::uint8_t kNode = 8;
 
 // Follows first in-edges from vertex 0 to a vertex without in-edges; none when the way loops.
-std::optional<Node> FindRoot(const std::vector<Node>& parents) {
+std::optional<Node> FindRoot(const std::vector<ArchivedVertex>& vertices) {
     Node vertex = 0;
-    for (std::size_t steps = 0; parents[vertex] != kNone; ++steps) {
-        if (steps == parents.size())
+    for (std::size_t steps = 0; vertices[vertex].parent != kNone; ++steps) {
+        if (steps == vertices.size())
             return std::nullopt;
-        vertex = parents[vertex];
+        vertex = vertices[vertex].parent;
     }
     return vertex;
 }
 
 // Whether following first in-edges leads from every vertex back to the root without a loop. The
 // reversed ways are paths from the root, so every vertex is then reachable from it as well.
-bool LeadsBackToRoot(const std::vector<Node>& parents, Node root) {
+bool LeadsBackToRoot(const std::vector<ArchivedVertex>& vertices, Node root) {
+    // In a graph numbered in the order its vertices were added, every first in-edge but the root's
+    // comes from a lower number, so no way loops and every way ends at the root.
+    bool descending = true;
+    for (Node v = 0; v < vertices.size() && descending; ++v)
+        descending = v == root || vertices[v].parent < v;
+    if (descending)
+        return true;
+    // Otherwise each way is followed up to a vertex seen before, and marked again from its start
+    // if it leads.
     enum Mark : std::uint8_t { Unknown, OnWay, Leads };
-    std::vector<std::uint8_t> marks(parents.size(), Unknown);
+    std::vector<std::uint8_t> marks(vertices.size(), Unknown);
     marks[root] = Leads;
-    std::vector<Node> way;
-    for (Node start = 0; start < parents.size(); ++start) {
+    for (Node start = 0; start < vertices.size(); ++start) {
         Node vertex = start;
         while (marks[vertex] == Unknown) {
-            if (parents[vertex] == kNone)
+            if (vertices[vertex].parent == kNone)
                 return false;
             marks[vertex] = OnWay;
-            way.push_back(vertex);
-            vertex = parents[vertex];
+            vertex = vertices[vertex].parent;
         }
         if (marks[vertex] == OnWay)
             return false;
-        for (Node passed : way)
-            marks[passed] = Leads;
-        way.clear();
+        for (vertex = start; marks[vertex] == OnWay; vertex = vertices[vertex].parent)
+            marks[vertex] = Leads;
+    }
+    return true;
+}
+
+// Whether no two of the symbols are the same.
+bool Distinct(const unsigned char* symbols, std::uint32_t count) {
+    std::bitset<1U << CHAR_BIT> seen;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        if (seen.test(symbols[i]))
+            return false;
+        seen.set(symbols[i]);
     }
     return true;
 }
@@ -59,94 +74,90 @@ bool LeadsBackToRoot(const std::vector<Node>& parents, Node root) {
 } // namespace
 
 std::optional<CompactGraph> CompactGraph::Build(ArchivedGraph&& archived) {
-    std::vector<std::uint8_t>& flags = archived.flags;
-    const auto vertices = static_cast<Node>(flags.size());
-    const std::size_t edges = archived.sources.size();
-    if (vertices == 0)
+    std::vector<ArchivedVertex>& vertices = archived.vertices;
+    if (vertices.empty())
         return std::nullopt;
-
-    // The source of each vertex's first in-edge, which the root lacks.
-    std::vector<Node> parents(vertices, kNone);
-    for (std::size_t e = 0; e < edges; ++e) {
-        Node& parent = parents[archived.targets[e]];
-        if (parent == kNone)
-            parent = archived.sources[e];
-        else
-            flags[archived.targets[e]] |= kMeeting;
-    }
-    const std::optional<Node> root = FindRoot(parents);
-    if (!root || !LeadsBackToRoot(parents, *root))
+    for (const ArchivedGraph::Edge& edge : archived.laterInEdges)
+        vertices[edge.target].flags |= kMeeting;
+    const std::optional<Node> root = FindRoot(vertices);
+    if (!root || !LeadsBackToRoot(vertices, *root))
         return std::nullopt;
-
-    // Out-edges by source, each vertex's in file order.
-    std::vector<std::uint32_t> first(std::size_t{vertices} + 1, 0);
-    for (Node source : archived.sources)
-        ++first[source + 1];
-    for (Node v = 0; v < vertices; ++v)
-        first[v + 1] += first[v];
-    std::vector<Node> targets(edges);
-    std::vector<char> symbols(edges);
-    {
-        std::vector<std::uint32_t> next(first.begin(), first.end() - 1);
-        for (std::size_t e = 0; e < edges; ++e) {
-            const std::uint32_t at = next[archived.sources[e]]++;
-            targets[at] = archived.targets[e];
-            symbols[at] = archived.symbols[e];
-        }
-    }
-    Release(archived.sources);
-    Release(archived.targets);
-    Release(archived.symbols);
-
-    // Symbol 0 marks the end of a text, and a second edge of one symbol would never be taken.
-    for (Node v = 0; v < vertices; ++v) {
-        std::bitset<1U << CHAR_BIT> seen;
-        seen.set(0);
-        for (std::uint32_t e = first[v]; e < first[v + 1]; ++e) {
-            const auto symbol = static_cast<unsigned char>(symbols[e]);
-            if (seen.test(symbol))
-                return std::nullopt;
-            seen.set(symbol);
-        }
-    }
 
     // Place the nodes' records; the other vertices are folded into the edge that leads to them, so
     // each has exactly one out-edge and, with a single in-edge, lies on one way only.
-    std::vector<Node>& nodes = parents;
     std::size_t words = 0;
     std::size_t folded = 0;
-    for (Node v = 0; v < vertices; ++v) {
-        const std::uint32_t out = first[v + 1] - first[v];
-        const bool node = v == *root || (flags[v] & (ArchivedGraph::Terminal | kMeeting)) != 0 || out != 1;
-        nodes[v] = node ? static_cast<Node>(words) : kNone;
-        words += node ? 2 + SymbolWords(out) + kEdgeWords * out : 0;
-        folded += node ? 0 : 1;
+    for (Node v = 0; v < vertices.size(); ++v) {
+        ArchivedVertex& vertex = vertices[v];
+        if (v != *root && (vertex.flags & (ArchivedGraph::Terminal | kMeeting)) == 0 &&
+            vertex.outEdges == 1) {
+            ++folded;
+            continue;
+        }
+        vertex.flags |= kNode;
+        vertex.record = static_cast<Node>(words);
+        words += 2 + SymbolWords(vertex.outEdges) + kEdgeWords * vertex.outEdges;
         if (words > std::numeric_limits<Node>::max())
             return std::nullopt;
     }
 
     CompactGraph graph;
-    graph.m_root = nodes[*root];
+    graph.m_root = vertices[*root].record;
     graph.m_records.resize(words);
-    graph.m_strings.reserve(folded);
-    for (Node v = 0; v < vertices; ++v) {
-        if (nodes[v] == kNone)
-            continue;
-        const std::uint32_t out = first[v + 1] - first[v];
-        std::uint32_t* record = graph.m_records.data() + nodes[v];
-        record[0] = (flags[v] & (ArchivedGraph::Terminal | ArchivedGraph::Blocked)) | out << kEdgeCountShift;
-        record[1] = archived.masks[v];
-        if (out > 0) // a leaf's symbols may be those of a graph without edges, which have no storage
-            std::memcpy(record + 2, symbols.data() + first[v], out);
-        std::uint32_t* edge = record + 2 + SymbolWords(out);
-        for (std::uint32_t e = first[v]; e < first[v + 1]; ++e, edge += kEdgeWords) {
-            edge[1] = static_cast<std::uint32_t>(graph.m_strings.size());
-            Node target = targets[e];
-            for (; nodes[target] == kNone; target = targets[first[target]])
-                graph.m_strings.push_back(symbols[first[target]]);
-            edge[0] = nodes[target];
-            edge[2] = static_cast<std::uint32_t>(graph.m_strings.size());
+    graph.m_strings.resize(folded);
+    for (const ArchivedVertex& vertex : vertices) {
+        if ((vertex.flags & kNode) != 0) {
+            std::uint32_t* record = graph.m_records.data() + vertex.record;
+            record[0] = (vertex.flags & (ArchivedGraph::Terminal | ArchivedGraph::Blocked)) |
+                        std::uint32_t{vertex.outEdges} << kEdgeCountShift;
+            record[1] = vertex.mask;
         }
+    }
+
+    // Every in-edge of a node ends an edge of the compact graph, which starts at the nearest node
+    // above it and has the symbols of the folded vertices between them as its string. The edges of
+    // a record are filled from its last. Symbol 0 marks the end of a text.
+    std::size_t strings = 0;
+    const auto link = [&](Node source, char symbol, Node target) {
+        std::size_t end = strings;
+        for (Node v = source; (vertices[v].flags & kNode) == 0; v = vertices[v].parent)
+            ++end;
+        std::size_t at = end;
+        Node v = source;
+        for (; (vertices[v].flags & kNode) == 0 && symbol != '\0'; v = vertices[v].parent) {
+            graph.m_strings[--at] = symbol;
+            symbol = vertices[v].symbol;
+        }
+        if (symbol == '\0')
+            return false;
+        ArchivedVertex& from = vertices[v];
+        std::uint32_t* record = graph.m_records.data() + from.record;
+        const std::uint32_t index = --from.outEdges;
+        reinterpret_cast<char*>(record + 2)[index] = symbol;
+        std::uint32_t* edge = record + 2 + SymbolWords(record[0] >> kEdgeCountShift) + kEdgeWords * index;
+        edge[0] = vertices[target].record;
+        edge[1] = static_cast<std::uint32_t>(strings);
+        edge[2] = static_cast<std::uint32_t>(end);
+        strings = end;
+        return true;
+    };
+    for (Node v = 0; v < vertices.size(); ++v) {
+        if (v != *root && (vertices[v].flags & kNode) != 0 &&
+            !link(vertices[v].parent, vertices[v].symbol, v))
+            return std::nullopt;
+    }
+    for (const ArchivedGraph::Edge& edge : archived.laterInEdges) {
+        if (!link(edge.source, edge.symbol, edge.target))
+            return std::nullopt;
+    }
+
+    // A second edge of one symbol would never be taken.
+    for (const ArchivedVertex& vertex : vertices) {
+        if ((vertex.flags & kNode) == 0)
+            continue;
+        const std::uint32_t* record = graph.m_records.data() + vertex.record;
+        if (!Distinct(reinterpret_cast<const unsigned char*>(record + 2), record[0] >> kEdgeCountShift))
+            return std::nullopt;
     }
     return graph;
 }

@@ -13,8 +13,8 @@ namespace tav::urlfilter {
 // The graph of the URL database in flat arrays, read-only. Each run of vertices that only lead on
 // (one in-edge, one out-edge, no entry) is folded into its edge as a string of symbols, so the
 // graph keeps only the root, the entries and the vertices where ways meet or part: its nodes.
-// A node's out-edges are in file order, each a first symbol, the rest of its string and the node it
-// leads to.
+// A node's out-edges, whose first symbols differ, are each a first symbol, the rest of its string and
+// the node it leads to.
 //
 // A node is a record of words that holds all a walk reads of it, so that a step costs few cache
 // lines even when the graph is far larger than the caches: its flags and number of out-edges, its
@@ -26,8 +26,8 @@ public:
 
     // Checks what the lookup relies on and folds the graph; none when the graph has no root, a
     // vertex the root does not reach by first in-edges, or a vertex with two out-edges of one
-    // symbol or one of symbol 0, or when the records would not fit 32-bit positions. Takes the
-    // archived graph's memory as it goes.
+    // symbol or one of symbol 0, or when the records would not fit 32-bit positions. Works in the
+    // archived graph's own vertices.
     static std::optional<CompactGraph> Build(ArchivedGraph&& archived);
 
     Node Root() const { return m_root; }

@@ -40,7 +40,7 @@ void URLFilter::Load(const std::string& path) {
     ArchivedGraph archived;
     if (!ArchiveReader::Read(path, archived))
         throw std::runtime_error("Problem with loading " + path);
-    if (archived.flags.empty())
+    if (archived.vertices.empty())
         throw std::runtime_error("No vertices in the graph");
     std::optional<CompactGraph> graph = CompactGraph::Build(std::move(archived));
     if (!graph)
