@@ -29,12 +29,12 @@ const PolicyFields<DataModel::BlockedUrlWord>& Fields() {
 }
 } // namespace
 
-Ret DataModel::BlockedUrlWord::Load(const xercesc::DOMElement* element) {
-    return LoadRecord(*this, element, Fields());
+Ret DataModel::BlockedUrlWord::Load(const PolicyNode& record) {
+    return LoadRecord(*this, record, Fields());
 }
 
-void DataModel::BlockedUrlWord::Save(xercesc::DOMDocument* document, xercesc::DOMElement* element) const {
-    WriteFields(*this, document, element, Fields());
+void DataModel::BlockedUrlWord::Save(PolicyNode& record) const {
+    WriteFields(*this, record, Fields());
 }
 
 } // namespace tav

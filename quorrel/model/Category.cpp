@@ -23,12 +23,12 @@ const PolicyFields<DataModel::Category>& Fields() {
 }
 } // namespace
 
-Ret DataModel::Category::Load(const xercesc::DOMElement* element) {
-    return LoadRecord(*this, element, Fields());
+Ret DataModel::Category::Load(const PolicyNode& record) {
+    return LoadRecord(*this, record, Fields());
 }
 
-void DataModel::Category::Save(xercesc::DOMDocument* document, xercesc::DOMElement* element) const {
-    WriteFields(*this, document, element, Fields());
+void DataModel::Category::Save(PolicyNode& record) const {
+    WriteFields(*this, record, Fields());
 }
 
 } // namespace tav

@@ -101,14 +101,14 @@ const PolicyFields<DataModel::Client>& Fields() {
 
 // The group ID resolves at once, so the groups must be loaded first. A client is keyed by its IP
 // whatever its stored ID says.
-Ret DataModel::Client::Load(const xercesc::DOMElement* element) {
-    ReadFields(*this, element, Fields());
+Ret DataModel::Client::Load(const PolicyNode& record) {
+    ReadFields(*this, record, Fields());
     m_id = m_ip;
     return Validate(false);
 }
 
-void DataModel::Client::Save(xercesc::DOMDocument* document, xercesc::DOMElement* element) const {
-    WriteFields(*this, document, element, Fields());
+void DataModel::Client::Save(PolicyNode& record) const {
+    WriteFields(*this, record, Fields());
 }
 
 namespace {

@@ -115,14 +115,14 @@ const std::pair<DataModel::ProtocolSettingsType, const XMLCh*> PROTOCOL_NAMES[] 
 };
 
 // Each known protocol element is read into the group's own settings of that type.
-Ret LoadProtocolsSettings(G& group, const xercesc::DOMElement* container) {
-    for (const xercesc::DOMElement* child = container->getFirstElementChild(); child;
+Ret LoadProtocolsSettings(G& group, const DataModel::PolicyNode& container) {
+    for (xercesc::DOMElement* child = container.Element()->getFirstElementChild(); child;
          child = child->getNextElementSibling())
         for (const auto& [type, name] : PROTOCOL_NAMES)
             if (PolicyXml::Is(child, name)) {
                 if (const boost::shared_ptr<DataModel::ProtocolSettings> settings =
                         group.GetProtocolSettings(type)) {
-                    const Ret read = settings->Load(child);
+                    const Ret read = settings->Load(DataModel::PolicyNode(child));
                     if (read.GetCode() != Ret::OK)
                         return read;
                 }
@@ -131,10 +131,10 @@ Ret LoadProtocolsSettings(G& group, const xercesc::DOMElement* container) {
     return Ret(Ret::OK, "");
 }
 
-void SaveProtocolsSettings(const G& group, xercesc::DOMDocument* document, xercesc::DOMElement* container) {
+void SaveProtocolsSettings(const G& group, DataModel::PolicyNode& container) {
     for (const auto& [type, name] : PROTOCOL_NAMES)
         if (const boost::shared_ptr<DataModel::ProtocolSettings> settings = group.GetProtocolSettings(type))
-            settings->Save(document, PolicyXml::Append(container, name));
+            AppendRecord(container, name, *settings);
 }
 
 PolicyField<G> DayField(const XMLCh* name, unsigned day, std::int32_t (G::*get)(unsigned) const,
@@ -171,12 +171,12 @@ const PolicyFields<G>& Fields() {
 
 } // namespace
 
-Ret DataModel::ClientGroup::Load(const xercesc::DOMElement* element) {
-    return LoadRecord(*this, element, Fields());
+Ret DataModel::ClientGroup::Load(const PolicyNode& record) {
+    return LoadRecord(*this, record, Fields());
 }
 
-void DataModel::ClientGroup::Save(xercesc::DOMDocument* document, xercesc::DOMElement* element) const {
-    WriteFields(*this, document, element, Fields());
+void DataModel::ClientGroup::Save(PolicyNode& record) const {
+    WriteFields(*this, record, Fields());
 }
 
 } // namespace tav

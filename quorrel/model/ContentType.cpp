@@ -30,12 +30,12 @@ const PolicyFields<DataModel::ContentType>& Fields() {
 }
 } // namespace
 
-Ret DataModel::ContentType::Load(const xercesc::DOMElement* element) {
-    return LoadRecord(*this, element, Fields());
+Ret DataModel::ContentType::Load(const PolicyNode& record) {
+    return LoadRecord(*this, record, Fields());
 }
 
-void DataModel::ContentType::Save(xercesc::DOMDocument* document, xercesc::DOMElement* element) const {
-    WriteFields(*this, document, element, Fields());
+void DataModel::ContentType::Save(PolicyNode& record) const {
+    WriteFields(*this, record, Fields());
 }
 
 } // namespace tav

@@ -41,12 +41,12 @@ const PolicyFields<DataModel::CustomerSite>& Fields() {
 }
 } // namespace
 
-Ret DataModel::CustomerSite::Load(const xercesc::DOMElement* element) {
-    return LoadRecord(*this, element, Fields());
+Ret DataModel::CustomerSite::Load(const PolicyNode& record) {
+    return LoadRecord(*this, record, Fields());
 }
 
-void DataModel::CustomerSite::Save(xercesc::DOMDocument* document, xercesc::DOMElement* element) const {
-    WriteFields(*this, document, element, Fields());
+void DataModel::CustomerSite::Save(PolicyNode& record) const {
+    WriteFields(*this, record, Fields());
 }
 
 } // namespace tav

@@ -135,11 +135,11 @@ Ret DataModel::LoadTunes() {
     }
     if (errors.Failed())
         return Ret(Ret::ERR, failure + errors.GetMessage());
-    const DOMElement* root = document ? document->getDocumentElement() : nullptr;
+    DOMElement* root = document ? document->getDocumentElement() : nullptr;
     if (!root)
         return Ret(Ret::ERR, failure + "no document");
 
-    typedef Ret (DataModel::*SectionReader)(const DOMElement*);
+    typedef Ret (DataModel::*SectionReader)(const PolicyNode&);
     static const std::pair<const XMLCh*, SectionReader> sections[] = {
         {u"clientgroups", &DataModel::LoadClientGroups},
         {u"clients", &DataModel::LoadClients},
@@ -148,11 +148,10 @@ Ret DataModel::LoadTunes() {
         {u"securityquestions", &DataModel::LoadDefaultSecurityQuestions},
         {u"settings", &DataModel::LoadSettings},
     };
-    for (const DOMElement* child = root->getFirstElementChild(); child;
-         child = child->getNextElementSibling())
+    for (DOMElement* child = root->getFirstElementChild(); child; child = child->getNextElementSibling())
         for (const auto& [name, reader] : sections)
             if (PolicyXml::Is(child, name)) {
-                const Ret read = (this->*reader)(child);
+                const Ret read = (this->*reader)(PolicyNode(child));
                 if (!read.IsOK())
                     return read;
                 break;
@@ -160,7 +159,7 @@ Ret DataModel::LoadTunes() {
     return Ret(Ret::OK, "");
 }
 
-Ret DataModel::LoadClientGroups(const DOMElement* section) {
+Ret DataModel::LoadClientGroups(const PolicyNode& section) {
     return ReadRecords(
         section, u"clientgroup", [this] { return std::make_unique<ClientGroup>(this); },
         [this](std::unique_ptr<ClientGroup> group) {
@@ -169,7 +168,7 @@ Ret DataModel::LoadClientGroups(const DOMElement* section) {
         });
 }
 
-Ret DataModel::LoadClients(const DOMElement* section) {
+Ret DataModel::LoadClients(const PolicyNode& section) {
     return ReadRecords(
         section, u"client", [this] { return std::make_unique<Client>(this); },
         [this](std::unique_ptr<Client> client) {
@@ -177,19 +176,19 @@ Ret DataModel::LoadClients(const DOMElement* section) {
         });
 }
 
-Ret DataModel::LoadDefaultBlockedUrlWords(const DOMElement* section) {
+Ret DataModel::LoadDefaultBlockedUrlWords(const PolicyNode& section) {
     return ReadSet(
         section, u"blockedurlword", m_defaultBlockedUrlWords,
         [this] { return boost::make_shared<BlockedUrlWord>(this); }, "Same word is already added: ");
 }
 
-Ret DataModel::LoadDefaultContentTypes(const DOMElement* section) {
+Ret DataModel::LoadDefaultContentTypes(const PolicyNode& section) {
     return ReadSet(
         section, u"contenttype", m_defaultContentTypes,
         [this] { return boost::make_shared<ContentType>(this); }, "Same Content Type is already added: ");
 }
 
-Ret DataModel::LoadDefaultSecurityQuestions(const DOMElement* section) {
+Ret DataModel::LoadDefaultSecurityQuestions(const PolicyNode& section) {
     return ReadRecords(
         section, u"securityquestion", [this] { return boost::make_shared<SecurityQuestion>(this); },
         [this](const boost::shared_ptr<SecurityQuestion>& question) {
@@ -199,7 +198,7 @@ Ret DataModel::LoadDefaultSecurityQuestions(const DOMElement* section) {
         });
 }
 
-Ret DataModel::LoadSettings(const DOMElement* section) {
+Ret DataModel::LoadSettings(const PolicyNode& section) {
     return m_settings->Load(section);
 }
 
@@ -250,21 +249,24 @@ struct DataModel::PolicyCopy {
         model.m_settings = std::move(settings);
     }
 
-    // Appends the sections of the policy file to the document's root, in the file's order.
-    void Save(DOMDocument* document) const {
-        DOMElement* root = document->getDocumentElement();
-        DOMElement* section = PolicyXml::Append(root, u"categories");
+    // Appends the sections of the policy file to its root, in the file's order.
+    void Save(PolicyNode& root) const {
+        PolicyNode categoryList(PolicyXml::Append(root.Element(), u"categories"));
         for (const auto& entry : categories)
-            entry.second->Save(document, PolicyXml::Append(section, u"category"));
-        WriteRecords(document, PolicyXml::Append(root, u"clientgroups"), u"clientgroup", groups);
-        WriteRecords(document, PolicyXml::Append(root, u"clients"), u"client", clients);
-        WriteRecords(document, PolicyXml::Append(root, u"defaultblockedurlwords"), u"blockedurlword",
-                     defaultBlockedUrlWords);
-        WriteRecords(document, PolicyXml::Append(root, u"defaultcontenttypes"), u"contenttype",
-                     defaultContentTypes);
-        WriteRecords(document, PolicyXml::Append(root, u"securityquestions"), u"securityquestion",
-                     securityQuestions);
-        settings->Save(document, PolicyXml::Append(root, u"settings"));
+            AppendRecord(categoryList, u"category", *entry.second);
+        WriteSection(root, u"clientgroups", u"clientgroup", groups);
+        WriteSection(root, u"clients", u"client", clients);
+        WriteSection(root, u"defaultblockedurlwords", u"blockedurlword", defaultBlockedUrlWords);
+        WriteSection(root, u"defaultcontenttypes", u"contenttype", defaultContentTypes);
+        WriteSection(root, u"securityquestions", u"securityquestion", securityQuestions);
+        AppendRecord(root, u"settings", *settings);
+    }
+
+    // Appends a section called `name` holding one record called `record` per entity of the range.
+    template <class Range>
+    static void WriteSection(PolicyNode& root, const XMLCh* name, const XMLCh* record, const Range& range) {
+        PolicyNode section(PolicyXml::Append(root.Element(), name));
+        WriteRecords(section, record, range);
     }
 
     CategoriesContainer categories;
@@ -298,7 +300,8 @@ std::string DataModel::WriteTunes() {
     DOMImplementation* implementation = DOMImplementationRegistry::getDOMImplementation(u"Core");
     Released<DOMDocument> document(
         implementation->createDocument(nullptr, u"tavdata", nullptr, XMLPlatformUtils::fgMemoryManager));
-    policy->Save(document.get());
+    PolicyNode root(document->getDocumentElement());
+    policy->Save(root);
     policy.reset();
     std::string text;
     std::string problem = Serialize(implementation, document.get(), text);

@@ -50,7 +50,7 @@ namespace {
 using S = DataModel::HTTPProtocolSettings;
 
 // Blocked and trusted sites share one list element; each record says which it is.
-Ret LoadSites(S& settings, const xercesc::DOMElement* list) {
+Ret LoadSites(S& settings, const DataModel::PolicyNode& list) {
     DataModel::CustomerSites blocked = settings.GetBlockedCustomerSites();
     DataModel::CustomerSites trusted = settings.GetTrustedCustomerSites();
     const Ret read = ReadRecords(
@@ -67,9 +67,9 @@ Ret LoadSites(S& settings, const xercesc::DOMElement* list) {
     return read;
 }
 
-void SaveSites(const S& settings, xercesc::DOMDocument* document, xercesc::DOMElement* list) {
-    WriteRecords(document, list, u"customersite", settings.GetBlockedCustomerSites());
-    WriteRecords(document, list, u"customersite", settings.GetTrustedCustomerSites());
+void SaveSites(const S& settings, DataModel::PolicyNode& list) {
+    WriteRecords(list, u"customersite", settings.GetBlockedCustomerSites());
+    WriteRecords(list, u"customersite", settings.GetTrustedCustomerSites());
 }
 
 const PolicyFields<S>& Fields() {
@@ -100,15 +100,14 @@ const PolicyFields<S>& Fields() {
 
 } // namespace
 
-Ret DataModel::HTTPProtocolSettings::Load(const xercesc::DOMElement* element) {
-    const Ret read = ReadFields(*this, element, Fields());
-    return read.IsOK() ? ProtocolSettings::Load(element) : read;
+Ret DataModel::HTTPProtocolSettings::Load(const PolicyNode& record) {
+    const Ret read = ReadFields(*this, record, Fields());
+    return read.IsOK() ? ProtocolSettings::Load(record) : read;
 }
 
-void DataModel::HTTPProtocolSettings::Save(xercesc::DOMDocument* document,
-                                           xercesc::DOMElement* element) const {
-    WriteFields(*this, document, element, Fields());
-    ProtocolSettings::Save(document, element);
+void DataModel::HTTPProtocolSettings::Save(PolicyNode& record) const {
+    WriteFields(*this, record, Fields());
+    ProtocolSettings::Save(record);
 }
 
 } // namespace tav

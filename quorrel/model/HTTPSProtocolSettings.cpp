@@ -27,15 +27,14 @@ const PolicyFields<DataModel::HTTPSProtocolSettings>& Fields() {
 }
 } // namespace
 
-Ret DataModel::HTTPSProtocolSettings::Load(const xercesc::DOMElement* element) {
-    const Ret read = ReadFields(*this, element, Fields());
-    return read.IsOK() ? ProtocolSettings::Load(element) : read;
+Ret DataModel::HTTPSProtocolSettings::Load(const PolicyNode& record) {
+    const Ret read = ReadFields(*this, record, Fields());
+    return read.IsOK() ? ProtocolSettings::Load(record) : read;
 }
 
-void DataModel::HTTPSProtocolSettings::Save(xercesc::DOMDocument* document,
-                                            xercesc::DOMElement* element) const {
-    WriteFields(*this, document, element, Fields());
-    ProtocolSettings::Save(document, element);
+void DataModel::HTTPSProtocolSettings::Save(PolicyNode& record) const {
+    WriteFields(*this, record, Fields());
+    ProtocolSettings::Save(record);
 }
 
 } // namespace tav

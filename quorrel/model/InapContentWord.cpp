@@ -26,12 +26,12 @@ const PolicyFields<DataModel::InapContentWord>& Fields() {
 }
 } // namespace
 
-Ret DataModel::InapContentWord::Load(const xercesc::DOMElement* element) {
-    return LoadRecord(*this, element, Fields());
+Ret DataModel::InapContentWord::Load(const PolicyNode& record) {
+    return LoadRecord(*this, record, Fields());
 }
 
-void DataModel::InapContentWord::Save(xercesc::DOMDocument* document, xercesc::DOMElement* element) const {
-    WriteFields(*this, document, element, Fields());
+void DataModel::InapContentWord::Save(PolicyNode& record) const {
+    WriteFields(*this, record, Fields());
 }
 
 } // namespace tav

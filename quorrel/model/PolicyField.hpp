@@ -1,5 +1,6 @@
 #pragma once
 
+#include "PolicyNode.hpp"
 #include "PolicyXml.hpp"
 
 #include <quorrel/DataModel.hpp>
@@ -18,8 +19,8 @@ template <class T> struct PolicyField {
     const XMLCh* name;
     std::function<std::string(const T&)> write;
     std::function<void(T&, const std::string&)> read;
-    std::function<void(const T&, xercesc::DOMDocument*, xercesc::DOMElement*)> writeList;
-    std::function<Ret(T&, const xercesc::DOMElement*)> readList;
+    std::function<void(const T&, DataModel::PolicyNode&)> writeList;
+    std::function<Ret(T&, const DataModel::PolicyNode&)> readList;
 };
 
 template <class T> using PolicyFields = std::vector<PolicyField<T>>;
@@ -63,22 +64,22 @@ PolicyField<T> IntField(const XMLCh* name, I (T::*get)() const, void (T::*set)(I
 }
 
 template <class T>
-PolicyField<T> ListField(const XMLCh* name, std::function<Ret(T&, const xercesc::DOMElement*)> read,
-                         std::function<void(const T&, xercesc::DOMDocument*, xercesc::DOMElement*)> write) {
+PolicyField<T> ListField(const XMLCh* name, std::function<Ret(T&, const DataModel::PolicyNode&)> read,
+                         std::function<void(const T&, DataModel::PolicyNode&)> write) {
     return {name, nullptr, nullptr, std::move(write), std::move(read)};
 }
 
 // Reads the record's children into the entity: unknown children are ignored, a missing one leaves
 // the field as it was, a repeated one overwrites the earlier value. A failed list ends the walk.
 template <class T>
-Ret ReadFields(T& entity, const xercesc::DOMElement* record, const PolicyFields<T>& fields) {
-    for (const xercesc::DOMElement* child = record->getFirstElementChild(); child;
+Ret ReadFields(T& entity, const DataModel::PolicyNode& record, const PolicyFields<T>& fields) {
+    for (xercesc::DOMElement* child = record.Element()->getFirstElementChild(); child;
          child = child->getNextElementSibling())
         for (const PolicyField<T>& field : fields) {
             if (!PolicyXml::Is(child, field.name))
                 continue;
             if (field.readList) {
-                const Ret read = field.readList(entity, child);
+                const Ret read = field.readList(entity, DataModel::PolicyNode(child));
                 if (!read.IsOK())
                     return read;
             } else {
@@ -91,32 +92,33 @@ Ret ReadFields(T& entity, const xercesc::DOMElement* record, const PolicyFields<
 
 // Reads the record, then validates the entity.
 template <class T>
-Ret LoadRecord(T& entity, const xercesc::DOMElement* record, const PolicyFields<T>& fields) {
+Ret LoadRecord(T& entity, const DataModel::PolicyNode& record, const PolicyFields<T>& fields) {
     const Ret read = ReadFields(entity, record, fields);
     return read.IsOK() ? entity.Validate(false) : read;
 }
 
 template <class T>
-void WriteFields(const T& entity, xercesc::DOMDocument* document, xercesc::DOMElement* record,
-                 const PolicyFields<T>& fields) {
+void WriteFields(const T& entity, DataModel::PolicyNode& record, const PolicyFields<T>& fields) {
     for (const PolicyField<T>& field : fields)
-        if (field.writeList)
-            field.writeList(entity, document, PolicyXml::Append(record, field.name));
-        else
-            PolicyXml::AppendValue(record, field.name, field.write(entity));
+        if (field.writeList) {
+            DataModel::PolicyNode list(PolicyXml::Append(record.Element(), field.name));
+            field.writeList(entity, list);
+        } else {
+            PolicyXml::AppendValue(record.Element(), field.name, field.write(entity));
+        }
 }
 
 // Reads every child record called `name` of a list or section: make() gives a fresh entity, its
 // Load reads and validates it, add() stores it or reports a duplicate. The first failure ends the
 // walk; what was stored before it stays.
 template <class Make, class Add>
-Ret ReadRecords(const xercesc::DOMElement* list, const XMLCh* name, Make make, Add add) {
-    for (const xercesc::DOMElement* child = list->getFirstElementChild(); child;
+Ret ReadRecords(const DataModel::PolicyNode& list, const XMLCh* name, Make make, Add add) {
+    for (xercesc::DOMElement* child = list.Element()->getFirstElementChild(); child;
          child = child->getNextElementSibling()) {
         if (!PolicyXml::Is(child, name))
             continue;
         auto entity = make();
-        const Ret loaded = entity->Load(child);
+        const Ret loaded = entity->Load(DataModel::PolicyNode(child));
         if (!loaded.IsOK())
             return loaded;
         const Ret added = add(std::move(entity));
@@ -128,7 +130,7 @@ Ret ReadRecords(const xercesc::DOMElement* list, const XMLCh* name, Make make, A
 
 // Reads records into a keyed set of shared entities; a taken key fails with message + key.
 template <class Set, class Make>
-Ret ReadSet(const xercesc::DOMElement* list, const XMLCh* name, Set& set, Make make,
+Ret ReadSet(const DataModel::PolicyNode& list, const XMLCh* name, Set& set, Make make,
             const std::string& message) {
     return ReadRecords(list, name, make, [&set, &message](const typename Set::value_type& entity) {
         return set.insert(entity).second ? Ret(Ret::OK, "")
@@ -146,12 +148,17 @@ Ret AddOwned(Map& map, std::unique_ptr<Entity> entity, const std::string& messag
     return Ret(Ret::OK, "");
 }
 
+// Appends a record called `name` to the parent and writes the entity into it.
+template <class Entity>
+void AppendRecord(DataModel::PolicyNode& parent, const XMLCh* name, const Entity& entity) {
+    DataModel::PolicyNode record(PolicyXml::Append(parent.Element(), name));
+    entity.Save(record);
+}
+
 // Appends one record called `name` per entity of the range to the list.
-template <class Range>
-void WriteRecords(xercesc::DOMDocument* document, xercesc::DOMElement* list, const XMLCh* name,
-                  const Range& range) {
+template <class Range> void WriteRecords(DataModel::PolicyNode& list, const XMLCh* name, const Range& range) {
     for (const auto& entity : range)
-        entity->Save(document, PolicyXml::Append(list, name));
+        AppendRecord(list, name, *entity);
 }
 
 // A list element holding the records of one keyed set of the entity. Entries read from the file
@@ -163,7 +170,7 @@ PolicyField<T> SetField(const XMLCh* list, const XMLCh* record, const Set& (B::*
     typedef typename Set::value_type::element_type Entity;
     return ListField<T>(
         list,
-        [=](T& owner, const xercesc::DOMElement* element) {
+        [=](T& owner, const DataModel::PolicyNode& element) {
             Set entries = (static_cast<const B&>(owner).*get)();
             const Ret read = ReadSet(
                 element, record, entries, [&owner] { return boost::make_shared<Entity>(owner.GetOwner()); },
@@ -171,8 +178,8 @@ PolicyField<T> SetField(const XMLCh* list, const XMLCh* record, const Set& (B::*
             (static_cast<B&>(owner).*set)(entries);
             return read;
         },
-        [=](const T& owner, xercesc::DOMDocument* document, xercesc::DOMElement* element) {
-            WriteRecords(document, element, record, (static_cast<const B&>(owner).*get)());
+        [=](const T& owner, DataModel::PolicyNode& element) {
+            WriteRecords(element, record, (static_cast<const B&>(owner).*get)());
         });
 }
 

@@ -42,12 +42,12 @@ const PolicyFields<DataModel::ProtocolSettings>& Fields() {
 }
 } // namespace
 
-Ret DataModel::ProtocolSettings::Load(const xercesc::DOMElement* element) {
-    return LoadRecord(*this, element, Fields());
+Ret DataModel::ProtocolSettings::Load(const PolicyNode& record) {
+    return LoadRecord(*this, record, Fields());
 }
 
-void DataModel::ProtocolSettings::Save(xercesc::DOMDocument* document, xercesc::DOMElement* element) const {
-    WriteFields(*this, document, element, Fields());
+void DataModel::ProtocolSettings::Save(PolicyNode& record) const {
+    WriteFields(*this, record, Fields());
 }
 
 } // namespace tav

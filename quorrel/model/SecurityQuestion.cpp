@@ -26,12 +26,12 @@ const PolicyFields<DataModel::SecurityQuestion>& Fields() {
 }
 } // namespace
 
-Ret DataModel::SecurityQuestion::Load(const xercesc::DOMElement* element) {
-    return LoadRecord(*this, element, Fields());
+Ret DataModel::SecurityQuestion::Load(const PolicyNode& record) {
+    return LoadRecord(*this, record, Fields());
 }
 
-void DataModel::SecurityQuestion::Save(xercesc::DOMDocument* document, xercesc::DOMElement* element) const {
-    WriteFields(*this, document, element, Fields());
+void DataModel::SecurityQuestion::Save(PolicyNode& record) const {
+    WriteFields(*this, record, Fields());
 }
 
 } // namespace tav

@@ -48,12 +48,12 @@ const PolicyFields<DataModel::Settings>& Fields() {
 } // namespace
 
 // The question ID resolves at once, so the questions must be loaded first.
-Ret DataModel::Settings::Load(const xercesc::DOMElement* element) {
-    return LoadRecord(*this, element, Fields());
+Ret DataModel::Settings::Load(const PolicyNode& record) {
+    return LoadRecord(*this, record, Fields());
 }
 
-void DataModel::Settings::Save(xercesc::DOMDocument* document, xercesc::DOMElement* element) const {
-    WriteFields(*this, document, element, Fields());
+void DataModel::Settings::Save(PolicyNode& record) const {
+    WriteFields(*this, record, Fields());
 }
 
 } // namespace tav

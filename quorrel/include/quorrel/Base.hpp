@@ -9,9 +9,9 @@ class QUORREL_EXPORT DataModel::Base {
 public:
     virtual ~Base();
     // Reads the entity from its record element of the policy file, then validates it.
-    virtual Ret Load(const xercesc::DOMElement* element) = 0;
+    virtual Ret Load(const PolicyNode& record) = 0;
     // Appends the entity's values to its record element.
-    virtual void Save(xercesc::DOMDocument* document, xercesc::DOMElement* element) const = 0;
+    virtual void Save(PolicyNode& record) const = 0;
     // Collects every problem of the fields; skipping the ID check lets new records through.
     virtual Ret Validate(bool skipIdCheck) const = 0;
 

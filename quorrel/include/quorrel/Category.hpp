@@ -9,8 +9,8 @@ class QUORREL_EXPORT DataModel::Category : public DataModel::Base {
 public:
     Category(const std::string& id, const std::string& name);
 
-    Ret Load(const xercesc::DOMElement* element) override;
-    void Save(xercesc::DOMDocument* document, xercesc::DOMElement* element) const override;
+    Ret Load(const PolicyNode& record) override;
+    void Save(PolicyNode& record) const override;
     Ret Validate(bool skipIdCheck) const override;
 
     const std::string& GetID() const { return m_id; }

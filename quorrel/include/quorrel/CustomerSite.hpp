@@ -10,8 +10,8 @@ class QUORREL_EXPORT DataModel::CustomerSite : public DataModel::Base {
 public:
     CustomerSite(DataModel* owner, bool blocked);
 
-    Ret Load(const xercesc::DOMElement* element) override;
-    void Save(xercesc::DOMDocument* document, xercesc::DOMElement* element) const override;
+    Ret Load(const PolicyNode& record) override;
+    void Save(PolicyNode& record) const override;
     Ret Validate(bool skipIdCheck) const override;
 
     const std::string& GetID() const { return m_id; }

@@ -8,7 +8,6 @@
 
 #include <ace/Recursive_Thread_Mutex.h>
 #include <boost/shared_ptr.hpp>
-#include <xercesc/util/XercesDefs.hpp>
 
 #include <cstdint>
 #include <functional>
@@ -19,11 +18,6 @@
 #include <set>
 #include <string>
 #include <vector>
-
-XERCES_CPP_NAMESPACE_BEGIN
-class DOMDocument;
-class DOMElement;
-XERCES_CPP_NAMESPACE_END
 
 namespace tav {
 
@@ -51,6 +45,9 @@ enum PROTOS : int {
 // the next one, and a decision, and the verdict it gives, keep the one they started with.
 class QUORREL_EXPORT DataModel {
 public:
+    // An element of the policy file, which the entities load and save themselves through; only the
+    // model's own sources see inside it.
+    class PolicyNode;
     class Base;
     class ClientGroup;
     class Client;
@@ -274,12 +271,12 @@ private:
     static Ret Init();
 
     Ret LoadTunes();
-    Ret LoadClientGroups(const xercesc::DOMElement* section);
-    Ret LoadClients(const xercesc::DOMElement* section);
-    Ret LoadDefaultBlockedUrlWords(const xercesc::DOMElement* section);
-    Ret LoadDefaultContentTypes(const xercesc::DOMElement* section);
-    Ret LoadDefaultSecurityQuestions(const xercesc::DOMElement* section);
-    Ret LoadSettings(const xercesc::DOMElement* section);
+    Ret LoadClientGroups(const PolicyNode& section);
+    Ret LoadClients(const PolicyNode& section);
+    Ret LoadDefaultBlockedUrlWords(const PolicyNode& section);
+    Ret LoadDefaultContentTypes(const PolicyNode& section);
+    Ret LoadDefaultSecurityQuestions(const PolicyNode& section);
+    Ret LoadSettings(const PolicyNode& section);
     // What a save writes, copied under the model lock.
     struct PolicyCopy;
     // Writes the policy as SaveTunes does; empty, or the path and what went wrong.

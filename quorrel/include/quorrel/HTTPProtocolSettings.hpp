@@ -16,8 +16,8 @@ public:
 
     // From HTTP settings: every field, the lists sharing their entries; from others: the common switches.
     void Assign(const ProtocolSettings& other) override;
-    Ret Load(const xercesc::DOMElement* element) override;
-    void Save(xercesc::DOMDocument* document, xercesc::DOMElement* element) const override;
+    Ret Load(const PolicyNode& record) override;
+    void Save(PolicyNode& record) const override;
     ProtocolSettingsType GetType() const override { return PST_HTTP; }
     std::unique_ptr<ProtocolSettings> Clone() const override {
         return std::make_unique<HTTPProtocolSettings>(*this);

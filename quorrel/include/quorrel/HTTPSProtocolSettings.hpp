@@ -13,8 +13,8 @@ public:
 
     // From HTTPS settings: every field, sharing the word objects; from others: the common switches.
     void Assign(const ProtocolSettings& other) override;
-    Ret Load(const xercesc::DOMElement* element) override;
-    void Save(xercesc::DOMDocument* document, xercesc::DOMElement* element) const override;
+    Ret Load(const PolicyNode& record) override;
+    void Save(PolicyNode& record) const override;
     ProtocolSettingsType GetType() const override { return PST_HTTPS; }
     std::unique_ptr<ProtocolSettings> Clone() const override {
         return std::make_unique<HTTPSProtocolSettings>(*this);

@@ -11,8 +11,8 @@ public:
     ~ProtocolSettings() override;
 
     // Protocol settings have nothing that can be wrong.
-    Ret Load(const xercesc::DOMElement* element) override;
-    void Save(xercesc::DOMDocument* document, xercesc::DOMElement* element) const override;
+    Ret Load(const PolicyNode& record) override;
+    void Save(PolicyNode& record) const override;
     Ret Validate(bool skipIdCheck) const override;
     // Takes the values of other settings of the same type; here the three common switches.
     virtual void Assign(const ProtocolSettings& other);

@@ -10,8 +10,8 @@ class QUORREL_EXPORT DataModel::Settings : public DataModel::Base {
 public:
     explicit Settings(DataModel* owner);
 
-    Ret Load(const xercesc::DOMElement* element) override;
-    void Save(xercesc::DOMDocument* document, xercesc::DOMElement* element) const override;
+    Ret Load(const PolicyNode& record) override;
+    void Save(PolicyNode& record) const override;
     Ret Validate(bool skipIdCheck) const override;
 
     bool GetIsFiltrationOn() const { return m_isFiltrationOn; }
