@@ -2,6 +2,7 @@
 
 #include "PolicyXml.hpp"
 #include "Snapshot.hpp"
+#include "SnapshotShelf.hpp"
 
 #include <ace/Guard_T.h>
 
@@ -53,7 +54,7 @@ Ret DataModel::Init() {
 
 DataModel::DataModel()
     : m_settings(new Settings(this)), m_urlFilter(std::make_shared<urlfilter::URLFilter>()),
-      m_clock(std::make_shared<Clock>()) {
+      m_clock(std::make_shared<Clock>()), m_shelf(std::make_unique<SnapshotShelf>()) {
     for (const Category* category :
          {&CAT_VIOLENCE, &CAT_HATE_SPEECH, &CAT_WEB_CHAT, &CAT_PORNOGRAPHY, &CAT_OBSCENE, &CAT_GAMBLING,
           &CAT_MATURE_CONTENT, &CAT_DRUGS, &CAT_HACKING_AND_SPYWARE, &CAT_WEAPONS, &CAT_SEX_EDUCATION,
@@ -63,7 +64,7 @@ DataModel::DataModel()
 }
 
 std::shared_ptr<const DataModel::Snapshot> DataModel::Current() const {
-    return std::atomic_load(&m_snapshot);
+    return m_shelf->Take();
 }
 
 void DataModel::Publish() {
@@ -80,7 +81,7 @@ void DataModel::Publish() {
             next->clients.emplace(entry.first,
                                   Snapshot::Member{group->second.get(), entry.second->GetUsage()});
     }
-    std::atomic_store(&m_snapshot, std::shared_ptr<const Snapshot>(std::move(next)));
+    m_shelf->Put(std::move(next));
 }
 
 DataModel::~DataModel() {

@@ -69,26 +69,21 @@ bool TrafficLimitAllows(const DataModel::ClientGroup& group, const DataModel::Cl
     return usage.TrafficToday(clock) <= std::int64_t(limit) * BYTES_PER_MEBIBYTE;
 }
 
-// The words of a group's HTTP or HTTPS settings, whose types each class gives; none for the other
-// protocols. The settings are looked up without a copy of their shared pointer.
-const DataModel::BlockedUrlWordManager* WordListOf(const DataModel::ClientGroup& group,
-                                                   DataModel::ProtocolSettingsType type) {
-    const DataModel::ProtocolsSettingsContainer::Map& all = group.GetProtocolsSettings().GetAll();
-    const auto found = all.find(type);
-    const DataModel::ProtocolSettings* settings = found == all.end() ? nullptr : found->second.get();
-    switch (settings ? settings->GetType() : DataModel::ProtocolSettingsType()) {
+// The words of HTTP or HTTPS settings, whose types each class gives; none for the other protocols.
+const DataModel::BlockedUrlWordManager* WordListOf(const DataModel::ProtocolSettings& settings) {
+    switch (settings.GetType()) {
     case DataModel::PST_HTTP:
-        return static_cast<const DataModel::HTTPProtocolSettings*>(settings);
+        return static_cast<const DataModel::HTTPProtocolSettings*>(&settings);
     case DataModel::PST_HTTPS:
-        return static_cast<const DataModel::HTTPSProtocolSettings*>(settings);
+        return static_cast<const DataModel::HTTPSProtocolSettings*>(&settings);
     default:
         return nullptr;
     }
 }
 
-bool BlockedUrlWordsAllow(const DataModel::ClientGroup& group, DataModel::ProtocolSettingsType type,
+bool BlockedUrlWordsAllow(const DataModel::ClientGroup& group, const DataModel::ProtocolSettings& settings,
                           const uri& request) {
-    const DataModel::BlockedUrlWordManager* words = WordListOf(group, type);
+    const DataModel::BlockedUrlWordManager* words = WordListOf(settings);
     if (!words || !words->GetIsBlockedUrlWordsEnabled())
         return true;
     // Every listed word found in the address counts, with every category of its mask; the address is
@@ -147,7 +142,7 @@ bool DataModel::Judge(const Verdict& verdict, const uri& address, PROTOS protoco
     const ClientGroup& group = *verdict.m_group;
     const Client::Usage& usage = *verdict.m_usage;
     const ProtocolSettingsType type = SettingsType(protocol);
-    const boost::shared_ptr<ProtocolSettings> settings = group.GetProtocolSettings(type);
+    const ProtocolSettings* settings = Snapshot::SettingsOf(group, type);
     if (!settings) {
         message = "Unknown protocol";
         return false;
@@ -188,7 +183,7 @@ bool DataModel::Judge(const Verdict& verdict, const uri& address, PROTOS protoco
     } else {
         return true;
     }
-    if (BlockedUrlWordsAllow(group, type, request))
+    if (BlockedUrlWordsAllow(group, *settings, request))
         return true;
     message = "Url you go contains a blocked word";
     return false;

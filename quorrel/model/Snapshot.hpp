@@ -23,9 +23,16 @@ struct DataModel::Snapshot {
         std::shared_ptr<Client::Usage> usage;
     };
 
-    // A group's HTTP settings, which every group has; without a copy of their shared pointer.
+    // A group's settings of the type, or null; without a copy of their shared pointer, whose count every
+    // decision would otherwise write.
+    static const ProtocolSettings* SettingsOf(const ClientGroup& group, ProtocolSettingsType type) {
+        const auto& all = group.GetProtocolsSettings().GetAll();
+        const auto found = all.find(type);
+        return found == all.end() ? nullptr : found->second.get();
+    }
+    // A group's HTTP settings, which every group has.
     static const HTTPProtocolSettings& HTTPOf(const ClientGroup& group) {
-        return static_cast<const HTTPProtocolSettings&>(*group.GetProtocolsSettings().GetAll().at(PST_HTTP));
+        return static_cast<const HTTPProtocolSettings&>(*SettingsOf(group, PST_HTTP));
     }
 
     // The client of that IP (blanks around it ignored), or null.

@@ -245,6 +245,7 @@ private:
     // What decisions read, and the edit that publishes the next one.
     struct Snapshot;
     class Edit;
+    class SnapshotShelf;
 
     // The snapshot decisions read now.
     std::shared_ptr<const Snapshot> Current() const;
@@ -300,8 +301,8 @@ private:
     std::unique_ptr<Settings> m_settings;
     std::shared_ptr<urlfilter::URLFilter> m_urlFilter;
     std::shared_ptr<const Clock> m_clock;
-    // Read and replaced with std::atomic_load and std::atomic_store only.
-    std::shared_ptr<const Snapshot> m_snapshot;
+    // Where decisions take the snapshot from; Publish replaces it.
+    std::unique_ptr<SnapshotShelf> m_shelf;
     // Counts the policies SaveTunes takes, under the model lock.
     std::uint64_t m_snapshots = 0;
     // Held while a save writes the file; the number of the policy last written is kept under it.
