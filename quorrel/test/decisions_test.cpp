@@ -9,6 +9,8 @@
 #include <boost/make_shared.hpp>
 #include <gtest/gtest.h>
 
+#include <sched.h>
+
 #include <algorithm>
 #include <cstdint>
 #include <random>
@@ -386,6 +388,26 @@ TEST_F(Decisions, AVerdictHoldsItsPolicyUntilItEnds) {
     EXPECT_FALSE(none.IsHTTPContentFiltrationEnabled());
     EXPECT_EQ(none.IsContentTypeAllowed("text/html"), DataModel::PassingThrough);
     EXPECT_TRUE(none.IsInapContentWordsAllowed("gore"));
+}
+
+TEST_F(Decisions, AnEditReachesTheDecisionsOfEveryProcessor) {
+    // Decisions on each processor take the policy from a copy of their own, and each copy must follow.
+    cpu_set_t all;
+    ASSERT_EQ(sched_getaffinity(0, sizeof all, &all), 0);
+    for (const bool network : {false, true}) {
+        EditSettings<DataModel::HTTPProtocolSettings>(
+            DataModel::PST_HTTP, [network](auto& http) { http.SetIsNetworkEnabled(network); });
+        for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu) {
+            cpu_set_t one;
+            CPU_ZERO(&one);
+            CPU_SET(cpu, &one);
+            if (CPU_ISSET(cpu, &all) && sched_setaffinity(0, sizeof one, &one) == 0) {
+                EXPECT_EQ(Decide("http://news.example/").rfind("allowed", 0) == 0, network)
+                    << "processor " << cpu;
+            }
+        }
+    }
+    sched_setaffinity(0, sizeof all, &all);
 }
 
 TEST_F(Decisions, ReportExplainsListsAndDatabase) {
