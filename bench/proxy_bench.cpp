@@ -13,7 +13,12 @@
 // Tollwick's ratio to squid and the ratio of the check on to off; checks first that a tunnel works through
 // each.
 //
-// zunservice runs once more with two event loop threads for the plain requests. Fails (exit 1) when, at 1 KB
+// zunservice runs once more without its activity history (--activity.keep_days 0), and once more with two
+// event loop threads, for the plain requests. Prints the size of the history's database per million requests
+// recorded. Fails (exit 1) when zunservice with its history relays less than 0.95 times what it does without
+// at 1 KB answers.
+//
+// zunservice's figures with two event loop threads: Fails (exit 1) when, at 1 KB
 // answers, zunservice on two threads filters less than 1.5 times what it does on one, or less than 1.5 times
 // what plain squid relays, or answers with a p99 longer than squid's; when it carries fewer tunnels or tunnel
 // bytes per second than squid, or its handshake check costs more than 10 % of either figure (check on below
@@ -435,6 +440,28 @@ bool requests_pass(const bench::wrk_figures& squid, const bench::wrk_figures& on
     return met;
 }
 
+// The floor of the activity history at 1 KB answers, and the size of its database per million requests; false
+// when the floor is missed.
+bool history_pass(const bench::wrk_figures& on, const bench::wrk_figures& off, const fs::path& folder,
+                  double requests) {
+    std::uintmax_t bytes = 0;
+    for (const char* file : {"activity.db", "activity.db-wal"}) {
+        std::error_code error;
+        const std::uintmax_t size = fs::file_size(folder / file, error);
+        bytes += error ? 0 : size;
+    }
+    const double ratio = off.rate > 0 ? on.rate / off.rate : 0;
+    std::printf(
+        "\nTollwick at 1 KB: history on / off %.2f (floor 0.95); the history's database: %.0f bytes for "
+        "%.0f requests, %.1f MB a million\n",
+        ratio, static_cast<double>(bytes), requests,
+        requests > 0 ? static_cast<double>(bytes) / requests : 0.0);
+    if (ratio >= 0.95)
+        return true;
+    std::printf("FAIL: Tollwick relays less than 0.95 times as much with its history on\n");
+    return false;
+}
+
 int main(int argc, char** argv) {
     double seconds = 5;
     int sites = 100000;
@@ -499,9 +526,11 @@ int main(int argc, char** argv) {
     const int tollwick_port = free_port();
     const int opaque_port = free_port();
     const int two_threads_port = free_port();
+    const int quiet_port = free_port();
     tunnel_bench bench(hello);
     fs::copy(work / "tollwick", work / "tollwick-opaque", fs::copy_options::recursive);
     fs::copy(work / "tollwick", work / "tollwick-two", fs::copy_options::recursive);
+    fs::copy(work / "tollwick", work / "tollwick-quiet", fs::copy_options::recursive);
     const auto tollwick = [&](const std::string& name, int port, const std::vector<std::string>& options,
                               const char* threads = "1") {
         std::vector<std::string> command =
@@ -520,16 +549,20 @@ int main(int argc, char** argv) {
         start({"squid", "-N", "-f", (work / "guarded.conf").string()}, work / "guarded.out"),
         tollwick("tollwick", tollwick_port, {}),
         tollwick("tollwick-opaque", opaque_port, {"--proxy.opaque_ports", bench.ports()}),
-        tollwick("tollwick-two", two_threads_port, {}, "2")};
+        tollwick("tollwick-two", two_threads_port, {}, "2"),
+        tollwick("tollwick-quiet", quiet_port, {"--activity.keep_days", "0"})};
     const proxy proxies[] = {{"squid", squid_port, servers[1]},
                              {"squid + squidGuard", guarded_port, servers[2]},
                              {"Tollwick", tollwick_port, servers[3]},
-                             {"Tollwick, 2 threads", two_threads_port, servers[5]}};
+                             {"Tollwick, 2 threads", two_threads_port, servers[5]},
+                             {"Tollwick, no history", quiet_port, servers[6]}};
     const proxy opaque = {"Tollwick, check off", opaque_port, servers[4]};
 
     int status = 0;
+    bench::wrk_figures small[std::size(proxies)];
+    double recorded = 0; // requests through the proxy with its history on
     bool ready = answers(nginx_port, "/1k");
-    for (const proxy& p : {proxies[0], proxies[1], proxies[2], proxies[3], opaque})
+    for (const proxy& p : {proxies[0], proxies[1], proxies[2], proxies[3], proxies[4], opaque})
         ready = ready && answers(p.port, origin + "/1k", "127.0.0.1:" + std::to_string(p.port));
     if (!ready) {
         std::cerr << "proxy_bench: a server did not start; see " << work << '\n';
@@ -542,7 +575,6 @@ int main(int argc, char** argv) {
         std::printf("%d blocked sites, 50 connections, %.0f s each\n\n", sites, seconds);
         std::printf("%-8s %-20s %10s %9s %9s %9s %8s\n", "answer", "proxy", "req/s", "p50 ms", "p99 ms",
                     "failed", "ratio");
-        bench::wrk_figures small[std::size(proxies)];
         for (const char* size : {"1k", "100k"}) {
             double squid_rate = 0;
             for (std::size_t i = 0; i < std::size(proxies); ++i) {
@@ -552,6 +584,8 @@ int main(int argc, char** argv) {
                     squid_rate = f.rate;
                 if (std::string(size) == "1k")
                     small[i] = f;
+                if (i == 2)
+                    recorded += f.rate * seconds;
                 std::printf("%-8s %-20s %10.0f %9.2f %9.2f %9ld %8.2f\n", size, proxies[i].name, f.rate,
                             f.p50_ms, f.p99_ms, f.failed, squid_rate > 0 ? f.rate / squid_rate : 0);
             }
@@ -563,6 +597,9 @@ int main(int argc, char** argv) {
     }
     for (const pid_t server : servers)
         stop(server);
+    // The history is all written once its service has stopped.
+    if (status != 2 && !history_pass(small[2], small[4], work / "tollwick/log", recorded))
+        status = 1;
     if (status != 2)
         fs::remove_all(work);
     return status;

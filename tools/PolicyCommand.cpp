@@ -1,10 +1,13 @@
 #include "PolicyCommand.hpp"
 
+#include "ActivityReport.hpp"
+
 #include <quorrel/DataModel.hpp>
 #include <quorrel/Matching.hpp>
 
 #include <boost/algorithm/string/replace.hpp>
 
+#include <cstdlib>
 #include <map>
 #include <memory>
 #include <ostream>
@@ -29,6 +32,11 @@ commands:
   dump                            the categories, groups and clients of the policy
   password NEW                    sets the administrator password of the site and saves
                                   the policy; "" opens the site without a login
+  activity [--days N] [--history FILE] [CLIENT-IP]
+                                  what the computers did over the last N days (default 7):
+                                  use per computer and day, top sites, last refusals; from
+                                  FILE (default DIR/../log/activity.db, beside the service's
+                                  cfg/)
 
 exit status: 0 allowed or done, 1 refused, 2 usage or configuration error
 )";
@@ -77,6 +85,8 @@ int PolicyCommand::Run(const std::vector<std::string>& arguments) {
         args.erase(args.begin(), args.begin() + 2);
     }
     const std::string command = args.empty() ? "" : args[0];
+    if (command == "activity")
+        return Activity(std::vector<std::string>(args.begin() + 1, args.end()));
     const bool known = (command == "check" && (args.size() == 3 || args.size() == 4)) ||
                        (command == "report" && args.size() == 3) || (command == "dump" && args.size() == 1) ||
                        (command == "password" && args.size() == 2);
@@ -101,20 +111,8 @@ int PolicyCommand::Run(const std::vector<std::string>& arguments) {
     }
 
     DataModel model;
-    tav::Ret loaded(tav::Ret::OK, "");
-    try {
-        loaded = model.Init(m_config + "/zun_data.xml", m_config + "/URLFilterDB.bin",
-                            m_config + "/Administration/site");
-    } catch (const std::exception& e) {
-        loaded = tav::Ret(tav::Ret::ERR, e.what());
-    }
-    if (!loaded.IsOK()) {
-        std::string messages = loaded.GetMessage();
-        boost::replace_all(messages, "<br>", "\n  ");
-        m_err << "tollwick-policy: the configuration in " << m_config << " does not load:\n  " << messages
-              << '\n';
+    if (!Load(model))
         return 2;
-    }
 
     if (command == "dump") {
         model.PrintModel(m_out);
@@ -152,6 +150,58 @@ int PolicyCommand::Run(const std::vector<std::string>& arguments) {
         m_out << ": " << message;
     m_out << '\n';
     return allowed ? 0 : 1;
+}
+
+bool PolicyCommand::Load(DataModel& model) {
+    tav::Ret loaded(tav::Ret::OK, "");
+    try {
+        loaded = model.Init(m_config + "/zun_data.xml", m_config + "/URLFilterDB.bin",
+                            m_config + "/Administration/site");
+    } catch (const std::exception& e) {
+        loaded = tav::Ret(tav::Ret::ERR, e.what());
+    }
+    if (loaded.IsOK())
+        return true;
+    std::string messages = loaded.GetMessage();
+    boost::replace_all(messages, "<br>", "\n  ");
+    m_err << "tollwick-policy: the configuration in " << m_config << " does not load:\n  " << messages
+          << '\n';
+    return false;
+}
+
+int PolicyCommand::Activity(const std::vector<std::string>& args) {
+    int days = 7;
+    std::string history = m_config + "/../log/activity.db";
+    std::string client;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "--days" && i + 1 < args.size()) {
+            char* end = nullptr;
+            const long n = std::strtol(args[++i].c_str(), &end, 10);
+            if (*end != '\0' || n < 1 || n > 366) {
+                m_err << "tollwick-policy: --days takes a number of days from 1 to 366\n";
+                return 2;
+            }
+            days = static_cast<int>(n);
+        } else if (args[i] == "--history" && i + 1 < args.size()) {
+            history = args[++i];
+        } else if (client.empty() && args[i].compare(0, 2, "--") != 0) {
+            client = tav::TrimBlanks(args[i]);
+        } else {
+            return Usage(2);
+        }
+    }
+    DataModel model;
+    if (!Load(model))
+        return 2;
+    tav::ActivityHistory reader(history);
+    if (!reader.IsOpen()) {
+        m_err << "tollwick-policy: the history " << history << " cannot be read: " << reader.GetError()
+              << '\n';
+        return 2;
+    }
+    ActivityReport(model, reader, m_out)
+        .Print(static_cast<std::time_t>(model.GetClock().Now()), days, client);
+    return 0;
 }
 
 int PolicyCommand::SetPassword(DataModel& model, const std::string& password) {

@@ -1,5 +1,6 @@
 #include "http_module.hpp"
 
+#include <quorrel/ActivityLog.hpp>
 #include <quorrel/DataModel.hpp>
 
 #include <ace/OS_NS_string.h>
@@ -8,6 +9,7 @@
 #include <boost/program_options/options_description.hpp>
 #include <boost/program_options/value_semantic.hpp>
 
+#include <algorithm>
 #include <iostream>
 #include <new>
 #include <set>
@@ -74,7 +76,8 @@ void http_module::add_options(po::options_description& description) {
         "whether the filter machine itself and link-local addresses may be reached through the proxy")(
         "proxy.transparent_listen", po::value<std::string>()->default_value(""),
         "address for the connections a gateway's firewall redirects to the service, HOST:PORT; empty for "
-        "none");
+        "none")("activity.keep_days", po::value<unsigned>()->default_value(90),
+                "days of activity kept in log/activity.db; 0 keeps no history");
 }
 
 bool http_module::read_settings(server_settings& settings, std::string& error) const {
@@ -142,6 +145,14 @@ int http_module::init(int argc, ACE_TCHAR* argv[]) {
         model_.reset();
         return -1;
     }
+    if (const unsigned days = options()["activity.keep_days"].as<unsigned>(); days > 0) {
+        ActivityLog::Options history;
+        history.keepDays = static_cast<int>(std::min(days, 36500U));
+        const DataModel* model = model_.get();
+        history.now = [model] { return static_cast<std::time_t>(model->GetClock().Now()); };
+        activity_ = std::make_unique<ActivityLog>(std::move(history));
+        model_->SetActivityLog(activity_.get());
+    }
     {
         ACE_Guard<ACE_Recursive_Thread_Mutex> guard(DataModel::m_mutex);
         DataModel::m_pInstance = model_.get();
@@ -205,6 +216,10 @@ void http_module::stop() {
         p->factory().release_extension();
     plugins_.clear();
     server_.reset();
+    // What the history has queued is written before the model goes.
+    if (model_ != nullptr)
+        model_->SetActivityLog(nullptr);
+    activity_.reset();
     if (model_ != nullptr) {
         ACE_Guard<ACE_Recursive_Thread_Mutex> guard(DataModel::m_mutex);
         if (DataModel::m_pInstance == model_.get())

@@ -15,18 +15,21 @@
 // before the system's resolver is asked, default /etc/hosts), proxy.connect_ports (443), proxy.opaque_ports
 // (none), proxy.checked_body_limit, proxy.origin_timeout (60), proxy.handshake_timeout (10),
 // proxy.allow_local (false: the filter machine itself and link-local addresses are not relayed to) and
-// proxy.transparent_listen (HOST:PORT for connections that a gateway redirects; none by default).
+// proxy.transparent_listen (HOST:PORT for connections that a gateway redirects; none by default) and
+// activity.keep_days (days of history kept in log/activity.db, default 90; 0 for none).
 //
 // Requests for other servers that no extension takes go to the forward proxy, which asks the module's policy
-// model. The model is also the service's one instance (DataModel::m_pInstance), where the administration
-// plug-in finds it. Without a model that loads, or without a plug-in to administer it, the module does not
-// start.
+// model and records each computer's use and refusals in the activity history, which the model carries to
+// the administration site. The model is also the service's one instance (DataModel::m_pInstance), where the
+// administration plug-in finds it. Without a model that loads, or without a plug-in to administer it, the
+// module does not start.
 
 #include "forward_proxy.hpp"
 #include "http_server.hpp"
 #include "name_resolver.hpp"
 #include "plugin.hpp"
 
+#include <quorrel/ActivityLog.hpp>
 #include <tav/service.hpp>
 
 #include <boost/intrusive_ptr.hpp>
@@ -60,6 +63,7 @@ private:
     std::shared_ptr<name_resolver> names_;
     boost::intrusive_ptr<forward_proxy> proxy_;
     std::unique_ptr<DataModel> model_;
+    std::unique_ptr<ActivityLog> activity_;
 };
 
 } // namespace tav::http

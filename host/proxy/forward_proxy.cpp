@@ -1,5 +1,7 @@
 #include "forward_proxy.hpp"
 
+#include <quorrel/ActivityLog.hpp>
+
 #include "pac_file.hpp"
 #include "relay.hpp"
 #include "tunnel.hpp"
@@ -141,6 +143,21 @@ void forward_proxy::open_origin(const std::string& host, unsigned short port, co
 DataModel::Verdict forward_proxy::decide(const std::string& client, const tav::uri& target,
                                          PROTOS protocol) const {
     return model_ != nullptr ? model_->Decide(client, target, protocol) : DataModel::Verdict();
+}
+
+void forward_proxy::record_use(const std::string& client, const std::string& group, const std::string& host,
+                               std::uint64_t bytes) const {
+    if (ActivityLog* log = model_ != nullptr ? model_->GetActivityLog() : nullptr)
+        log->Record(
+            ActivityLog::Use{static_cast<std::time_t>(model_->GetClock().Now()), client, group, host, bytes});
+}
+
+void forward_proxy::record_refusal(const std::string& client, const std::string& group, bool secure,
+                                   const std::string& host, const std::string& path,
+                                   const std::string& reason) const {
+    if (ActivityLog* log = model_ != nullptr ? model_->GetActivityLog() : nullptr)
+        log->Record(ActivityLog::Refusal{static_cast<std::time_t>(model_->GetClock().Now()), client, group,
+                                         secure ? "https" : "http", host, path, reason});
 }
 
 std::string forward_proxy::blocking_page(const std::string& reason, const tav::uri& target,

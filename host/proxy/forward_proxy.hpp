@@ -91,6 +91,11 @@ public:
     // Whether the client may open the address now, and how its answer is checked; without a policy,
     // everything is allowed and nothing checked.
     DataModel::Verdict decide(const std::string& client, const tav::uri& target, PROTOS protocol) const;
+    // Puts a client's use of a site, and a refusal, into the service's history, when it keeps one.
+    void record_use(const std::string& client, const std::string& group, const std::string& host,
+                    std::uint64_t bytes) const;
+    void record_refusal(const std::string& client, const std::string& group, bool secure,
+                        const std::string& host, const std::string& path, const std::string& reason) const;
     // The blocking page for a refused address. A computer that the policy does not know also gets its
     // address and a link to the administration's form that puts it into a group.
     std::string blocking_page(const std::string& reason, const tav::uri& target, const std::string& client,

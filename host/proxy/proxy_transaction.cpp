@@ -3,6 +3,7 @@
 #include <tav/msg.hpp>
 
 #include <algorithm>
+#include <cstring>
 #include <limits>
 
 namespace tav::http {
@@ -31,6 +32,8 @@ proxy_transaction::proxy_transaction(forward_proxy& proxy,
 }
 
 boost::intrusive_ptr<log_record> proxy_transaction::decision(const char* verdict, const std::string& reason) {
+    if (std::strcmp(verdict, "refused") == 0)
+        proxy_.record_refusal(client_, verdict_.GetGroupID(), secure_, site_, site_path_, reason);
     boost::intrusive_ptr<log_record> record(new log_record);
     record->set_field("x-decision", verdict, true);
     if (!reason.empty())
@@ -226,7 +229,10 @@ void proxy_transaction::report() {
     if (!dialed_)
         return;
     verdict_.TickTime();
-    for (std::uint64_t bytes = std::exchange(unreported_, 0); bytes > 0;) {
+    const std::uint64_t moved = std::exchange(unreported_, 0);
+    if (moved > 0)
+        proxy_.record_use(client_, verdict_.GetGroupID(), site_.empty() ? host_ : site_, moved);
+    for (std::uint64_t bytes = moved; bytes > 0;) {
         const auto part = static_cast<std::int32_t>(std::min<std::uint64_t>(
             bytes, static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max())));
         verdict_.TickTraffic(part);

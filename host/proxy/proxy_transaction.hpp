@@ -91,8 +91,8 @@ protected:
     // Ends the transaction; under mutex_ or not. The first call wins: it answers with `status` and `why`
     // while nothing of the answer has gone out, else closes the client's connection.
     void fail(int status, const std::string& why);
-    // The access-log fields of the proxy's decision.
-    static boost::intrusive_ptr<log_record> decision(const char* verdict, const std::string& reason);
+    // The access-log fields of the proxy's decision; a refusal also goes into the history.
+    boost::intrusive_ptr<log_record> decision(const char* verdict, const std::string& reason);
     // Marks the transaction over, reports usage and closes the origin connection; under mutex_. False when
     // it already was.
     bool end();
@@ -103,6 +103,11 @@ protected:
     std::string client_;
     // The policy's answer to the request, which its usage is counted by; set before the origin is dialled.
     DataModel::Verdict verdict_;
+    // What the history names the request by: the site's host and, for http://, its path; and whether it
+    // is a tunnel.
+    std::string site_;
+    std::string site_path_;
+    bool secure_ = false;
     ACE_INET_Addr local_;
     std::recursive_mutex mutex_;
     bool over_ = false;

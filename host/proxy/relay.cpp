@@ -47,6 +47,8 @@ relay::relay(forward_proxy& proxy, const boost::intrusive_ptr<response_handler>&
     : proxy_transaction(proxy, response, local, client) {}
 
 void relay::OnRequestHead(const request_head* head) {
+    site_ = head->uri.host();
+    site_path_ = head->uri.path();
     verdict_ = proxy_.decide(client_, head->uri, PROTO_HTTP);
     if (!verdict_.IsAllowed()) {
         const std::lock_guard<std::recursive_mutex> lock(mutex_);

@@ -40,10 +40,13 @@ tunnel::tunnel(forward_proxy& proxy, const boost::intrusive_ptr<response_handler
     : proxy_transaction(proxy, response, local, client) {}
 
 void tunnel::OnRequestHead(const request_head* head) {
+    secure_ = true;
+    site_ = head->uri.host();
     if (head->intercepted) {
         char address[64] = "";
         head->intercepted->get_host_addr(address, sizeof address);
         host_ = address;
+        site_ = address;
         port_ = head->intercepted->get_port_number();
         intercepted_ = true;
         const std::lock_guard<std::recursive_mutex> lock(mutex_);
@@ -162,6 +165,7 @@ bool tunnel::name_allowed(const std::string& name, std::string& reason) {
     const tav::uri site = secure_site(name.empty() ? host_ : name, port_);
     if (!intercepted_ && site.host() == host_)
         return true;
+    site_ = site.host();
     verdict_ = proxy_.decide(client_, site, PROTO_HTTPS);
     if (verdict_.IsAllowed())
         return true;

@@ -10,6 +10,8 @@
 #include "log_folder.hpp"
 #include "loopback.hpp"
 
+#include <quorrel/ActivityHistory.hpp>
+#include <quorrel/ActivityLog.hpp>
 #include <quorrel/Client.hpp>
 #include <quorrel/ClientGroup.hpp>
 #include <quorrel/CustomerSite.hpp>
@@ -568,6 +570,51 @@ TEST_F(proxy_test, ThePolicyDecidesBeforeAnythingGoesToTheOrigin) {
     EXPECT_NE(std::string::npos, log.find("\trefused\tSite_is_blocked_by_Customer_Blocked_Sites_List"))
         << log;
     EXPECT_NE(std::string::npos, log.find("/lessons\t200\t2\t-\tallowed\t-")) << log;
+}
+
+// What a computer did goes into the history: its use of the sites it was let through to, and each refused
+// request and tunnel with the policy's reason.
+TEST_F(proxy_test, WhatAComputerDidGoesIntoItsHistory) {
+    std::unique_ptr<tav::DataModel> model = load_policy();
+    tav::ActivityLog history(tav::ActivityLog::Options{});
+    model->SetActivityLog(&history);
+    origin site(
+        [](const std::string&) { return std::string("HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhello"); });
+    start(model.get());
+    for (const char* host : {"School.example", "games.example"}) {
+        client each(port);
+        ASSERT_TRUE(each.send(get(host, site.port(), "/lessons?day=1")));
+        ASSERT_TRUE(each.read()) << host;
+    }
+    client secure(port);
+    ASSERT_TRUE(secure.send("CONNECT games.example:443 HTTP/1.1\r\nHost: games.example:443\r\n\r\n"));
+    ASSERT_TRUE(secure.read());
+    ASSERT_TRUE(eventually([&] { return server->connections() == 0; })) << server->connections();
+    server->stop();
+    proxy->stop();
+    history.Flush();
+
+    tav::ActivityHistory read(history.GetPath());
+    const std::string today = tav::ActivityHistory::DayOf(static_cast<std::time_t>(model->GetClock().Now()));
+    const auto uses = read.SiteUseByDay(today, today, {});
+    ASSERT_EQ(1u, uses.size());
+    EXPECT_EQ("school.example", uses[0].site);
+    EXPECT_EQ("127.0.0.1", uses[0].client);
+    EXPECT_EQ("3", uses[0].group);
+    EXPECT_EQ(1, uses[0].minutes);
+    EXPECT_EQ(5, uses[0].bytes) << "the answer's body";
+    const auto refusals = read.Refusals(today, today, {}, 10);
+    ASSERT_EQ(2u, refusals.size());
+    EXPECT_EQ("https", refusals[0].protocol);
+    EXPECT_EQ("", refusals[0].path);
+    EXPECT_EQ("http", refusals[1].protocol);
+    EXPECT_EQ("/lessons", refusals[1].path);
+    for (const auto& refusal : refusals) {
+        EXPECT_EQ("games.example", refusal.host);
+        EXPECT_EQ("3", refusal.group);
+        EXPECT_EQ("Site is blocked by Customer Blocked Sites List", refusal.reason);
+    }
+    model->SetActivityLog(nullptr);
 }
 
 // A child may spell an address in many ways; each is decided as its canonical form, by the policy check and

@@ -114,6 +114,7 @@ TEST(Zunservice, ListensAnswersAndStopsInOrder) {
     EXPECT_EQ(0, service.Exit()) << service.Errors();
     EXPECT_NE(std::string::npos,
               Read(folder.Root() / "log/access/log.txt").find("\tGET\thttp://admin.tollwick/\t200"));
+    EXPECT_TRUE(fs::exists(folder.Root() / "log/activity.db")) << "the activity history";
 }
 
 TEST(Zunservice, SaysWhatIsWrongWithItsConfigurationAndEnds) {

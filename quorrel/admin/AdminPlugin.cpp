@@ -1,3 +1,4 @@
+#include <quorrel/ActivityLog.hpp>
 #include <quorrel/Settings.hpp>
 #include <quorrel/Text.hpp>
 #include <quorrel/admin/AdminPlugin.hpp>
@@ -5,6 +6,7 @@
 #include <quorrel/admin/Templates.hpp>
 
 #include "SessionID.hpp"
+#include "pages/ActivityModule.hpp"
 #include "pages/BlockedCategoryModule.hpp"
 #include "pages/BlockedUrlWordsModule.hpp"
 #include "pages/ChangePasswordModule.hpp"
@@ -55,7 +57,12 @@ AdminPlugin::AdminPlugin(const boost::intrusive_ptr<tav::http::server>& owner, D
     };
     add(std::make_unique<LoginPageModule>(*this), {"LoginPage"});
     add(std::make_unique<ForgotPasswordModule>(*this), {"ForgotPassword"});
-    add(std::make_unique<FixedPageModule>(*this, "HomePage.tpl.html"), {"HomePage"});
+    // The home page shows today's summary, which the activity page's module makes.
+    auto activity = std::make_unique<ActivityModule>(*this);
+    const ActivityModule* summary = activity.get();
+    add(std::make_unique<FixedPageModule>(*this, "HomePage.tpl.html",
+                                          [summary](std::string& page) { summary->FillTodaySummary(page); }),
+        {"HomePage"});
     add(std::make_unique<FixedPageModule>(*this, "HelpPage.tpl.html"), {"HelpPage"});
     add(std::make_unique<FixedPageModule>(*this, "AboutPage.tpl.html"), {"AboutPage"});
     auto groups = std::make_unique<ClientGroupsModule>(*this);
@@ -83,6 +90,7 @@ AdminPlugin::AdminPlugin(const boost::intrusive_ptr<tav::http::server>& owner, D
     add(std::make_unique<ContentFiltrationModule>(*this), {"ContentFiltration"});
     add(std::make_unique<SiteSettingsModule>(*this), {"SiteSettings"});
     add(std::make_unique<ChangePasswordModule>(*this), {"ChangePassword"});
+    add(std::move(activity), {"Activity"});
 }
 
 AdminPlugin::~AdminPlugin() = default;
@@ -186,6 +194,9 @@ void AdminPlugin::Audit(const std::string& client, const std::string& event, con
     record->set_field("x-id", request.id, true);
     record->set_field("x-outcome", outcome, true);
     m_audit.log(record);
+    if (ActivityLog* history = m_model->GetActivityLog())
+        history->Record(ActivityLog::AdminEvent{static_cast<std::time_t>(m_model->GetClock().Now()), client,
+                                                event, request.page, request.action, request.id, outcome});
 }
 
 std::string AdminPlugin::EventOf(const std::string& objectName, const std::string& action, bool signedIn) {
@@ -374,6 +385,13 @@ void AdminPlugin::HandleRequest(const tav::uri& requestUri, const ACE_Message_Bl
     if (const int minutes = attempt ? AttemptWait(client) : 0; minutes > 0) {
         answer.status = 429;
         answer.fields.emplace_back("Retry-After", std::to_string(minutes * 60));
+    }
+    const WebModule::AnswerType type = module->TypeOfAnswer(fields);
+    if (!type.contentType.empty()) {
+        // A file, not a page: its text is the module's own, with no placeholders to fill.
+        answer.contentType = type.contentType;
+        answer.fields.insert(answer.fields.end(), type.fields.begin(), type.fields.end());
+        return;
     }
     FillText(answer.body, "%SESSION_ID%", fields.Get("_SessionID_"));
     FillText(answer.body, "%CSP_NONCE%", nonce);

@@ -124,6 +124,10 @@ bool WebModule::UsesProtocolSettingsMenu() const {
     return true;
 }
 
+WebModule::AnswerType WebModule::TypeOfAnswer(const FormFields& /*fields*/) const {
+    return AnswerType();
+}
+
 AdminPluginRet WebModule::RenderPage(FormFields& fields, std::string& page) {
     const SharedTemplates& shared = Plugin().GetTemplates();
     page = shared.basePage;

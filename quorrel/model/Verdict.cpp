@@ -4,6 +4,10 @@
 
 namespace tav {
 
+std::string DataModel::Verdict::GetGroupID() const {
+    return m_group != nullptr ? m_group->GetID() : std::string();
+}
+
 bool DataModel::Verdict::IsHTTPContentFiltrationEnabled() const {
     if (!m_snapshot || !m_snapshot->filtrationOn)
         return false;

@@ -1,3 +1,4 @@
+#include "ChildProcess.hpp"
 #include "PolicyFolder.hpp"
 
 #include <gtest/gtest.h>
@@ -21,16 +22,6 @@ std::string LargePolicy() {
         words += "<blockedurlword><id>" + std::to_string(i) + "</id><word>word" + std::to_string(i) +
                  "</word><categoriesmask>20</categoriesmask></blockedurlword>";
     return "<tavdata><defaultblockedurlwords>" + words + "</defaultblockedurlwords></tavdata>";
-}
-
-// Runs body in a child process and returns its exit status.
-template <class Body> int InChild(Body body) {
-    const pid_t child = ::fork();
-    if (child == 0)
-        ::_exit(body());
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 // The saved policy that every save below writes again.

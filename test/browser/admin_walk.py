@@ -8,7 +8,9 @@ renames it, adds two computers and moves one to another group; drags Sunday morn
 sets a traffic limit; blocks a category and a site and tests an address; adds a word in addresses, a
 content type and a word in pages; switches HTTPS filtration. After each step it reads the page and the
 policy file. It then restarts the service and finds everything again, asks the policy command what the
-proxy would answer, and deletes the group. Screenshots go to BUILD_DIR/browser-output/admin_walk.
+proxy would answer, puts this machine into the group and opens a page of a small site of its own and the
+blocked site through the proxy, reads both on the Activity page (at 1280 and 390 pixels wide), trusts the
+refused site from there, and deletes the group. Screenshots go to BUILD_DIR/browser-output/admin_walk.
 """
 import datetime
 import sys
@@ -20,7 +22,7 @@ from selenium.webdriver.common.by import By
 from selenium.webdriver.support import expected_conditions as seen
 from selenium.webdriver.support.ui import Select, WebDriverWait
 
-from site_driver import Site
+from site_driver import Origin, Site
 
 FIRST_PASSWORD = "correct horse"
 PASSWORD = "kitchen-table-7"
@@ -85,6 +87,24 @@ class Walk:
     def switch(self, what):
         self.driver.find_element(By.CSS_SELECTOR, "button[data-toggle='%s']" % what).click()
 
+    def show_whole_page(self, width, shot):
+        """Sets the window `width` pixels wide and as tall as the page, and keeps a screenshot of it all."""
+        self.driver.set_window_size(width, 844)
+        height = self.driver.execute_script("return document.documentElement.scrollHeight")
+        self.driver.set_window_size(width, max(844, height))
+        self.shots += 1
+        self.site.screenshot("%02d-%s" % (self.shots, shot))
+
+    def open_activity_until(self, shown):
+        """Opens the Activity page again and again until `shown(page text)` holds: the history is written
+        once a second."""
+        def again(driver):
+            self.menu("Activity")
+            self.wait.until(lambda d: d.execute_script("return window.tollwickLeaving !== true"))
+            self.wait.until(seen.text_to_be_present_in_element((By.TAG_NAME, "h1"), "Activity"))
+            return shown(driver.find_element(By.TAG_NAME, "main").text)
+        WebDriverWait(self.driver, 15, poll_frequency=0.5, ignored_exceptions=[WebDriverException]).until(again)
+
     def save(self):
         self.follow(self.driver.find_element(By.CSS_SELECTOR, "main form button[type=submit]"))
 
@@ -129,7 +149,8 @@ def expect(condition, what):
 
 def main():
     site = Site(sys.argv[1], "admin_walk")
-    site.start_service()
+    origin = Origin(site.work, ["school.example", "casino.example"])
+    site.start_service(*origin.service_options())
     step = "start the browser"
     try:
         site.start_browser()
@@ -306,7 +327,7 @@ def main():
         site.driver.delete_all_cookies()
         failure = site.stop_service()
         expect(failure is None, failure)
-        site.start_service()
+        site.start_service(*origin.service_options())
         walk.login(PASSWORD)
         walk.menu("Groups")
         walk.page("Groups", "restart-groups")
@@ -341,6 +362,61 @@ def main():
         expect("Customer DB: tested URL is  defined as Blocked" in said, said)
         print("browser: the policy command says:", said.replace("<br>", " | "))
 
+        step = "put this machine into the group and browse through the proxy"
+        walk.menu("Computers")
+        walk.page("Computers", "computers-before-browsing")
+        walk.follow(site.driver.find_element(By.ID, "new-client"))
+        walk.page("Computer", "this-computer-new")
+        walk.type_into("IP", "127.0.0.1")
+        Select(site.driver.find_element(By.ID, "client-group")).select_by_visible_text("Children")
+        walk.save()
+        walk.page("Computers", "this-computer-added")
+        walk.no_errors()
+        if not sunday_morning:
+            site.driver.get("http://school.example:%d/lessons" % origin.port)
+            walk.wait.until(seen.text_to_be_present_in_element((By.TAG_NAME, "h1"), "School lessons"))
+        for refused in ("http://casino.example:%d/" % origin.port, "http://school.example:%d/roulette-tips" % origin.port):
+            site.driver.get(refused)
+            walk.wait.until(seen.text_to_be_present_in_element((By.TAG_NAME, "h1"), "This page is blocked"))
+            walk.shots += 1
+            site.screenshot("%02d-refused" % walk.shots)
+        walk.login(PASSWORD)
+
+        step = "read the refusal on the Activity page, wide and on a phone"
+        walk.open_activity_until(lambda text: "casino.example" in text and "/roulette-tips" in text)
+        walk.no_errors()
+        expect(sunday_morning or site.driver.find_elements(By.CSS_SELECTOR, ".activity-chart svg text"),
+               "the week's chart has its labels")
+        for width in (1280, 390):
+            walk.show_whole_page(width, "activity-%d" % width)
+            wide = site.driver.execute_script("return document.documentElement.scrollWidth")
+            expect(wide <= width, "the Activity page is %d pixels wide on a %d pixel screen" % (wide, width))
+        site.driver.set_window_size(1000, 800)
+
+        step = "trust a refused site from the Activity page"
+        walk.follow(site.driver.find_element(
+            By.XPATH, "//table[@id='activity-refusals']//tr[td[normalize-space()='/roulette-tips']]"
+                      "//button[normalize-space()='Trust this site']"))
+        walk.page("Activity", "activity-trusted")
+        expect("school.example is now a trusted site of Children" in walk.messages(),
+               "the page says %r" % walk.messages())
+        http = walk.group("Children").find("protocolssettings/httpprotocolsettings")
+        trusted = [s.findtext("uri") for s in http.iter("customersite") if s.findtext("isblocked") == "0"]
+        expect(trusted == ["http://school.example/"], "the policy trusts the site: %r" % trusted)
+        walk.menu("Home")
+        summary = walk.page("Welcome to Tollwick", "home-summary")
+        expect("Children" in site.driver.find_element(By.ID, "today-summary").text,
+               "today's summary names the group: %r" % summary)
+
+        step = "take this machine out of the group again"
+        walk.menu("Computers")
+        walk.page("Computers", "computers-after-browsing")
+        site.driver.find_element(By.XPATH, "//tr[td[normalize-space()='127.0.0.1']]//input").click()
+        walk.press("Delete checked")
+        site.driver.switch_to.alert.accept()
+        walk.page("Computers", "this-computer-deleted")
+        expect(walk.client("127.0.0.1") is None, "the policy has lost this machine")
+
         step = "delete the group"
         walk.menu("Groups")
         walk.page("Groups", "groups-again")
@@ -365,7 +441,9 @@ def main():
         expect(walk.group("Children") is None, "the policy has lost the group")
         print("browser: the walk through %d pages passed; screenshots in %s" % (walk.shots, site.output))
     except (WebDriverException, AssertionError) as failure:
+        origin.close()
         return site.end(step, failure)
+    origin.close()
     return site.end()
 
 

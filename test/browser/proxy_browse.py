@@ -9,32 +9,15 @@ file that sends school.example and games.example there. Chromium then opens a pa
 renders), one of games.example, which the children's blocked sites list refuses (the blocking page with its
 reason), and the administration site, in one session. Screenshots go to BUILD_DIR/browser-output/proxy_browse.
 """
-import http.server
 import os
 import sys
-import threading
 
 from selenium.common.exceptions import WebDriverException
 from selenium.webdriver.common.by import By
 from selenium.webdriver.support import expected_conditions as seen
 from selenium.webdriver.support.ui import WebDriverWait
 
-from site_driver import Site
-
-
-class Lessons(http.server.BaseHTTPRequestHandler):
-    """Answers every GET with the same small page."""
-
-    def do_GET(self):
-        page = b"<!DOCTYPE html><html><head><title>Lessons</title></head><body><h1>School lessons</h1></body></html>"
-        self.send_response(200)
-        self.send_header("Content-Type", "text/html; charset=utf-8")
-        self.send_header("Content-Length", str(len(page)))
-        self.end_headers()
-        self.wfile.write(page)
-
-    def log_message(self, *arguments):
-        pass
+from site_driver import Origin, Site
 
 
 def children_on_this_machine(cfg):
@@ -53,13 +36,9 @@ def children_on_this_machine(cfg):
 def main():
     site = Site(sys.argv[1], "proxy_browse")
     children_on_this_machine(site.cfg)
-    hosts = os.path.join(site.work, "hosts")
-    with open(hosts, "w") as f:
-        f.write("127.0.0.1 school.example games.example\n")
-    origin = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Lessons)
-    threading.Thread(target=origin.serve_forever, daemon=True).start()
-    port = origin.server_address[1]
-    site.start_service("--proxy.hosts_file", hosts, "--proxy.allow_local", "true")
+    origin = Origin(site.work, ["school.example", "games.example"])
+    port = origin.port
+    site.start_service(*origin.service_options())
     step = "start the browser"
     try:
         driver = site.start_browser()
@@ -83,9 +62,9 @@ def main():
         site.screenshot("administration")
         print("browser: allowed page, blocking page and administration seen; screenshots in", site.output)
     except (WebDriverException, AssertionError) as failure:
-        origin.shutdown()
+        origin.close()
         return site.end(step, failure)
-    origin.shutdown()
+    origin.close()
     return site.end()
 
 

@@ -1,5 +1,6 @@
 """What the browser tests share: a copy of the sample configuration, zunservice on a free port of
-127.0.0.1, and headless Chromium with the service as its only proxy."""
+127.0.0.1, headless Chromium with the service as its only proxy, and a small web site to browse to."""
+import http.server
 import os
 import shutil
 import signal
@@ -11,6 +12,40 @@ import threading
 from selenium import webdriver
 from selenium.webdriver.chrome.options import Options
 from selenium.webdriver.chrome.service import Service
+
+
+class Lessons(http.server.BaseHTTPRequestHandler):
+    """Answers every GET with the same small page."""
+
+    def do_GET(self):
+        page = b"<!DOCTYPE html><html><head><title>Lessons</title></head><body><h1>School lessons</h1></body></html>"
+        self.send_response(200)
+        self.send_header("Content-Type", "text/html; charset=utf-8")
+        self.send_header("Content-Length", str(len(page)))
+        self.end_headers()
+        self.wfile.write(page)
+
+    def log_message(self, *arguments):
+        pass
+
+
+class Origin:
+    """A web site of the test's own on a free port of 127.0.0.1, and a hosts file in the folder `work` that
+    sends `names` there; the service takes both with the options of service_options()."""
+
+    def __init__(self, work, names):
+        self.hosts = os.path.join(work, "hosts")
+        with open(self.hosts, "w") as f:
+            f.write("127.0.0.1 %s\n" % " ".join(names))
+        self.server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Lessons)
+        threading.Thread(target=self.server.serve_forever, daemon=True).start()
+        self.port = self.server.server_address[1]
+
+    def service_options(self):
+        return ["--proxy.hosts_file", self.hosts, "--proxy.allow_local", "true"]
+
+    def close(self):
+        self.server.shutdown()
 
 
 class Site:

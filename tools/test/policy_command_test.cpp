@@ -1,9 +1,11 @@
 #include "PolicyCommand.hpp"
 
+#include <quorrel/ActivityLog.hpp>
 #include <quorrel/Settings.hpp>
 
 #include <gtest/gtest.h>
 
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -126,4 +128,37 @@ TEST(PolicyCommand, SetsTheAdministratorPasswordInThePolicyFile) {
     EXPECT_EQ(0, cleared.status);
     EXPECT_EQ("the site opens without a login\n", cleared.out);
     EXPECT_EQ(2, Command(folder, {"password"}).status);
+}
+
+TEST(PolicyCommand, PrintsTheActivityHistoryOfEveryComputerOrOne) {
+    const Folder folder(POLICY);
+    const std::string history = folder.Root() + "/activity.db";
+    {
+        tav::ActivityLog::Options options;
+        options.path = history;
+        tav::ActivityLog log(options);
+        const std::time_t now = std::time(nullptr);
+        log.Record(tav::ActivityLog::Use{now, "10.0.0.4", "4", "www.school.example", 3 * 1024 * 1024});
+        log.Record(tav::ActivityLog::Use{now, "10.0.0.9", "", "news.example", 512 * 1024});
+        log.Record(tav::ActivityLog::Refusal{now, "10.0.0.4", "4", "http", "games.example", "/play",
+                                             "Site is blocked by Customer Blocked Sites List"});
+    }
+    const Outcome all = Command(folder, {"activity", "--history", history});
+    ASSERT_EQ(0, all.status) << all.err;
+    for (const char* line :
+         {"10.0.0.4  Kids        1        3.0", "10.0.0.9  (no group)  1        0.5",
+          "school.example  1        3.0",
+          "10.0.0.4  http://games.example/play  Site is blocked by Customer Blocked Sites List"})
+        EXPECT_NE(std::string::npos, all.out.find(line)) << line << " in\n" << all.out;
+
+    const Outcome one = Command(folder, {"activity", "--days", "1", "--history", history, "10.0.0.9"});
+    ASSERT_EQ(0, one.status) << one.err;
+    EXPECT_NE(std::string::npos, one.out.find("news.example")) << one.out;
+    EXPECT_EQ(std::string::npos, one.out.find("school.example")) << one.out;
+
+    std::ofstream(folder.Root() + "/broken.db") << std::string(4096, 'x');
+    const Outcome broken = Command(folder, {"activity", "--history", folder.Root() + "/broken.db"});
+    EXPECT_EQ(2, broken.status);
+    EXPECT_NE(std::string::npos, broken.err.find("cannot be read")) << broken.err;
+    EXPECT_EQ(2, Command(folder, {"activity", "--days", "0"}).status);
 }

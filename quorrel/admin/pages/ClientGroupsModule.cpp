@@ -57,6 +57,7 @@ void ClientGroupsModule::FillForm(std::string& text, const DataModel::ClientGrou
     FillText(text, "%TPL_NAME%", group ? group->GetName() : "");
     FillText(text, "%TPL_CAN_ACCESS_BY_IP%", "");
     FillText(text, "%TPL_SAVE_ACTION%", group && !group->GetID().empty() ? "SaveEdit" : "SaveNew");
+    FillText(text, "%TPL_ACTIVITY_HIDDEN%", group && !group->GetID().empty() ? "" : "hidden");
 }
 
 AdminPluginRet ClientGroupsModule::ReadName(const FormFields& fields, DataModel::ClientGroup& group) {

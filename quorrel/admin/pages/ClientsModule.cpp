@@ -86,6 +86,7 @@ void ClientsModule::FillForm(std::string& text, const DataModel::Client* client,
     FillMarkup(text, "%TPL_GROUP_OPTIONS%", BuildOptions(choices, IsBlank(selected) ? "0" : selected, &none));
     FillText(text, "%TPL_CHANGELOGININFO%", Checked(changeLogin));
     FillText(text, "%TPL_SAVE_ACTION%", client && !client->GetID().empty() ? "SaveEdit" : "SaveNew");
+    FillText(text, "%TPL_ACTIVITY_HIDDEN%", client && !client->GetID().empty() ? "" : "hidden");
 }
 
 AdminPluginRet ClientsModule::GetList(FormFields& fields, std::string& text,

@@ -21,6 +21,8 @@
 
 namespace tav {
 
+class ActivityLog;
+
 // The protocol of a request, as the proxy passes it to DataModel::IsAllowed.
 enum PROTOS : int {
     PROTO_HTTP = 0,
@@ -170,6 +172,11 @@ public:
     void SetClock(const std::shared_ptr<const Clock>& clock);
     const Clock& GetClock() const { return *m_clock; }
 
+    // The history of the service's activity, which the service hands to whoever administers the model;
+    // null when none is kept. The model does not own it.
+    void SetActivityLog(ActivityLog* log) { m_activity = log; }
+    ActivityLog* GetActivityLog() const { return m_activity; }
+
     // Editing. New entities carry their defaults and this model as owner. Operations that return a
     // copy in the result's object hand over a heap object the caller deletes; a copied group
     // shares its protocol settings with the stored one. A failed operation changes nothing.
@@ -303,6 +310,7 @@ private:
     std::shared_ptr<const Clock> m_clock;
     // Where decisions take the snapshot from; Publish replaces it.
     std::unique_ptr<SnapshotShelf> m_shelf;
+    ActivityLog* m_activity = nullptr;
     // Counts the policies SaveTunes takes, under the model lock.
     std::uint64_t m_snapshots = 0;
     // Held while a save writes the file; the number of the policy last written is kept under it.

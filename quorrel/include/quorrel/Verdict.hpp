@@ -22,6 +22,8 @@ public:
     const std::string& GetMessage() const { return m_message; }
     // Whether the client is one of the policy's.
     bool IsClientKnown() const { return m_group != nullptr; }
+    // The ID of the client's group; empty for a client the policy does not know.
+    std::string GetGroupID() const;
 
     // Whether the answers go through the content filter; they do for a client the policy does not know.
     bool IsHTTPContentFiltrationEnabled() const;

@@ -106,7 +106,8 @@ public:
     // Starts the audit trail, log/<name>/log.txt: every change made through the site, with the time, the
     // client, the page, the action, the object's ID and the outcome; logins, failed logins and security
     // answers, lock-outs and log-outs too; never a password or an answer. Throws std::runtime_error when the
-    // log cannot be opened. Without it nothing is recorded.
+    // log cannot be opened. Without it nothing is written there; each event also goes into the model's
+    // activity history when it keeps one, timed by the model's clock.
     void StartAudit(const std::string& name);
 
     std::string GetSessionID() const;

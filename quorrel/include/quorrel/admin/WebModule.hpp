@@ -48,6 +48,16 @@ public:
     virtual bool UsesProtocolSettingsMenu() const;
     virtual AdminPluginRet RenderPage(FormFields& fields, std::string& page);
 
+    // What RenderPage answers a request with, when it is not the site's HTML page: a file's content type and
+    // the header fields that go with it.
+    struct AnswerType {
+        std::string contentType; // empty for the HTML page
+        std::vector<std::pair<std::string, std::string>> fields;
+    };
+    // The type of the answer to the request of these fields, asked after RenderPage; the HTML page unless
+    // overridden. Only the HTML page gets the session and the nonce filled in.
+    virtual AnswerType TypeOfAnswer(const FormFields& fields) const;
+
 protected:
     // Declares a template file (relative to the site root, e.g. "/pages/templates/X.tpl.html") that
     // LoadTemplates reads into `text`, in the order declared.
