@@ -195,6 +195,15 @@ void ActivityLog::Record(AdminEvent event) {
 
 void ActivityLog::Push(Event event) {
     const std::lock_guard<std::mutex> lock(m_queueMutex);
+    // A use of the same site by the same computer in the same minute as the last one queued only adds its
+    // bytes to it: a page's burst of requests costs the writer one event.
+    const Use* use = std::get_if<Use>(&event);
+    Use* last = use != nullptr && !m_queue.empty() ? std::get_if<Use>(&m_queue.back()) : nullptr;
+    if (last != nullptr && !m_stopping && last->time / 60 == use->time / 60 && last->host == use->host &&
+        last->client == use->client && last->group == use->group) {
+        last->bytes += use->bytes;
+        return;
+    }
     if (m_stopping || m_queue.size() >= m_options.queueLimit)
         ++m_status.dropped;
     else

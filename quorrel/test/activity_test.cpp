@@ -292,8 +292,9 @@ TEST_F(Activity, OldDaysGoWhenTheDayChangesAndAtTheStart) {
 TEST_F(Activity, AFullQueueDropsAndCountsTheRest) {
     const std::uint64_t recorded = 5000;
     ActivityLog log(Options(8));
+    // Each on a site of its own: uses of one site in one minute would be added up as they are queued.
     for (std::uint64_t i = 0; i < recorded; ++i)
-        log.Record(Use{nine_, "c1", "", "a.com", 1});
+        log.Record(Use{nine_, "c1", "", "site" + std::to_string(i) + ".com", 1});
     log.Flush();
     const auto dropped = log.GetStatus().dropped;
     EXPECT_GT(dropped, 0u);

@@ -104,7 +104,8 @@ class Site:
                      "--proxy-server=127.0.0.1:%d" % self.port, "--proxy-bypass-list=<-loopback>",
                      "--no-first-run", "--disable-background-networking", "--disable-component-update",
                      "--disable-sync",
-                     "--disable-features=NetworkTimeServiceQuerying,OptimizationHints,MediaRouter",
+                     "--disable-features=NetworkTimeServiceQuerying,OptimizationHints,MediaRouter,"
+                     "AutofillServerCommunication,PasswordLeakDetection",
                      "--window-size=1000,800"]:
             options.add_argument(flag)
         options.binary_location = "/usr/bin/chromium"
