@@ -2,6 +2,7 @@
 
 #include <quorrel/ActivityLog.hpp>
 #include <quorrel/DataModel.hpp>
+#include <quorrel/SafeSearch.hpp>
 
 #include <ace/OS_NS_string.h>
 #include <ace/Proactor.h>
@@ -76,8 +77,10 @@ void http_module::add_options(po::options_description& description) {
         "whether the filter machine itself and link-local addresses may be reached through the proxy")(
         "proxy.transparent_listen", po::value<std::string>()->default_value(""),
         "address for the connections a gateway's firewall redirects to the service, HOST:PORT; empty for "
-        "none")("activity.keep_days", po::value<unsigned>()->default_value(90),
-                "days of activity kept in log/activity.db; 0 keeps no history");
+        "none")("proxy.safe_search_file", po::value<std::string>()->default_value("cfg/safesearch.txt"),
+                "the search and YouTube hosts with their safe addresses; empty for none")(
+        "activity.keep_days", po::value<unsigned>()->default_value(90),
+        "days of activity kept in log/activity.db; 0 keeps no history");
 }
 
 bool http_module::read_settings(server_settings& settings, std::string& error) const {
@@ -152,6 +155,14 @@ int http_module::init(int argc, ACE_TCHAR* argv[]) {
         history.now = [model] { return static_cast<std::time_t>(model->GetClock().Now()); };
         activity_ = std::make_unique<ActivityLog>(std::move(history));
         model_->SetActivityLog(activity_.get());
+    }
+    if (const std::string file = options()["proxy.safe_search_file"].as<std::string>(); !file.empty()) {
+        // A bad line is said and skipped; the rest of the table holds.
+        auto table = std::make_shared<SafeSearch>();
+        const Ret loaded = table->Load(file);
+        for (const std::string& problem : loaded.IsOK() ? std::vector<std::string>() : loaded.GetMessages())
+            say("safe search: " + problem);
+        model_->SetSafeSearch(std::move(table));
     }
     {
         ACE_Guard<ACE_Recursive_Thread_Mutex> guard(DataModel::m_mutex);

@@ -15,8 +15,10 @@
 // before the system's resolver is asked, default /etc/hosts), proxy.connect_ports (443), proxy.opaque_ports
 // (none), proxy.checked_body_limit, proxy.origin_timeout (60), proxy.handshake_timeout (10),
 // proxy.allow_local (false: the filter machine itself and link-local addresses are not relayed to) and
-// proxy.transparent_listen (HOST:PORT for connections that a gateway redirects; none by default) and
-// activity.keep_days (days of history kept in log/activity.db, default 90; 0 for none).
+// proxy.transparent_listen (HOST:PORT for connections that a gateway redirects; none by default),
+// proxy.safe_search_file (the search and YouTube hosts with their safe addresses, default cfg/safesearch.txt;
+// empty for none: its bad lines, or a file that cannot be read, are said on standard error and the rest of it
+// is used) and activity.keep_days (days of history kept in log/activity.db, default 90; 0 for none).
 //
 // Requests for other servers that no extension takes go to the forward proxy, which asks the module's policy
 // model and records each computer's use and refusals in the activity history, which the model carries to

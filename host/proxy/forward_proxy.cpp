@@ -145,6 +145,16 @@ DataModel::Verdict forward_proxy::decide(const std::string& client, const tav::u
     return model_ != nullptr ? model_->Decide(client, target, protocol) : DataModel::Verdict();
 }
 
+SafeSearch::Redirect forward_proxy::safe_search(const DataModel::Verdict& verdict,
+                                                const std::string& host) const {
+    // Most groups restrict nothing: they do not touch the table's shared pointer.
+    if (model_ == nullptr || (verdict.GetSafeSearch() <= 0 && verdict.GetYouTubeRestrict() <= 0))
+        return SafeSearch::Redirect();
+    const std::shared_ptr<const SafeSearch> table = model_->GetSafeSearch();
+    return table != nullptr ? table->For(host, verdict.GetSafeSearch(), verdict.GetYouTubeRestrict())
+                            : SafeSearch::Redirect();
+}
+
 void forward_proxy::record_use(const std::string& client, const std::string& group, const std::string& host,
                                std::uint64_t bytes) const {
     if (ActivityLog* log = model_ != nullptr ? model_->GetActivityLog() : nullptr)

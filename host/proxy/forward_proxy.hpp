@@ -9,12 +9,17 @@
 // run on the proactor's threads: no thread of their own, no blocking call. A timer looks at the
 // transactions that wait on an origin every second. Without a policy (tests of the relaying alone)
 // everything is allowed and nothing is filtered.
+//
+// When the client's group restricts searches or YouTube, a request or tunnel to a host of the model's safe
+// search table goes to the host's safe address instead (see SafeSearch); the client still speaks to the host
+// it named, so nothing needs to be decrypted.
 
 #include "local_addresses.hpp"
 #include "name_resolver.hpp"
 #include "origin_pool.hpp"
 
 #include <quorrel/DataModel.hpp>
+#include <quorrel/SafeSearch.hpp>
 #include <tav/aio_cmd.hpp>
 #include <tav/aio_socket_stream.hpp>
 #include <tav/http/extension.hpp>
@@ -91,6 +96,9 @@ public:
     // Whether the client may open the address now, and how its answer is checked; without a policy,
     // everything is allowed and nothing checked.
     DataModel::Verdict decide(const std::string& client, const tav::uri& target, PROTOS protocol) const;
+    // Where the verdict's client is sent instead of `host` by its group's safe search or YouTube restriction;
+    // nothing when the host is not in the model's table, or the group's level for it is off.
+    SafeSearch::Redirect safe_search(const DataModel::Verdict& verdict, const std::string& host) const;
     // Puts a client's use of a site, and a refusal, into the service's history, when it keeps one.
     void record_use(const std::string& client, const std::string& group, const std::string& host,
                     std::uint64_t bytes) const;

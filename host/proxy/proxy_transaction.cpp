@@ -38,6 +38,8 @@ boost::intrusive_ptr<log_record> proxy_transaction::decision(const char* verdict
     record->set_field("x-decision", verdict, true);
     if (!reason.empty())
         record->set_field("x-reason", reason, true);
+    else if (safe_)
+        record->set_field("x-reason", "safe:" + safe_.address, true);
     return record;
 }
 

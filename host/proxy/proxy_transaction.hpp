@@ -91,7 +91,8 @@ protected:
     // Ends the transaction; under mutex_ or not. The first call wins: it answers with `status` and `why`
     // while nothing of the answer has gone out, else closes the client's connection.
     void fail(int status, const std::string& why);
-    // The access-log fields of the proxy's decision; a refusal also goes into the history.
+    // The access-log fields of the proxy's decision; a refusal also goes into the history. An allowed
+    // transaction that went to a safe address has "safe:ADDRESS" for its reason.
     boost::intrusive_ptr<log_record> decision(const char* verdict, const std::string& reason);
     // Marks the transaction over, reports usage and closes the origin connection; under mutex_. False when
     // it already was.
@@ -108,6 +109,9 @@ protected:
     std::string site_;
     std::string site_path_;
     bool secure_ = false;
+    // Where safe search or YouTube's restriction sends the transaction instead of its host; set before the
+    // origin is dialled.
+    SafeSearch::Redirect safe_;
     ACE_INET_Addr local_;
     std::recursive_mutex mutex_;
     bool over_ = false;

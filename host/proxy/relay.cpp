@@ -67,14 +67,16 @@ void relay::OnRequestHead(const request_head* head) {
     // the body could not be sent again.
     const std::string* length = head->headers.find(atom::content_length_header);
     const bool body = chunked_upstream_ || (length != nullptr && *length != "0");
+    safe_ = proxy_.safe_search(verdict_, head->uri.host());
     if (head->intercepted) {
-        // Always where the client sent it: a forged Host field reaches no other machine.
+        // Always where the client sent it, or to the safe address: a forged Host field reaches no other
+        // machine.
         char address[64] = "";
         head->intercepted->get_host_addr(address, sizeof address);
-        dial(address, head->intercepted->get_port_number(), !body);
+        dial(safe_ ? safe_.address : std::string(address), head->intercepted->get_port_number(), !body);
         return;
     }
-    dial(head->uri.host(), static_cast<unsigned short>(number), !body);
+    dial(safe_ ? safe_.address : head->uri.host(), static_cast<unsigned short>(number), !body);
 }
 
 void relay::block(const std::string& reason) {
@@ -99,9 +101,15 @@ void relay::on_connected() {
 
 std::string relay::origin_head() const {
     const request_head& head = get_request_head();
-    // The address in its canonical form, as it was decided.
+    // The address in its canonical form, as it was decided, with the safe search parameter set.
     std::string target;
-    head.uri.flatten(target, uri::path_bit | uri::query_bit);
+    if (safe_.parameter.empty()) {
+        head.uri.flatten(target, uri::path_bit | uri::query_bit);
+    } else {
+        uri safe = head.uri;
+        safe.query(safe_.Query(head.uri.query()));
+        safe.flatten(target, uri::path_bit | uri::query_bit);
+    }
     std::string text = head.method + " " + target + " HTTP/1.1\r\nHost: " + head.uri.host() +
                        (head.uri.port().empty() ? "" : ":" + head.uri.port()) + "\r\n";
     const std::set<std::string> skip = connection_fields(head.headers);
@@ -110,9 +118,12 @@ std::string relay::origin_head() const {
         const std::string name = boost::algorithm::to_lower_copy(std::string(field.first.c_str()));
         if (name == "via")
             vias += field.second + ", ";
-        else if (name != "host" && skip.count(name) == 0 && !(pages_checked_ && name == "accept-encoding"))
+        else if (name != "host" && skip.count(name) == 0 && !(pages_checked_ && name == "accept-encoding") &&
+                 !(!safe_.youTubeRestrict.empty() && name == "youtube-restrict"))
             text += std::string(field.first.c_str()) + ": " + field.second + "\r\n";
     }
+    if (!safe_.youTubeRestrict.empty())
+        text += "YouTube-Restrict: " + safe_.youTubeRestrict + "\r\n";
     // Pages that are checked come in codings the check reads.
     if (pages_checked_)
         text += "Accept-Encoding: gzip, deflate\r\n";

@@ -2,7 +2,9 @@
 
 // One request with an absolute http:// target, relayed to its origin server, and the origin's answer
 // relayed back. The request of a connection that a gateway redirected is decided by the site its Host field
-// names and goes to the address its client sent it to.
+// names and goes to the address its client sent it to. A request to a host of the safe search table, from a
+// group that restricts its kind, goes to the host's safe address instead, with the table's parameter set in
+// its query and, for YouTube, the YouTube-Restrict field; its Host field stays the host asked for.
 //
 // The relay decides the request with the policy, has the origin connection opened, sends the request head
 // (in origin form, without the fields that concern one connection only, with Via) and the body, then reads

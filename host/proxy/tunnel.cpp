@@ -74,7 +74,8 @@ void tunnel::OnRequestHead(const request_head* head) {
         const std::lock_guard<std::recursive_mutex> lock(mutex_);
         examining_ = proxy_.settings().opaque_ports.count(port_) == 0;
     }
-    dial(host_, port_);
+    safe_ = proxy_.safe_search(verdict_, host_);
+    dial(safe_ ? safe_.address : host_, port_);
 }
 
 void tunnel::refuse(const std::string& reason) {
@@ -150,8 +151,10 @@ ACE_Message_Block* tunnel::examine(ACE_Message_Block* bytes, bool last) {
         asked->set_field("cs-uri", site, true);
         get_response_handler().note(asked);
     }
-    if (intercepted_)
-        dial(host_, port_);
+    if (intercepted_) {
+        safe_ = proxy_.safe_search(verdict_, site_);
+        dial(safe_ ? safe_.address : host_, port_);
+    }
     ACE_Message_Block* held = make_msg(hello_.data(), static_cast<unsigned>(hello_.size()));
     hello_.clear();
     hello_.shrink_to_fit();

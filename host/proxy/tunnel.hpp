@@ -16,6 +16,10 @@
 // the address the client sent it to) is decided, and only an allowed one is connected, always to that
 // address. Nothing but the relayed bytes ever goes to its client: a refusal closes the connection.
 //
+// A tunnel to a host of the safe search table, from a group that restricts its kind, is connected to the
+// host's safe address instead, resolved as any name: by the CONNECT's host, or by the server name of an
+// intercepted connection, whose address is then not used. The client's TLS still names the host it asked for.
+//
 // From then on bytes go both ways unchanged. Each side's end is passed on to the other after the bytes
 // before it (a half-close), and the other side's bytes keep going until it ends too; then the tunnel is
 // over. A failure (the origin's connection breaks, or it falls silent) closes the client's connection.

@@ -113,6 +113,21 @@ protected:
         return std::unique_ptr<tav::DataModel::ClientGroup>(
             static_cast<tav::DataModel::ClientGroup*>(model.GetClientGroup("3").GetObj()));
     }
+    // The machine's group restricts searches and YouTube at these levels (0 off, 1 moderate, 2 strict), with
+    // the table of safe addresses that the service ships.
+    static void restrict_searches(tav::DataModel& model, int search, int youtube) {
+        if (model.GetSafeSearch() == nullptr) {
+            auto table = std::make_shared<tav::SafeSearch>();
+            EXPECT_TRUE(table->Load(SAMPLE_CFG "/safesearch.txt").IsOK());
+            model.SetSafeSearch(table);
+        }
+        std::unique_ptr<tav::DataModel::ProtocolSettings> settings;
+        ASSERT_TRUE(model.GetProtocolSettings("3", tav::DataModel::PST_HTTPS, settings).IsOK());
+        auto& https = dynamic_cast<tav::DataModel::HTTPSProtocolSettings&>(*settings);
+        https.SetSafeSearch(search);
+        https.SetYouTubeRestrict(youtube);
+        ASSERT_TRUE(model.SaveProtocolSettings("3", https).IsOK());
+    }
 
     // Waits up to ten seconds for `done`.
     static bool eventually(const std::function<bool()>& done) {
@@ -159,8 +174,9 @@ protected:
 private:
     std::string write_hosts() {
         std::string path = hosts.Root() + "/hosts";
-        PolicyFolder::Write(path,
-                            "127.0.0.1 casino.example school.example pharmacy.example origin.example\n");
+        PolicyFolder::Write(
+            path, "127.0.0.1 casino.example school.example pharmacy.example origin.example\n"
+                  "127.0.0.1 forcesafesearch.google.com strict.bing.com restrictmoderate.youtube.com\n");
         return path;
     }
 };
@@ -1145,6 +1161,119 @@ TEST_F(proxy_test, ARedirectedConnectionIsDecidedByItsNameAndGoesOnlyWhereItWasS
           "https://school.example:" + std::to_string(secure.port()) + "/\t200",
           std::string("server_name_games.example:_Site_is_blocked"), std::string("server_name_127.0.0.1:_")})
         EXPECT_NE(std::string::npos, log.find(logged)) << logged << "\n" << log;
+}
+
+// A group's safe search and YouTube restriction send its searches to the sites' safe addresses, found like
+// any other name (here in the hosts file; the sites' own names resolve nowhere), without decrypting anything:
+// a tunnel is connected there under the site's name, and a plain request goes there with the site's
+// parameter or the YouTube-Restrict field, under its own Host.
+TEST_F(proxy_test, SafeSearchSendsSearchesAndYouTubeToTheSafeAddresses) {
+    std::unique_ptr<tav::DataModel> model = load_policy();
+    restrict_searches(*model, 2, 1);
+    echo_origin secure;
+    origin web(
+        [](const std::string&) { return std::string("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok"); });
+    proxy_options.connect_ports = {secure.port()};
+    start(model.get());
+    const std::string search = "www.google.com:" + std::to_string(secure.port());
+    const std::string hello = tls_hello::hello(tls_hello::server_name("www.google.com"));
+    // The status of the tunnel's answer, and what comes back through an open one until its end.
+    const auto tunnel_to_search = [&] {
+        loopback::fd_guard c(loopback::connect_to(port));
+        send_all(c.fd, "CONNECT " + search + " HTTP/1.1\r\nHost: " + search + "\r\n\r\n");
+        std::string head;
+        for (char byte = 0; head.find("\r\n\r\n") == std::string::npos && ::recv(c.fd, &byte, 1, 0) == 1;)
+            head += byte;
+        const std::string status = head.substr(0, 13);
+        if (status != "HTTP/1.1 200 ")
+            return status;
+        send_all(c.fd, hello);
+        ::shutdown(c.fd, SHUT_WR);
+        return status + loopback::receive(c.fd, 1 << 20);
+    };
+    EXPECT_EQ("HTTP/1.1 200 " + hello, tunnel_to_search());
+
+    const std::string on = ":" + std::to_string(web.port());
+    const struct {
+        std::string host;
+        std::string path;
+        std::string fields;
+        std::string asked;   // how the origin's request begins
+        std::string youtube; // its YouTube-Restrict field, if any
+    } cases[] = {
+        {"www.bing.com", "/search?q=cats&adlt=off", "",
+         "GET /search?q=cats&adlt=strict HTTP/1.1\r\nHost: www.bing.com" + on + "\r\n", ""},
+        {"WWW.Google.co.uk", "/search?q=x", "",
+         "GET /search?q=x&safe=active HTTP/1.1\r\nHost: www.google.co.uk" + on + "\r\n", ""},
+        {"www.youtube.com", "/watch?v=1", "YouTube-Restrict: Off\r\n",
+         "GET /watch?v=1 HTTP/1.1\r\nHost: www.youtube.com" + on + "\r\n", "YouTube-Restrict: Moderate\r\n"},
+        {"school.example", "/?safe=off", "", "GET /?safe=off HTTP/1.1\r\nHost: school.example" + on + "\r\n",
+         ""},
+    };
+    for (const auto& c : cases) {
+        client each(port);
+        ASSERT_TRUE(each.send(get(c.host, web.port(), c.path, c.fields)));
+        auto r = each.read();
+        ASSERT_TRUE(r) << c.host;
+        EXPECT_EQ(200, r->status) << c.host << ": " << r->body;
+        const std::string asked = web.requests().empty() ? "" : web.requests().back();
+        EXPECT_EQ(0u, asked.rfind(c.asked, 0)) << asked;
+        const std::size_t field = asked.find("\r\nYouTube-Restrict:");
+        EXPECT_EQ(c.youtube.empty() ? std::string::npos : asked.find("\r\n" + c.youtube), field) << asked;
+        EXPECT_EQ(asked.rfind("\r\nYouTube-Restrict:"), field) << "one field at most: " << asked;
+    }
+
+    // Switched off, the site's own name is used: it resolves nowhere here.
+    restrict_searches(*model, 0, 0);
+    EXPECT_EQ("HTTP/1.1 502 ", tunnel_to_search());
+    EXPECT_EQ(std::vector<std::size_t>{hello.size()}, secure.received());
+    EXPECT_EQ(std::size(cases), web.requests().size());
+    EXPECT_TRUE(eventually([&] { return server->connections() == 0; })) << server->connections();
+    server->stop();
+    const std::string log = read("log/access/log.txt");
+    for (const char* logged :
+         {"\tallowed\tsafe:forcesafesearch.google.com", "\tallowed\tsafe:strict.bing.com",
+          "\tallowed\tsafe:restrictmoderate.youtube.com"})
+        EXPECT_NE(std::string::npos, log.find(logged)) << logged << "\n" << log;
+}
+
+// A connection that the gateway redirected goes, by its TLS server name, to the search site's safe address,
+// resolved by name, rather than to the address it was sent to.
+TEST_F(proxy_test, ARedirectedSearchGoesToTheSafeAddressByItsServerName) {
+    std::unique_ptr<tav::DataModel> model = load_policy();
+    echo_origin sent_to;
+    echo_origin safe;
+    names = std::make_shared<name_resolver>(
+        hosts.Root() + "/hosts",
+        [to = safe.port()](const std::string& host, unsigned short, ACE_INET_Addr& address) {
+            if (host != "safe.duckduckgo.com" || address.set(to, "127.0.0.1") != 0)
+                return "no such name " + host;
+            return std::string();
+        });
+    start(model.get(), true);
+    destination = sent_to.port();
+    const struct {
+        int level;
+        const char* name;
+        bool safe; // whether it reaches the safe address
+    } cases[] = {
+        {1, "duckduckgo.com", true},
+        {1, "school.example", false},
+        {0, "duckduckgo.com", false},
+    };
+    std::size_t to_safe = 0;
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        const auto& c = cases[i];
+        restrict_searches(*model, c.level, 0);
+        const std::string hello = tls_hello::hello(tls_hello::server_name(c.name));
+        loopback::fd_guard redirected(loopback::connect_to(server->intercept_address().get_port_number()));
+        ASSERT_TRUE(send_all(redirected.fd, hello));
+        ::shutdown(redirected.fd, SHUT_WR);
+        EXPECT_EQ(hello, loopback::receive(redirected.fd, 1 << 20)) << c.name;
+        to_safe += c.safe ? 1 : 0;
+        EXPECT_TRUE(eventually([&] { return safe.ended() + sent_to.ended() == i + 1; }));
+        EXPECT_EQ(to_safe, safe.received().size()) << c.name << " at level " << c.level;
+    }
 }
 
 } // namespace

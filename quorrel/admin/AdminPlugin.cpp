@@ -57,16 +57,21 @@ AdminPlugin::AdminPlugin(const boost::intrusive_ptr<tav::http::server>& owner, D
     };
     add(std::make_unique<LoginPageModule>(*this), {"LoginPage"});
     add(std::make_unique<ForgotPasswordModule>(*this), {"ForgotPassword"});
-    // The home page shows today's summary, which the activity page's module makes.
+    // The home page shows what holds right now, which the groups' module makes, and today's summary, which
+    // the activity page's module makes.
     auto activity = std::make_unique<ActivityModule>(*this);
     const ActivityModule* summary = activity.get();
+    auto groups = std::make_unique<ClientGroupsModule>(*this);
+    m_clientGroups = groups.get();
+    const ClientGroupsModule* rightNow = groups.get();
     add(std::make_unique<FixedPageModule>(*this, "HomePage.tpl.html",
-                                          [summary](std::string& page) { summary->FillTodaySummary(page); }),
+                                          [summary, rightNow](std::string& page) {
+                                              rightNow->FillRightNow(page);
+                                              summary->FillTodaySummary(page);
+                                          }),
         {"HomePage"});
     add(std::make_unique<FixedPageModule>(*this, "HelpPage.tpl.html"), {"HelpPage"});
     add(std::make_unique<FixedPageModule>(*this, "AboutPage.tpl.html"), {"AboutPage"});
-    auto groups = std::make_unique<ClientGroupsModule>(*this);
-    m_clientGroups = groups.get();
     add(std::move(groups), {"ClientGroup"});
     add(std::make_unique<ClientsModule>(*this), {"Client"});
     add(std::make_unique<GeneralProtocolSettingsModule>(*this), {"Filtering", "GeneralProtocolSettings"});
@@ -206,8 +211,10 @@ std::string AdminPlugin::EventOf(const std::string& objectName, const std::strin
         return signedIn ? "password reset" : "failed answer";
     if (objectName == "Logout")
         return "logout";
-    if (action == "SaveNew" || action == "SaveEdit" || action == "Delete")
-        return "change";
+    for (const char* changing :
+         {"SaveNew", "SaveEdit", "Delete", "Toggle", "Pause", "SafeSearch", "ExtraTime"})
+        if (action == changing)
+            return "change";
     return std::string();
 }
 

@@ -76,6 +76,10 @@ Ret DataModel::Client::Validate(bool skipIdCheck) const {
         problems.emplace_back("Empty Group");
     else if (!m_pGroup)
         problems.emplace_back("Can not find the Client Group with ID = " + m_groupId);
+    if (m_extraMinutes < 0 || m_extraMinutes > EXTRA_MINUTES_MAX)
+        problems.emplace_back("The extra minutes value must be between the 0 and 1440");
+    if (m_extraMinutesGiven < 0)
+        problems.emplace_back("The extra minutes given value must be bigger or equals 0");
     return Problems(problems);
 }
 
@@ -94,6 +98,8 @@ const PolicyFields<DataModel::Client>& Fields() {
         IntField(u"dailyworkedtraffic", &C::GetDailyWorkedTraffic, &C::SetDailyWorkedTraffic),
         IntField(u"dailyworkedtrafficlastupdate", &C::GetDailyWorkedTrafficLastUpdate,
                  &C::SetDailyWorkedTrafficLastUpdate),
+        WhenSet(IntField(u"extraminutes", &C::GetExtraMinutes, &C::SetExtraMinutes)),
+        WhenSet(TimeField(u"extraminutesgiven", &C::GetExtraMinutesGiven, &C::SetExtraMinutesGiven)),
     };
     return fields;
 }

@@ -93,6 +93,8 @@ Ret DataModel::ClientGroup::Validate(bool skipIdCheck) const {
             problems.push_back(std::string("The traffic limit value for ") + DayName(day) +
                                " must be bigger or equals 0");
     }
+    if (m_pausedUntil < 0)
+        problems.emplace_back("The paused until value must be bigger or equals 0");
     return Problems(problems);
 }
 
@@ -160,6 +162,7 @@ PolicyFields<G> MakeFields() {
         BoolField(u"trafficlimitsenabled", &G::GetIsTrafficLimitsEnabled, &G::SetIsTrafficLimitsEnabled));
     fields.push_back(
         IntField(u"blockedcategoriesmask", &G::GetBlockedCategoriesMask, &G::SetBlockedCategoriesMask, 16));
+    fields.push_back(WhenSet(TimeField(u"pauseduntil", &G::GetPausedUntil, &G::SetPausedUntil)));
     fields.push_back(ListField<G>(u"protocolssettings", LoadProtocolsSettings, SaveProtocolsSettings));
     return fields;
 }

@@ -78,10 +78,19 @@ void DataModel::Publish() {
         // A client whose group is gone is not known to decisions.
         const auto group = next->groups.find(entry.second->GetGroupID());
         if (group != next->groups.end())
-            next->clients.emplace(entry.first,
-                                  Snapshot::Member{group->second.get(), entry.second->GetUsage()});
+            next->clients.emplace(entry.first, Snapshot::Member{group->second.get(), entry.second->GetUsage(),
+                                                                entry.second->GetExtraMinutes(),
+                                                                entry.second->GetExtraMinutesGiven()});
     }
     m_shelf->Put(std::move(next));
+}
+
+void DataModel::SetSafeSearch(std::shared_ptr<const SafeSearch> table) {
+    std::atomic_store(&m_safeSearch, std::move(table));
+}
+
+std::shared_ptr<const SafeSearch> DataModel::GetSafeSearch() const {
+    return std::atomic_load(&m_safeSearch);
 }
 
 DataModel::~DataModel() {

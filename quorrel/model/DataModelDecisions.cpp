@@ -6,7 +6,12 @@
 
 #include <ace/Guard_T.h>
 
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <ctime>
 #include <stdexcept>
+#include <string>
 
 namespace tav {
 
@@ -51,12 +56,44 @@ bool TimeTableAllows(const DataModel::ClientGroup& group, const Clock& clock) {
     return slot < group.GetTimeTable().size() && group.GetTimeTable()[slot] == '1';
 }
 
+// Whether the group is paused now; if so, the notice with the local time the pause ends.
+bool IsPaused(const DataModel::ClientGroup& group, const Clock& clock, std::string& message) {
+    const std::int64_t until = group.GetPausedUntil();
+    if (until <= clock.Now())
+        return false;
+    const std::tm end = clock.LocalTime(until);
+    char time[32];
+    std::snprintf(time, sizeof time, "%02d:%02d", end.tm_hour, end.tm_min);
+    message = std::string("Internet access is paused until ") + time;
+    return true;
+}
+
+bool SameLocalDay(const Clock& clock, std::int64_t first, std::int64_t second) {
+    const std::tm one = clock.LocalTime(first);
+    const std::tm other = clock.LocalTime(second);
+    return one.tm_year == other.tm_year && one.tm_yday == other.tm_yday;
+}
+
+// The extra minutes that hold at `now`: those given on its local day.
+std::int32_t ExtraMinutesAt(const Clock& clock, std::int64_t now, std::int32_t minutes, std::int64_t given) {
+    return minutes > 0 && given > 0 && SameLocalDay(clock, given, now) ? minutes : 0;
+}
+
+// Extra minutes hold outside the time table from the moment they were given.
+bool ExtraTimeAllows(std::int32_t extra, std::int64_t given, std::int64_t now) {
+    return extra > 0 && now >= given && now < given + std::int64_t(extra) * 60;
+}
+
+// The seconds of use today's time limit and the extra minutes allow.
+std::int64_t SecondsAllowedToday(const DataModel::ClientGroup& group, const Clock& clock,
+                                 std::int32_t extra) {
+    return (std::int64_t(group.GetTimeLimit(clock.LocalTime(clock.Now()).tm_wday)) + extra) * 60;
+}
+
 bool TimeLimitAllows(const DataModel::ClientGroup& group, const DataModel::Client::Usage& usage,
-                     const Clock& clock) {
-    if (!group.GetIsTimeLimitsEnabled())
-        return true;
-    const std::int64_t limit = std::int64_t(group.GetTimeLimit(clock.LocalTime(clock.Now()).tm_wday)) * 60;
-    return usage.TimeToday(clock) <= limit;
+                     const Clock& clock, std::int32_t extra) {
+    return !group.GetIsTimeLimitsEnabled() ||
+           usage.TimeToday(clock) <= SecondsAllowedToday(group, clock, extra);
 }
 
 bool TrafficLimitAllows(const DataModel::ClientGroup& group, const DataModel::Client::Usage& usage,
@@ -117,6 +154,8 @@ DataModel::Verdict DataModel::Consult(const std::string& clientIP) const {
     if (const Snapshot::Member* client = verdict.m_snapshot->Find(clientIP)) {
         verdict.m_group = client->group;
         verdict.m_usage = client->usage.get();
+        verdict.m_extraMinutes = client->extraMinutes;
+        verdict.m_extraMinutesGiven = client->extraMinutesGiven;
     }
     return verdict;
 }
@@ -151,18 +190,24 @@ bool DataModel::Judge(const Verdict& verdict, const uri& address, PROTOS protoco
         message = "You are prohibited to access the internet";
         return false;
     }
+    // A pause holds for every protocol, whether it is filtered or not.
+    const Clock& clock = *now.clock;
+    if (IsPaused(group, clock, message))
+        return false;
     if (!settings->GetIsFiltrationEnabled())
         return true;
     if ((IsIPAddress(request.host()) || is_ip_host(request.host())) && !settings->GetCanAccessByIP()) {
         message = "You can not access web sites through ip addresses";
         return false;
     }
-    const Clock& clock = *now.clock;
-    if (!TimeTableAllows(group, clock)) {
+    const std::int64_t moment = clock.Now();
+    const std::int32_t extra =
+        ExtraMinutesAt(clock, moment, verdict.m_extraMinutes, verdict.m_extraMinutesGiven);
+    if (!TimeTableAllows(group, clock) && !ExtraTimeAllows(extra, verdict.m_extraMinutesGiven, moment)) {
         message = "You are prohibited to access the internet at this time";
         return false;
     }
-    if (!TimeLimitAllows(group, usage, clock)) {
+    if (!TimeLimitAllows(group, usage, clock, extra)) {
         message = "You are exhaust your time limits";
         return false;
     }
@@ -235,6 +280,21 @@ bool DataModel::IsAllowedCategoryForClientGroup(const std::string& groupId,
     const std::int32_t category = ToInt(categoryId);
     return category < 1 || category > 32 ||
            (group->second->GetBlockedCategoriesMask() & (1u << (category - 1))) == 0;
+}
+
+std::int32_t DataModel::GetExtraMinutesToday(const Client& client) const {
+    ACE_Guard<ACE_Recursive_Thread_Mutex> guard(m_mutex);
+    return ExtraMinutesAt(*m_clock, m_clock->Now(), client.GetExtraMinutes(), client.GetExtraMinutesGiven());
+}
+
+std::int32_t DataModel::GetRemainingMinutesToday(const Client& client) const {
+    ACE_Guard<ACE_Recursive_Thread_Mutex> guard(m_mutex);
+    const ClientGroup* group = FindClientGroup(client.GetGroupID());
+    if (!group || !group->GetIsTimeLimitsEnabled())
+        return -1;
+    const std::int64_t left = SecondsAllowedToday(*group, *m_clock, GetExtraMinutesToday(client)) -
+                              client.GetDailyWorkedTime(*m_clock);
+    return static_cast<std::int32_t>(std::max<std::int64_t>(left, 0) / 60);
 }
 
 void DataModel::TickClientTime(const std::string& clientIP) {

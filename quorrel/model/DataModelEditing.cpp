@@ -6,6 +6,8 @@
 
 #include <ace/Guard_T.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <locale>
 
 namespace tav {
@@ -178,6 +180,20 @@ Ret DataModel::SetBlockedCategories(const std::string& groupId, const std::vecto
     return OK();
 }
 
+Ret DataModel::PauseClientGroup(const std::string& groupId, std::int64_t until) {
+    Edit edit(*this);
+    ClientGroup* group = FindClientGroup(groupId);
+    if (!group)
+        return Ret(Ret::ERR, "No such Group");
+    ClientGroup paused(*group);
+    paused.SetPausedUntil(until);
+    const Ret valid = paused.Validate(false);
+    if (!valid.IsOK())
+        return valid;
+    group->SetPausedUntil(until);
+    return OK();
+}
+
 Ret DataModel::GetProtocolSettings(const std::string& groupId, ProtocolSettingsType type,
                                    std::unique_ptr<ProtocolSettings>& settings) const {
     Guard guard(m_mutex);
@@ -196,6 +212,9 @@ Ret DataModel::SaveProtocolSettings(const std::string& groupId, const ProtocolSe
     ClientGroup* group = FindClientGroup(groupId);
     if (!group)
         return Ret(Ret::ERR, "No such Client Group");
+    const Ret valid = settings.Validate(true);
+    if (!valid.IsOK())
+        return valid;
     group->AssignProtocolSettings(settings);
     return OK();
 }
@@ -239,6 +258,26 @@ Ret DataModel::SaveClient(const Client& client) {
     *stored = client;
     stored->SetID(client.GetIP());
     m_clients.emplace(stored->GetID(), stored);
+    return OK();
+}
+
+Ret DataModel::GiveExtraMinutes(const std::string& clientIp, std::int32_t minutes) {
+    Edit edit(*this);
+    const auto found = m_clients.find(clientIp);
+    if (found == m_clients.end())
+        return Ret(Ret::ERR, "No such Client");
+    Client given(*found->second);
+    // Minutes still held today add up from when the first were given; otherwise they start now.
+    const std::int32_t today = GetExtraMinutesToday(given);
+    if (today == 0)
+        given.SetExtraMinutesGiven(m_clock->Now());
+    given.SetExtraMinutes(static_cast<std::int32_t>(
+        std::min<std::int64_t>(std::int64_t(today) + minutes, Client::EXTRA_MINUTES_MAX)));
+    const Ret valid = given.Validate(false);
+    if (!valid.IsOK())
+        return valid;
+    found->second->SetExtraMinutes(given.GetExtraMinutes());
+    found->second->SetExtraMinutesGiven(given.GetExtraMinutesGiven());
     return OK();
 }
 

@@ -1,11 +1,42 @@
 #include <quorrel/DataModel.hpp>
 #include <quorrel/Matching.hpp>
+#include <quorrel/SafeSearch.hpp>
 
 #include <ace/Guard_T.h>
 
+#include <ctime>
 #include <iostream>
 
 namespace tav {
+
+namespace {
+
+// A moment by the clock's local time: HH:MM, with the date before it when it is not on the day of `now`.
+std::string LocalMoment(const Clock& clock, std::int64_t time, std::int64_t now) {
+    const std::tm at = clock.LocalTime(time);
+    const std::tm today = clock.LocalTime(now);
+    char text[32] = "";
+    const bool sameDay = at.tm_year == today.tm_year && at.tm_yday == today.tm_yday;
+    std::strftime(text, sizeof text, sameDay ? "%H:%M" : "%Y-%m-%d %H:%M", &at);
+    return text;
+}
+
+// Where the group's searches or YouTube would go from the host, as a line of the report; empty for nowhere.
+std::string SafeSearchLine(const SafeSearch* table, const DataModel::HTTPSProtocolSettings* https,
+                           const std::string& host) {
+    if (table == nullptr || https == nullptr)
+        return std::string();
+    const SafeSearch::Redirect redirect =
+        table->For(host, https->GetSafeSearch(), https->GetYouTubeRestrict());
+    if (!redirect)
+        return std::string();
+    const std::string level = SafeSearch::LevelName(redirect.level);
+    return redirect.kind == SafeSearch::Kind::Search
+               ? "<br>Searches here go to " + redirect.address + " (safe search: " + level + ")"
+               : "<br>YouTube here goes to " + redirect.address + " (restricted mode: " + level + ")";
+}
+
+} // namespace
 
 std::string DataModel::GetInfo(const std::string& groupId, const uri& address) const {
     uri spare;
@@ -44,6 +75,15 @@ std::string DataModel::GetInfo(const std::string& groupId, const uri& address) c
     }
     report += "<br>URL accessibility: ";
     report += trusted ? "Allowed" : blocked || blockedCategory ? "Blocked" : "Allowed";
+
+    const std::int64_t now = m_clock->Now();
+    if (group->GetPausedUntil() > now)
+        report +=
+            "<br>Access of this group is paused until " + LocalMoment(*m_clock, group->GetPausedUntil(), now);
+    const std::shared_ptr<const SafeSearch> table = GetSafeSearch();
+    report += SafeSearchLine(
+        table.get(), dynamic_cast<const HTTPSProtocolSettings*>(group->GetProtocolSettings(PST_HTTPS).get()),
+        url.host());
     return report;
 }
 

@@ -8,7 +8,9 @@
 #include <boost/make_shared.hpp>
 
 #include <cstdint>
+#include <cstdlib>
 #include <functional>
+#include <string>
 #include <vector>
 
 namespace tav {
@@ -21,6 +23,9 @@ template <class T> struct PolicyField {
     std::function<void(T&, const std::string&)> read;
     std::function<void(const T&, DataModel::PolicyNode&)> writeList;
     std::function<Ret(T&, const DataModel::PolicyNode&)> readList;
+    // Written only when its value is not 0: an element the file gained later, which a file that never
+    // sets it must not gain on a save.
+    bool onlyWhenSet = false;
 };
 
 template <class T> using PolicyFields = std::vector<PolicyField<T>>;
@@ -61,6 +66,21 @@ PolicyField<T> IntField(const XMLCh* name, I (T::*get)() const, void (T::*set)(I
             (entity.*set)(static_cast<I>(ToInt(text, radix)));
         },
         nullptr, nullptr};
+}
+
+// Seconds of the calendar, as text in radix 10; blank or unreadable text gives 0.
+template <class T>
+PolicyField<T> TimeField(const XMLCh* name, std::int64_t (T::*get)() const, void (T::*set)(std::int64_t)) {
+    return {
+        name, [get](const T& entity) { return std::to_string((entity.*get)()); },
+        [set](T& entity, const std::string& text) { (entity.*set)(std::strtoll(text.c_str(), nullptr, 10)); },
+        nullptr, nullptr};
+}
+
+// The field, written only when its value is not 0.
+template <class T> PolicyField<T> WhenSet(PolicyField<T> field) {
+    field.onlyWhenSet = true;
+    return field;
 }
 
 template <class T>
@@ -104,7 +124,9 @@ void WriteFields(const T& entity, DataModel::PolicyNode& record, const PolicyFie
             DataModel::PolicyNode list(PolicyXml::Append(record.Element(), field.name));
             field.writeList(entity, list);
         } else {
-            PolicyXml::AppendValue(record.Element(), field.name, field.write(entity));
+            const std::string text = field.write(entity);
+            if (!field.onlyWhenSet || text != "0")
+                PolicyXml::AppendValue(record.Element(), field.name, text);
         }
 }
 

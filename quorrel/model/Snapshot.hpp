@@ -6,6 +6,7 @@
 
 #include <ace/Guard_T.h>
 
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <string>
@@ -21,6 +22,9 @@ struct DataModel::Snapshot {
     struct Member {
         const ClientGroup* group;
         std::shared_ptr<Client::Usage> usage;
+        // The client's extra minutes and the calendar time they were given.
+        std::int32_t extraMinutes;
+        std::int64_t extraMinutesGiven;
     };
 
     // A group's settings of the type, or null; without a copy of their shared pointer, whose count every

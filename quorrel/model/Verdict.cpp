@@ -8,6 +8,22 @@ std::string DataModel::Verdict::GetGroupID() const {
     return m_group != nullptr ? m_group->GetID() : std::string();
 }
 
+const DataModel::HTTPSProtocolSettings* DataModel::Verdict::HTTPS() const {
+    return m_group == nullptr
+               ? nullptr
+               : static_cast<const HTTPSProtocolSettings*>(Snapshot::SettingsOf(*m_group, PST_HTTPS));
+}
+
+std::int32_t DataModel::Verdict::GetSafeSearch() const {
+    const HTTPSProtocolSettings* https = HTTPS();
+    return https != nullptr ? https->GetSafeSearch() : 0;
+}
+
+std::int32_t DataModel::Verdict::GetYouTubeRestrict() const {
+    const HTTPSProtocolSettings* https = HTTPS();
+    return https != nullptr ? https->GetYouTubeRestrict() : 0;
+}
+
 bool DataModel::Verdict::IsHTTPContentFiltrationEnabled() const {
     if (!m_snapshot || !m_snapshot->filtrationOn)
         return false;

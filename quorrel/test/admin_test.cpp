@@ -235,6 +235,7 @@ TEST_F(AdminTest, GuessingIsLockedOutPerAddressAndSessionsEnd) {
     const std::string next = SessionOf(Page(right));
     EXPECT_NE(std::string::npos, Page("ObjectName=HelpPage&Action=Get&_SessionID_=" + next).find("Log out"));
     Page("ObjectName=ClientGroup&Action=Delete&DeleteID=99&_SessionID_=" + next);
+    Page("ObjectName=ClientGroup&Action=Pause&ClientGroupID=99&Minutes=15&_SessionID_=" + next);
     EXPECT_TRUE(IsLoginPage(Page("ObjectName=Logout&Action=Get&_SessionID_=" + next)));
     EXPECT_TRUE(IsLoginPage(Page("ObjectName=HelpPage&Action=Get&_SessionID_=" + next)));
 
@@ -249,7 +250,8 @@ TEST_F(AdminTest, GuessingIsLockedOutPerAddressAndSessionsEnd) {
     for (const std::string& event :
          {child + "\tfailed_login\tLoginPage\tSaveEdit", child + "\tfailed_answer\tForgotPassword",
           child + "\tlock-out", std::string("192.168.1.2\tlogin\tLoginPage"),
-          std::string("change\tClientGroup\tDelete\t99\t"), std::string("\tlogout\tLogout")})
+          std::string("change\tClientGroup\tDelete\t99\t"), std::string("change\tClientGroup\tPause\t99\t"),
+          std::string("\tlogout\tLogout")})
         EXPECT_NE(std::string::npos, logged.find(event)) << event << "\n" << logged;
     for (const char* secret : {"secret1", "wrong", "Paris", "Rome"})
         EXPECT_EQ(std::string::npos, logged.find(secret)) << secret;

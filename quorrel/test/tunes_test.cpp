@@ -1,3 +1,4 @@
+#include "FakeClock.hpp"
 #include "PolicyFolder.hpp"
 
 #include <gtest/gtest.h>
@@ -288,4 +289,71 @@ TEST(Tunes, TheSampleConfigurationLoads) {
         model->Init(cfg + "/zun_data.xml", cfg + "/URLFilterDB.bin", cfg + "/Administration/site");
     ASSERT_TRUE(result.IsOK()) << result.GetMessage();
     EXPECT_NE(model->GetForbiddenPageTemplate().find("<html>"), std::string::npos);
+}
+
+TEST(Tunes, AFileFromBeforeSavesByteForByte) {
+    for (const std::string& policy : {RICH, PolicyFolder::Read(std::string(SAMPLE_CFG) + "/zun_data.xml")}) {
+        // A file as saves wrote it before the pause, the extra time and the search levels were kept.
+        const std::string before = Saved(*PolicyFolder(policy).Load());
+        for (const char* name : {"pauseduntil", "extraminutes", "safesearch", "youtuberestrict"})
+            EXPECT_EQ(before.find(name), std::string::npos) << name;
+        EXPECT_EQ(Saved(*PolicyFolder(before).Load()), before);
+    }
+}
+
+TEST(Tunes, TheControlsSurviveSaveAndLoad) {
+    const PolicyFolder folder(RICH);
+    const auto clock = std::make_shared<FakeClock>();
+    clock->SetTuesday(12, 0);
+    auto model = folder.Load();
+    model->SetClock(clock);
+    const std::int64_t after2038 = 4102444800; // 2100-01-01
+    ASSERT_TRUE(model->PauseClientGroup("7", after2038).IsOK());
+    ASSERT_TRUE(model->GiveExtraMinutes("10.0.0.7", 45).IsOK());
+    std::unique_ptr<DataModel::ProtocolSettings> settings;
+    ASSERT_TRUE(model->GetProtocolSettings("7", DataModel::PST_HTTPS, settings).IsOK());
+    auto& https = static_cast<DataModel::HTTPSProtocolSettings&>(*settings);
+    https.SetSafeSearch(2);
+    https.SetYouTubeRestrict(1);
+    ASSERT_TRUE(model->SaveProtocolSettings("7", https).IsOK());
+
+    const std::string saved = Saved(*model);
+    for (const char* written :
+         {"<pauseduntil>4102444800</pauseduntil><protocolssettings>",
+          "<extraminutes>45</extraminutes><extraminutesgiven>1796126400</extraminutesgiven>",
+          "<safesearch>2</safesearch><youtuberestrict>1</youtuberestrict>"})
+        EXPECT_NE(saved.find(written), std::string::npos) << written;
+
+    auto loaded = folder.Load();
+    std::unique_ptr<DataModel::ClientGroup> group(
+        static_cast<DataModel::ClientGroup*>(loaded->GetClientGroup("7").GetObj()));
+    EXPECT_EQ(group->GetPausedUntil(), after2038);
+    const auto& levels = static_cast<const DataModel::HTTPSProtocolSettings&>(
+        *group->GetProtocolSettings(DataModel::PST_HTTPS));
+    EXPECT_EQ(levels.GetSafeSearch(), 2);
+    EXPECT_EQ(levels.GetYouTubeRestrict(), 1);
+    std::unique_ptr<DataModel::Client> client(
+        static_cast<DataModel::Client*>(loaded->GetClient("10.0.0.7").GetObj()));
+    EXPECT_EQ(client->GetExtraMinutes(), 45);
+    EXPECT_EQ(client->GetExtraMinutesGiven(), clock->Now());
+    EXPECT_EQ(Saved(*loaded), saved);
+}
+
+TEST(Tunes, ControlsOutOfRangeFailTheLoad) {
+    const auto load = [](const std::string& group, const std::string& https, const std::string& client) {
+        return LoadFailure(Policy("<clientgroups><clientgroup><id>4</id><name>A</name>" + group +
+                                  "<protocolssettings><httpsprotocolsettings>" + https +
+                                  "</httpsprotocolsettings></protocolssettings></clientgroup></clientgroups>"
+                                  "<clients><client><ip>10.0.0.1</ip><groupid>4</groupid>" +
+                                  client + "</client></clients>"));
+    };
+    EXPECT_EQ(load("<pauseduntil>-1</pauseduntil>", "", ""),
+              "The paused until value must be bigger or equals 0");
+    EXPECT_EQ(load("", "<safesearch>3</safesearch>", ""), "The safe search value must be 0, 1 or 2");
+    EXPECT_EQ(load("", "<youtuberestrict>-1</youtuberestrict>", ""),
+              "The YouTube restriction value must be 0, 1 or 2");
+    EXPECT_EQ(load("", "", "<extraminutes>2000</extraminutes>"),
+              "The extra minutes value must be between the 0 and 1440");
+    EXPECT_EQ(load("", "", "<extraminutesgiven>-5</extraminutesgiven>"),
+              "The extra minutes given value must be bigger or equals 0");
 }

@@ -10,10 +10,13 @@ content type and a word in pages; switches HTTPS filtration. After each step it 
 policy file. It then restarts the service and finds everything again, asks the policy command what the
 proxy would answer, puts this machine into the group and opens a page of a small site of its own and the
 blocked site through the proxy, reads both on the Activity page (at 1280 and 390 pixels wide), trusts the
-refused site from there, and deletes the group. Screenshots go to BUILD_DIR/browser-output/admin_walk.
+refused site from there, pauses the group and finds this machine refused until it is resumed from the home
+page, gives it extra time, sets the group's safe search, reads the group's page 390 pixels wide, and deletes
+the group. Screenshots go to BUILD_DIR/browser-output/admin_walk.
 """
 import datetime
 import sys
+import time
 import xml.etree.ElementTree as ElementTree
 
 from selenium.common.exceptions import WebDriverException
@@ -193,7 +196,7 @@ def main():
         expect(kids.findtext("blockedcategoriesmask") == "1ffb" or int(kids.findtext("blockedcategoriesmask"), 16)
                != 0, "a new group blocks categories")
         group_id = kids.findtext("id")
-        walk.press_in_row("Kids", "Rename")
+        walk.press_in_row("Kids", "Open")
         walk.page("Group", "group-rename")
         walk.type_into("Name", "Children")
         walk.save()
@@ -407,6 +410,85 @@ def main():
         summary = walk.page("Welcome to Tollwick", "home-summary")
         expect("Children" in site.driver.find_element(By.ID, "today-summary").text,
                "today's summary names the group: %r" % summary)
+
+        step = "pause the group from its page and find this machine refused through the proxy"
+        walk.menu("Groups")
+        walk.page("Groups", "groups-before-pause")
+        walk.press_in_row("Children", "Open")
+        walk.page("Group", "group-controls")
+        walk.press("Pause for 15 min")
+        walk.page("Group", "group-paused")
+        walk.no_errors()
+        said = walk.messages()
+        expect(said.startswith("The group is paused until "), "the page says %r" % said)
+        until = said[len("The group is paused until "):-1]
+        expect("Paused until " + until in site.driver.find_element(By.ID, "pause").text,
+               "the pause block shows when the pause ends")
+        paused = int(walk.group("Children").findtext("pauseduntil") or 0)
+        expect(14 * 60 < paused - time.time() <= 15 * 60, "the policy has the group paused: %r" % paused)
+        walk.menu("Groups")
+        expect("Paused until " + until in walk.page("Groups", "groups-paused"), "the list of groups shows the pause")
+        site.driver.get("http://school.example:%d/lessons?paused" % origin.port)
+        walk.wait.until(seen.text_to_be_present_in_element((By.TAG_NAME, "body"), "Internet access is paused until"))
+        walk.shots += 1
+        site.screenshot("%02d-refused-paused" % walk.shots)
+
+        step = "resume the group from the home page and browse again"
+        walk.login(PASSWORD)
+        right_now = site.driver.find_element(By.ID, "right-now").text
+        expect("Children is paused until " + until in right_now, "the home page lists the pause: %r" % right_now)
+        walk.follow(site.driver.find_element(
+            By.XPATH, "//ul[@id='right-now']/li[contains(., 'Children')]//button[normalize-space()='Resume']"))
+        walk.page("Welcome to Tollwick", "home-resumed")
+        expect(walk.messages() == "The group is no longer paused.", "the page says %r" % walk.messages())
+        expect(not site.driver.find_elements(By.ID, "right-now"), "the home page lists nothing right now")
+        expect(walk.group("Children").findtext("pauseduntil") is None, "the policy has the pause ended")
+        if not sunday_morning:
+            site.driver.get("http://school.example:%d/lessons?resumed" % origin.port)
+            walk.wait.until(seen.text_to_be_present_in_element((By.TAG_NAME, "h1"), "School lessons"))
+            walk.shots += 1
+            site.screenshot("%02d-resumed" % walk.shots)
+        walk.login(PASSWORD)
+
+        step = "give this machine extra time"
+        walk.menu("Computers")
+        walk.page("Computers", "computers-before-extra")
+        walk.press_in_row("127.0.0.1", "+30")
+        walk.page("Computers", "computers-extra")
+        walk.no_errors()
+        expect(walk.messages().startswith("127.0.0.1 has 30 extra minutes today"), "the page says %r" % walk.messages())
+        cell = site.driver.find_element(By.XPATH, "//tr[td[normalize-space()='127.0.0.1']]/td[@class='time-today']")
+        expect("+30 today" in cell.text, "the row shows the extra time: %r" % cell.text)
+        expect(walk.client("127.0.0.1").findtext("extraminutes") == "30", "the policy has the extra time")
+        walk.menu("Home")
+        walk.page("Welcome to Tollwick", "home-extra")
+        expect("127.0.0.1 has extra time: +30 today" in site.driver.find_element(By.ID, "right-now").text,
+               "the home page lists the extra time")
+
+        step = "set the group's safe search and read its page on a phone"
+        walk.menu("Groups")
+        walk.page("Groups", "groups-before-safe-search")
+        walk.press_in_row("Children", "Open")
+        walk.page("Group", "group-before-safe-search")
+        walk.follow(site.driver.find_element(
+            By.XPATH, "//form[input[@name='What' and @value='search']]//button[normalize-space()='Strict']"))
+        walk.page("Group", "group-safe-search")
+        expect(walk.messages() == "Safe search is now strict.", "the page says %r" % walk.messages())
+        strict = site.driver.find_element(
+            By.XPATH, "//form[input[@name='What' and @value='search']]//button[normalize-space()='Strict']")
+        expect(strict.get_attribute("aria-pressed") == "true", "the page marks the level")
+        https = walk.group("Children").find("protocolssettings/httpsprotocolsettings")
+        expect(https.findtext("safesearch") == "2", "the policy has strict safe search")
+        walk.press("Pause until tomorrow")
+        walk.page("Group", "group-paused-until-tomorrow")
+        expect(walk.messages() == "The group is paused until 00:00.", "the page says %r" % walk.messages())
+        walk.show_whole_page(390, "group-390")
+        wide = site.driver.execute_script("return document.documentElement.scrollWidth")
+        expect(wide <= 390, "the group's page is %d pixels wide on a 390 pixel screen" % wide)
+        site.driver.set_window_size(1000, 800)
+        walk.press("Resume")
+        walk.page("Group", "group-resumed")
+        expect(walk.messages() == "The group is no longer paused.", "the page says %r" % walk.messages())
 
         step = "take this machine out of the group again"
         walk.menu("Computers")

@@ -28,6 +28,9 @@ private:
 
 constexpr std::int32_t mebibyte = 1048576;
 
+// The minutes one click of the extra-time buttons gives.
+const char* const extraMinutes[] = {"15", "30", "60"};
+
 // Whether an address the policy accepts is also written as the proxy sees its computers: four numbers
 // from 0 to 255 without leading zeros. Any other spelling would name a computer that never asks.
 AdminPluginRet CheckAddress(const std::string& ip) {
@@ -53,6 +56,13 @@ ClientsModule::ClientsModule(AdminPlugin& plugin) : WebModule(plugin) {
     AddTemplate("/pages/templates/Clients.tpl.html", m_list);
     AddTemplate("/pages/templates/Clients_TableRow.tpl.html", m_row);
     AddTemplate("/pages/templates/ClientForm.tpl.html", m_form);
+    AddTemplate("/pages/templates/Clients_TimeToday.tpl.html", m_timeToday);
+}
+
+AdminPluginRet ClientsModule::ExecuteAction(FormFields& fields, std::string& text) {
+    if (fields.Get("Action") != "ExtraTime")
+        return WebModule::ExecuteAction(fields, text);
+    return Change(fields, text, [&] { return GiveExtraTime(fields, text); });
 }
 
 void ClientsModule::BuildNavigationMenu(std::string& menu) {
@@ -63,6 +73,29 @@ std::string ClientsModule::TrafficText(std::int32_t bytes) {
     if (bytes < mebibyte)
         return std::to_string(bytes / 1024) + " Kb";
     return std::to_string(bytes / mebibyte);
+}
+
+std::string ClientsModule::ComputerName(const DataModel::Client& client) {
+    return IsBlank(client.GetLogin()) ? client.GetIP() : client.GetLogin() + " (" + client.GetIP() + ")";
+}
+
+std::string ClientsModule::TimeLeftText(std::int32_t minutes) {
+    return minutes < 0 ? "no time limit" : std::to_string(minutes) + " min left today";
+}
+
+std::string ClientsModule::ExtraTodayText(std::int32_t minutes) {
+    return minutes > 0 ? "+" + std::to_string(minutes) + " today" : "";
+}
+
+std::string ClientsModule::TimeToday(const DataModel::Client& client, const std::string& back) const {
+    const DataModel& model = Plugin().GetModel();
+    std::string block = m_timeToday;
+    FillText(block, "%TPL_TIME_LEFT%", TimeLeftText(model.GetRemainingMinutesToday(client)));
+    FillText(block, "%TPL_EXTRA_TODAY%", ExtraTodayText(model.GetExtraMinutesToday(client)));
+    FillText(block, "%TPL_ID%", client.GetID());
+    FillText(block, "%TPL_NAME%", ComputerName(client));
+    FillText(block, "%TPL_BACK%", back);
+    return block;
 }
 
 void ClientsModule::FillForm(std::string& text, const DataModel::Client* client, bool changeLogin) const {
@@ -78,6 +111,7 @@ void ClientsModule::FillForm(std::string& text, const DataModel::Client* client,
     }
     const std::pair<std::string, std::string> none("0", "<..........>");
     const std::string& selected = client ? client->GetGroupID() : none.first;
+    const bool stored = client && !client->GetID().empty();
     text = m_form;
     FillText(text, "%TPL_ID%", client ? client->GetID() : "");
     FillText(text, "%TPL_IP%", client ? client->GetIP() : "");
@@ -85,8 +119,10 @@ void ClientsModule::FillForm(std::string& text, const DataModel::Client* client,
     FillText(text, "%TPL_PASSWORD%", client ? client->GetPassword() : "");
     FillMarkup(text, "%TPL_GROUP_OPTIONS%", BuildOptions(choices, IsBlank(selected) ? "0" : selected, &none));
     FillText(text, "%TPL_CHANGELOGININFO%", Checked(changeLogin));
-    FillText(text, "%TPL_SAVE_ACTION%", client && !client->GetID().empty() ? "SaveEdit" : "SaveNew");
-    FillText(text, "%TPL_ACTIVITY_HIDDEN%", client && !client->GetID().empty() ? "" : "hidden");
+    FillText(text, "%TPL_SAVE_ACTION%", stored ? "SaveEdit" : "SaveNew");
+    FillText(text, "%TPL_ACTIVITY_HIDDEN%", stored ? "" : "hidden");
+    FillText(text, "%TPL_TIME_HIDDEN%", stored ? "" : "hidden");
+    FillMarkup(text, "%TPL_TIME_TODAY%", stored ? TimeToday(*client, "Form") : "");
 }
 
 AdminPluginRet ClientsModule::GetList(FormFields& fields, std::string& text,
@@ -119,6 +155,7 @@ AdminPluginRet ClientsModule::GetList(FormFields& fields, std::string& text,
             FillText(row, "%TPL_GROUP_NAME%", client->GetGroupPtr() ? client->GetGroupPtr()->GetName() : "");
             FillText(row, "%TPL_DAILY_TIME%", std::to_string(client->GetDailyWorkedTime(now) / 60));
             FillText(row, "%TPL_DAILY_TRAFFIC%", TrafficText(client->GetDailyWorkedTraffic(now)));
+            FillMarkup(row, "%TPL_TIME_TODAY%", TimeToday(*client, "List"));
             rows += row;
         }
     }
@@ -187,6 +224,38 @@ AdminPluginRet ClientsModule::SaveEdit(FormFields& fields, std::string& text) {
         return saved;
     }
     return GetList(fields, text);
+}
+
+AdminPluginRet ClientsModule::GiveExtraTime(FormFields& fields, std::string& text) {
+    DataModel& model = Plugin().GetModel();
+    const std::string minutes = fields.Get("Minutes");
+    const Ret found = model.GetClient(fields.Get("ID"));
+    std::unique_ptr<DataModel::Client> client(found.IsOK() ? static_cast<DataModel::Client*>(found.GetObj())
+                                                           : nullptr);
+    AdminPluginRet given(found);
+    if (given.IsOK() &&
+        std::find(std::begin(extraMinutes), std::end(extraMinutes), minutes) == std::end(extraMinutes))
+        given = AdminPluginRet(Ret::ERR, "Extra time is given in 15, 30 or 60 minutes");
+    if (given.IsOK())
+        given = AdminPluginRet(model.GiveExtraMinutes(client->GetIP(), std::stoi(minutes)));
+    if (given.IsOK()) {
+        // The copy read before holds the extra time as it was.
+        const Ret now = model.GetClient(client->GetID());
+        client.reset(now.IsOK() ? static_cast<DataModel::Client*>(now.GetObj()) : nullptr);
+        given = AdminPluginRet(now);
+    }
+    if (given.IsOK()) {
+        const std::int32_t left = model.GetRemainingMinutesToday(*client);
+        given = AdminPluginRet(
+            Ret::OK, ComputerName(*client) + " has " + std::to_string(model.GetExtraMinutesToday(*client)) +
+                         " extra minutes today" +
+                         (left < 0 ? "; its group has no time limit." : ": " + TimeLeftText(left) + "."));
+    }
+    if (fields.Get("Back") == "Form") {
+        FillForm(text, client.get(), false);
+        return given;
+    }
+    return GetList(fields, text, given);
 }
 
 AdminPluginRet ClientsModule::Delete(FormFields& fields, std::string& text) {

@@ -35,6 +35,14 @@ public:
     const std::string& GetPassword() const { return m_password; }
     void SetPassword(const std::string& password) { m_password = password; }
 
+    // Minutes given to the client beyond its group's rules, and the calendar time (seconds) they were
+    // given; they hold for that local day only, and a day holds at most EXTRA_MINUTES_MAX.
+    static constexpr std::int32_t EXTRA_MINUTES_MAX = 1440;
+    std::int32_t GetExtraMinutes() const { return m_extraMinutes; }
+    void SetExtraMinutes(std::int32_t minutes) { m_extraMinutes = minutes; }
+    std::int64_t GetExtraMinutesGiven() const { return m_extraMinutesGiven; }
+    void SetExtraMinutesGiven(std::int64_t time) { m_extraMinutesGiven = time; }
+
     // Seconds of use counted today.
     std::int32_t GetDailyWorkedTime() const;
     void SetDailyWorkedTime(std::int32_t seconds);
@@ -75,6 +83,8 @@ private:
     ClientGroup* m_pGroup;
     std::string m_login;
     std::string m_password;
+    std::int32_t m_extraMinutes = 0;
+    std::int64_t m_extraMinutesGiven = 0;
     UsageHandle m_usage;
 };
 

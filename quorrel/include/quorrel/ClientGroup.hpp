@@ -40,6 +40,10 @@ public:
     bool GetIsTrafficLimitsEnabled() const { return m_isTrafficLimitsEnabled; }
     void SetIsTrafficLimitsEnabled(bool enabled) { m_isTrafficLimitsEnabled = enabled; }
 
+    // The calendar time (seconds) until which the group's access is paused; 0 or a past time: not paused.
+    std::int64_t GetPausedUntil() const { return m_pausedUntil; }
+    void SetPausedUntil(std::int64_t time) { m_pausedUntil = time; }
+
     std::uint32_t GetBlockedCategoriesMask() const { return m_blockedCategoriesMask; }
     void SetBlockedCategoriesMask(std::uint32_t mask) { m_blockedCategoriesMask = mask; }
 
@@ -64,6 +68,7 @@ private:
     std::array<std::int32_t, DAYS> m_trafficLimits;
     bool m_isTrafficLimitsEnabled;
     std::uint32_t m_blockedCategoriesMask;
+    std::int64_t m_pausedUntil = 0;
     ProtocolsSettingsContainer m_protocolsSettings;
 };
 

@@ -22,6 +22,7 @@
 namespace tav {
 
 class ActivityLog;
+class SafeSearch;
 
 // The protocol of a request, as the proxy passes it to DataModel::IsAllowed.
 enum PROTOS : int {
@@ -177,6 +178,11 @@ public:
     void SetActivityLog(ActivityLog* log) { m_activity = log; }
     ActivityLog* GetActivityLog() const { return m_activity; }
 
+    // The search and YouTube hosts with their safe addresses, for the proxy and the URL test; null when none.
+    // Replaced whole, and read safely while decisions run.
+    void SetSafeSearch(std::shared_ptr<const SafeSearch> table);
+    std::shared_ptr<const SafeSearch> GetSafeSearch() const;
+
     // Editing. New entities carry their defaults and this model as owner. Operations that return a
     // copy in the result's object hand over a heap object the caller deletes; a copied group
     // shares its protocol settings with the stored one. A failed operation changes nothing.
@@ -195,6 +201,8 @@ public:
     Ret SaveClientGroup(ClientGroup& group);
     Ret DeleteClientGroups(const std::vector<std::string>& groupIds);
     Ret SetBlockedCategories(const std::string& groupId, const std::vector<std::string>& categoryIds);
+    // Refuses the group's clients all access until the calendar second `until`; 0 resumes. Saves nothing.
+    Ret PauseClientGroup(const std::string& groupId, std::int64_t until);
     Ret GetProtocolSettings(const std::string& groupId, ProtocolSettingsType type,
                             std::unique_ptr<ProtocolSettings>& settings) const;
     Ret SaveProtocolSettings(const std::string& groupId, const ProtocolSettings& settings);
@@ -204,6 +212,12 @@ public:
     Ret GetClient(const std::string& clientId) const;
     // Adds a client whose ID is blank or changes the stored one; a client is keyed by its IP.
     Ret SaveClient(const Client& client);
+    // Adds to the client's extra minutes of today (another day's start over now), at most 1440 in all.
+    Ret GiveExtraMinutes(const std::string& clientIp, std::int32_t minutes);
+    // The client's extra minutes that hold today by the model's clock.
+    std::int32_t GetExtraMinutesToday(const Client& client) const;
+    // Minutes left today under the group's time limit plus extra; -1 when no time limit is in force.
+    std::int32_t GetRemainingMinutesToday(const Client& client) const;
     Ret DeleteClients(const std::vector<std::string>& clientIds);
 
     Ret GetCustomerSites(const std::string& groupId, bool blocked, std::vector<CustomerSite*>& sites) const;
@@ -311,6 +325,8 @@ private:
     // Where decisions take the snapshot from; Publish replaces it.
     std::unique_ptr<SnapshotShelf> m_shelf;
     ActivityLog* m_activity = nullptr;
+    // Read and replaced with the atomic operations of shared_ptr.
+    std::shared_ptr<const SafeSearch> m_safeSearch;
     // Counts the policies SaveTunes takes, under the model lock.
     std::uint64_t m_snapshots = 0;
     // Held while a save writes the file; the number of the policy last written is kept under it.

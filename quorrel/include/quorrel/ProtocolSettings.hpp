@@ -10,7 +10,7 @@ class QUORREL_EXPORT DataModel::ProtocolSettings : public DataModel::Base {
 public:
     ~ProtocolSettings() override;
 
-    // Protocol settings have nothing that can be wrong.
+    // The common switches have nothing that can be wrong; HTTPS settings check their safe search levels.
     Ret Load(const PolicyNode& record) override;
     void Save(PolicyNode& record) const override;
     Ret Validate(bool skipIdCheck) const override;

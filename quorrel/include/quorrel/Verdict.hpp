@@ -24,6 +24,10 @@ public:
     bool IsClientKnown() const { return m_group != nullptr; }
     // The ID of the client's group; empty for a client the policy does not know.
     std::string GetGroupID() const;
+    // How strictly the group restricts searches and YouTube (0 off, 1 moderate, 2 strict); 0 for a client
+    // the policy does not know.
+    std::int32_t GetSafeSearch() const;
+    std::int32_t GetYouTubeRestrict() const;
 
     // Whether the answers go through the content filter; they do for a client the policy does not know.
     bool IsHTTPContentFiltrationEnabled() const;
@@ -40,10 +44,16 @@ public:
 private:
     friend class DataModel;
 
+    // The group's HTTPS settings, null for a client the policy does not know.
+    const HTTPSProtocolSettings* HTTPS() const;
+
     std::shared_ptr<const Snapshot> m_snapshot;
     // The client's group and usage record in that policy, null for an unknown client.
     const ClientGroup* m_group = nullptr;
     Client::Usage* m_usage = nullptr;
+    // The client's extra minutes in that policy and the calendar time they were given.
+    std::int32_t m_extraMinutes = 0;
+    std::int64_t m_extraMinutesGiven = 0;
     bool m_allowed = true;
     std::string m_message;
 };
