@@ -18,7 +18,7 @@ namespace {
 const auto BATCH_PERIOD = std::chrono::seconds(1);
 // Hosts whose site is remembered; past this the memory starts again.
 const std::size_t REMEMBERED_HOSTS = 50000;
-const std::int64_t MINUTES_PER_DAY = 24 * 60;
+const std::int64_t MINUTES_PER_DAY = std::int64_t{24} * 60;
 
 } // namespace
 

@@ -235,8 +235,7 @@ ActivityModule::ActivityModule(AdminPlugin& plugin) : WebModule(plugin) {
 
 std::string ActivityModule::CsvField(const std::string& text) {
     // A spreadsheet would run a text that starts like a formula; an apostrophe keeps it text.
-    const std::string value =
-        !text.empty() && std::strchr("=+-@\t\r", text[0]) != nullptr ? "'" + text : text;
+    std::string value = !text.empty() && std::strchr("=+-@\t\r", text[0]) != nullptr ? "'" + text : text;
     if (value.find_first_of(",\"\r\n") == std::string::npos)
         return value;
     std::string quoted = "\"";

@@ -79,7 +79,7 @@ std::string PausedUntil(const DataModel::ClientGroup& group, const Clock& clock)
 std::int64_t NextMidnight(const Clock& clock, std::int64_t now) {
     const auto sinceMidnight = [&clock](std::int64_t time) {
         const std::tm local = clock.LocalTime(time);
-        return std::int64_t{local.tm_hour} * 3600 + local.tm_min * 60 + local.tm_sec;
+        return std::int64_t{local.tm_hour} * 3600 + std::int64_t{local.tm_min} * 60 + local.tm_sec;
     };
     const std::int64_t guess = now + 86400 - sinceMidnight(now);
     const std::int64_t off = sinceMidnight(guess);
