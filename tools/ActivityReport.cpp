@@ -63,9 +63,7 @@ std::string ActivityReport::ComputerName(const std::string& ip) const {
     const tav::Ret found = m_model.GetClient(ip);
     const std::unique_ptr<tav::DataModel::Client> client(
         static_cast<tav::DataModel::Client*>(found.GetObj()));
-    if (client == nullptr || tav::IsBlank(client->GetLogin()))
-        return ip;
-    return ip + " (" + client->GetLogin() + ")";
+    return client == nullptr ? ip : client->GetDisplayName();
 }
 
 std::string ActivityReport::GroupName(const std::string& id) const {

@@ -148,11 +148,12 @@ DataModel::Verdict forward_proxy::decide(const std::string& client, const tav::u
 SafeSearch::Redirect forward_proxy::safe_search(const DataModel::Verdict& verdict,
                                                 const std::string& host) const {
     // Most groups restrict nothing: they do not touch the table's shared pointer.
-    if (model_ == nullptr || (verdict.GetSafeSearch() <= 0 && verdict.GetYouTubeRestrict() <= 0))
+    const std::int32_t search = verdict.GetSafeSearch();
+    const std::int32_t youTube = verdict.GetYouTubeRestrict();
+    if (model_ == nullptr || (search <= 0 && youTube <= 0))
         return SafeSearch::Redirect();
     const std::shared_ptr<const SafeSearch> table = model_->GetSafeSearch();
-    return table != nullptr ? table->For(host, verdict.GetSafeSearch(), verdict.GetYouTubeRestrict())
-                            : SafeSearch::Redirect();
+    return table != nullptr ? table->For(host, search, youTube) : SafeSearch::Redirect();
 }
 
 void forward_proxy::record_use(const std::string& client, const std::string& group, const std::string& host,

@@ -10,6 +10,7 @@
 
 #include "SqlStatement.hpp"
 
+#include <quorrel/ActivityHistory.hpp>
 #include <quorrel/ActivityLog.hpp>
 
 #include <cstdint>
@@ -23,14 +24,7 @@ namespace tav {
 class ActivityStore {
 public:
     // Totals to add to a client's day in a group, in all (site empty) or for one site.
-    struct DayTotal {
-        std::string day;
-        std::string client;
-        std::string group;
-        std::string site;
-        std::int64_t minutes = 0;
-        std::int64_t bytes = 0;
-    };
+    using DayTotal = ActivityHistory::DaySiteUse;
     template <class Event> struct DayEvent {
         std::string day;
         Event event;

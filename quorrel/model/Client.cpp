@@ -64,6 +64,10 @@ void DataModel::Client::SetGroupID(const std::string& groupId) {
     m_pGroup = m_pOwner ? m_pOwner->FindClientGroup(groupId) : nullptr;
 }
 
+std::string DataModel::Client::GetDisplayName() const {
+    return IsBlank(m_login) ? m_ip : m_login + " (" + m_ip + ")";
+}
+
 Ret DataModel::Client::Validate(bool skipIdCheck) const {
     std::vector<std::string> problems;
     if (!skipIdCheck && IsBlank(m_id))

@@ -1,4 +1,5 @@
 #include <quorrel/SafeSearch.hpp>
+#include <quorrel/Text.hpp>
 
 #include <algorithm>
 #include <fstream>
@@ -8,15 +9,9 @@ namespace tav {
 
 namespace {
 
-std::string Lower(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; });
-    return text;
-}
-
 // A host as the table compares it: in lower case, without trailing dots.
 std::string HostKey(const std::string& host) {
-    std::string key = Lower(host);
+    std::string key = FoldCase(host, false);
     while (!key.empty() && key.back() == '.')
         key.pop_back();
     return key;
@@ -75,11 +70,11 @@ std::size_t LevelIndex(std::int32_t level) {
 std::string SafeSearch::Redirect::Query(const std::string& query) const {
     if (parameter.empty())
         return query;
-    const std::string name = Lower(parameter.substr(0, parameter.find('=')));
+    const std::string name = FoldCase(parameter.substr(0, parameter.find('=')), false);
     std::string out;
     std::istringstream pairs(query);
     for (std::string pair; std::getline(pairs, pair, '&');) {
-        if (pair.empty() || Lower(pair.substr(0, pair.find('='))) == name)
+        if (pair.empty() || FoldCase(pair.substr(0, pair.find('=')), false) == name)
             continue;
         out += pair + "&";
     }

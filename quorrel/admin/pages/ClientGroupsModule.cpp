@@ -161,7 +161,7 @@ void ClientGroupsModule::FillRightNow(std::string& page) const {
             if (extra <= 0)
                 continue;
             std::string row = m_extraTimeRow;
-            FillText(row, "%TPL_NAME%", ClientsModule::ComputerName(*client));
+            FillText(row, "%TPL_NAME%", client->GetDisplayName());
             FillText(row, "%TPL_EXTRA_TODAY%", ClientsModule::ExtraTodayText(extra));
             FillText(row, "%TPL_TIME_LEFT%",
                      ClientsModule::TimeLeftText(model.GetRemainingMinutesToday(*client)));

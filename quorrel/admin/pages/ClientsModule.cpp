@@ -75,10 +75,6 @@ std::string ClientsModule::TrafficText(std::int32_t bytes) {
     return std::to_string(bytes / mebibyte);
 }
 
-std::string ClientsModule::ComputerName(const DataModel::Client& client) {
-    return IsBlank(client.GetLogin()) ? client.GetIP() : client.GetLogin() + " (" + client.GetIP() + ")";
-}
-
 std::string ClientsModule::TimeLeftText(std::int32_t minutes) {
     return minutes < 0 ? "no time limit" : std::to_string(minutes) + " min left today";
 }
@@ -93,7 +89,7 @@ std::string ClientsModule::TimeToday(const DataModel::Client& client, const std:
     FillText(block, "%TPL_TIME_LEFT%", TimeLeftText(model.GetRemainingMinutesToday(client)));
     FillText(block, "%TPL_EXTRA_TODAY%", ExtraTodayText(model.GetExtraMinutesToday(client)));
     FillText(block, "%TPL_ID%", client.GetID());
-    FillText(block, "%TPL_NAME%", ComputerName(client));
+    FillText(block, "%TPL_NAME%", client.GetDisplayName());
     FillText(block, "%TPL_BACK%", back);
     return block;
 }
@@ -247,8 +243,8 @@ AdminPluginRet ClientsModule::GiveExtraTime(FormFields& fields, std::string& tex
     if (given.IsOK()) {
         const std::int32_t left = model.GetRemainingMinutesToday(*client);
         given = AdminPluginRet(
-            Ret::OK, ComputerName(*client) + " has " + std::to_string(model.GetExtraMinutesToday(*client)) +
-                         " extra minutes today" +
+            Ret::OK, client->GetDisplayName() + " has " +
+                         std::to_string(model.GetExtraMinutesToday(*client)) + " extra minutes today" +
                          (left < 0 ? "; its group has no time limit." : ": " + TimeLeftText(left) + "."));
     }
     if (fields.Get("Back") == "Form") {

@@ -28,8 +28,6 @@ public:
 
     // Today's traffic as the table shows it: kibibytes with " Kb" below one mebibyte, else mebibytes.
     static std::string TrafficText(std::int32_t bytes);
-    // A computer as the pages name it: "login (IP)", or its IP alone without a login.
-    static std::string ComputerName(const DataModel::Client& client);
     // The minutes left today as the pages say it: "42 min left today", or "no time limit" for -1.
     static std::string TimeLeftText(std::int32_t minutes);
     // The extra minutes given today: "+30 today", or nothing for none.

@@ -11,6 +11,7 @@
 // Opens the file read-only; a missing file reads as an empty history. A file that cannot be read makes
 // IsOpen false and every query empty, with the reason in GetError. One instance is for one thread.
 
+#include <quorrel/ActivityLog.hpp>
 #include <quorrel/export.hpp>
 
 #include <cstdint>
@@ -54,24 +55,9 @@ public:
         std::int64_t minutes = 0;
         std::int64_t bytes = 0;
     };
-    struct Refusal {
-        std::time_t time = 0;
-        std::string client;
-        std::string group;
-        std::string protocol;
-        std::string host;
-        std::string path;
-        std::string reason;
-    };
-    struct AdminEvent {
-        std::time_t time = 0;
-        std::string client;
-        std::string event;
-        std::string page;
-        std::string action;
-        std::string object;
-        std::string outcome;
-    };
+    // The records as they were logged.
+    using Refusal = ActivityLog::Refusal;
+    using AdminEvent = ActivityLog::AdminEvent;
     enum class Order { ByMinutes, ByBytes };
 
     explicit ActivityHistory(const std::string& path);

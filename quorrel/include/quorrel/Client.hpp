@@ -31,6 +31,8 @@ public:
     void SetGroupID(const std::string& groupId);
     ClientGroup* GetGroupPtr() const { return m_pGroup; }
     const std::string& GetLogin() const { return m_login; }
+    // The computer as people are shown it: "login (IP)", or its IP alone without a login.
+    std::string GetDisplayName() const;
     void SetLogin(const std::string& login) { m_login = login; }
     const std::string& GetPassword() const { return m_password; }
     void SetPassword(const std::string& password) { m_password = password; }
