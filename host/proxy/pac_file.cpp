@@ -14,8 +14,11 @@ pac_file::pac_file(extension* owner, const boost::intrusive_ptr<response_handler
 void pac_file::OnRequestHead(const request_head* /*head*/) {
     char address[64] = "";
     local_.addr_to_string(address, sizeof address);
+    // Only the browser's own machine goes direct: localhost and the loopback addresses themselves, not
+    // every name that starts with "127.".
     const std::string script = "function FindProxyForURL(url, host) {\n"
-                               "    if (host == \"localhost\" || shExpMatch(host, \"127.*\"))\n"
+                               "    if (host == \"localhost\" || host == \"::1\" || host == \"[::1]\" ||\n"
+                               "        /^127\\.\\d+\\.\\d+\\.\\d+$/.test(host))\n"
                                "        return \"DIRECT\";\n"
                                "    return \"PROXY " +
                                std::string(address) + "\";\n}\n";

@@ -12,10 +12,8 @@ import sys
 
 from selenium.common.exceptions import WebDriverException
 from selenium.webdriver.common.by import By
-from selenium.webdriver.support import expected_conditions as seen
-from selenium.webdriver.support.ui import WebDriverWait
 
-from site_driver import Site
+from site_driver import Shows, Site
 
 PASSWORD = "correct horse"
 
@@ -26,27 +24,24 @@ def main():
     site.start_service()
     step = "start the browser"
     try:
-        driver = site.start_browser()
-        wait = WebDriverWait(driver, 10)
-        heading = lambda text: seen.text_to_be_present_in_element((By.TAG_NAME, "h1"), text)
+        pages = site.start_browser()
 
         step = "open http://admin.tollwick/ and see the login page"
-        driver.get("http://admin.tollwick/")
-        wait.until(heading("Sign in"))
+        pages.open("http://admin.tollwick/", Shows("Sign in"))
         site.screenshot("login")
 
         step = "log in and see the home page"
-        driver.find_element(By.ID, "login").send_keys("wexor")
-        driver.find_element(By.ID, "password").send_keys(PASSWORD)
-        driver.find_element(By.ID, "sign-in").click()
-        wait.until(heading("Welcome to Tollwick"))
-        wait.until(lambda d: d.execute_script(
+        pages.find((By.ID, "login")).send_keys("wexor")
+        pages.find((By.ID, "password")).send_keys(PASSWORD)
+        pages.follow((By.ID, "sign-in"))
+        pages.arrive(Shows("Welcome to Tollwick"))
+        pages.wait.until(lambda d: d.execute_script(
             "var i = document.querySelector('.brand img'); return i.complete && i.naturalWidth > 0;"))
         site.screenshot("home")
 
         step = "follow the help link and see the help page"
-        driver.find_element(By.ID, "home-help").click()
-        wait.until(heading("Help"))
+        pages.follow((By.ID, "home-help"))
+        pages.arrive(Shows("Help"))
         site.screenshot("help")
         print("browser: login, home and help pages seen; screenshots in", site.output)
     except (WebDriverException, AssertionError) as failure:

@@ -22,33 +22,32 @@ import xml.etree.ElementTree as ElementTree
 from selenium.common.exceptions import WebDriverException
 from selenium.webdriver.common.action_chains import ActionChains
 from selenium.webdriver.common.by import By
-from selenium.webdriver.support import expected_conditions as seen
 from selenium.webdriver.support.ui import Select, WebDriverWait
 
-from site_driver import Origin, Site
+from site_driver import Origin, Shows, Site
 
 FIRST_PASSWORD = "correct horse"
 PASSWORD = "kitchen-table-7"
 
 
 class Walk:
-    def __init__(self, site):
+    def __init__(self, site, pages):
         self.site = site
+        self.pages = pages
         self.driver = site.driver
-        # A document being replaced answers with errors for a moment: the waits look again.
-        self.wait = WebDriverWait(self.driver, 10, ignored_exceptions=[WebDriverException])
         self.shots = 0
 
     # What the administrator sees.
     def page(self, heading, shot):
         """Waits for the page whose heading starts with `heading` and keeps a screenshot of it."""
-        # The page being left may have a heading that starts the same ("Groups" for "Group"): it is marked.
-        self.wait.until(lambda d: d.execute_script("return window.tollwickLeaving !== true"))
-        self.wait.until(seen.text_to_be_present_in_element((By.TAG_NAME, "h1"), heading))
-        self.wait.until(lambda d: d.execute_script("return document.readyState") == "complete")
+        self.pages.arrive(Shows(heading))
         self.shots += 1
         self.site.screenshot("%02d-%s" % (self.shots, shot))
         return self.driver.find_element(By.TAG_NAME, "main").text
+
+    def open(self, url, shown, tag="h1"):
+        """Opens an address outside the site and waits for `shown` in its first element `tag`."""
+        self.pages.open(url, Shows(shown, tag))
 
     def messages(self):
         return self.driver.find_element(By.CSS_SELECTOR, "main .messages").text
@@ -60,22 +59,20 @@ class Walk:
         assert self.errors() == "", "the page shows the error %r" % self.errors()
 
     # What the administrator does.
-    def follow(self, element):
-        """Clicks an element that leads to another page."""
-        self.driver.execute_script("window.tollwickLeaving = true")
-        element.click()
+    def follow(self, locator, confirm=False):
+        """Clicks the element at `locator`, which leads to another page."""
+        self.pages.follow(locator, confirm)
 
-    def press(self, text, within="main"):
-        """Presses the button whose text is `text`."""
-        self.follow(self.driver.find_element(By.XPATH, "//%s//button[normalize-space()='%s']" % (within, text)))
+    def press(self, text, within="main", confirm=False):
+        """Presses the button whose text is `text`; `confirm` answers its question."""
+        self.follow((By.XPATH, "//%s//button[normalize-space()='%s']" % (within, text)), confirm)
 
     def press_in_row(self, row_text, button):
-        self.follow(self.driver.find_element(
-            By.XPATH, "//tr[td[normalize-space()='%s']]//button[normalize-space()='%s']" % (row_text, button)))
+        self.follow((By.XPATH, "//tr[td[normalize-space()='%s']]//button[normalize-space()='%s']" % (row_text, button)))
 
     def menu(self, text):
         """A button of the main menu, of the group menu or of the group's settings menu."""
-        self.follow(self.driver.find_element(By.XPATH, "//nav//button[normalize-space()='%s']" % text))
+        self.follow((By.XPATH, "//nav//button[normalize-space()='%s']" % text))
 
     def type_into(self, name, text):
         field = self.driver.find_element(By.NAME, name)
@@ -88,7 +85,7 @@ class Walk:
             box.click()
 
     def switch(self, what):
-        self.driver.find_element(By.CSS_SELECTOR, "button[data-toggle='%s']" % what).click()
+        self.follow((By.CSS_SELECTOR, "button[data-toggle='%s']" % what))
 
     def show_whole_page(self, width, shot):
         """Sets the window `width` pixels wide and as tall as the page, and keeps a screenshot of it all."""
@@ -103,13 +100,12 @@ class Walk:
         once a second."""
         def again(driver):
             self.menu("Activity")
-            self.wait.until(lambda d: d.execute_script("return window.tollwickLeaving !== true"))
-            self.wait.until(seen.text_to_be_present_in_element((By.TAG_NAME, "h1"), "Activity"))
+            self.pages.arrive(Shows("Activity"))
             return shown(driver.find_element(By.TAG_NAME, "main").text)
         WebDriverWait(self.driver, 15, poll_frequency=0.5, ignored_exceptions=[WebDriverException]).until(again)
 
     def save(self):
-        self.follow(self.driver.find_element(By.CSS_SELECTOR, "main form button[type=submit]"))
+        self.follow((By.CSS_SELECTOR, "main form button[type=submit]"))
 
     # What the policy file says.
     def policy(self):
@@ -138,11 +134,11 @@ class Walk:
         self.save()
 
     def login(self, password):
-        self.driver.get("http://admin.tollwick/")
+        self.pages.go("http://admin.tollwick/")
         self.page("Sign in", "login")
         self.driver.find_element(By.ID, "login").send_keys("wexor")
         self.driver.find_element(By.ID, "password").send_keys(password)
-        self.driver.find_element(By.ID, "sign-in").click()
+        self.follow((By.ID, "sign-in"))
         self.page("Welcome to Tollwick", "home")
 
 
@@ -156,12 +152,11 @@ def main():
     site.start_service(*origin.service_options())
     step = "start the browser"
     try:
-        site.start_browser()
-        walk = Walk(site)
+        walk = Walk(site, site.start_browser())
         step = "set the first password from the banner of a filter that has none"
-        site.driver.get("http://admin.tollwick/")
+        walk.pages.go("http://admin.tollwick/")
         walk.page("Welcome to Tollwick", "first-run")
-        walk.follow(site.driver.find_element(By.ID, "set-password"))
+        walk.follow((By.ID, "set-password"))
         walk.page("Password", "first-password")
         walk.set_password(None, FIRST_PASSWORD, "1", "Rome")
         walk.page("Settings", "first-password-saved")
@@ -185,7 +180,7 @@ def main():
         step = "create a group and rename it"
         walk.menu("Groups")
         walk.page("Groups", "groups")
-        walk.follow(site.driver.find_element(By.ID, "new-group"))
+        walk.follow((By.ID, "new-group"))
         walk.page("Group", "group-new")
         walk.type_into("Name", "Kids")
         walk.save()
@@ -208,7 +203,7 @@ def main():
         walk.press_in_row("Children", "Computers")
         expect("Children" in walk.page("Computers", "computers"), "the computers page names the group")
         for ip in ("192.168.1.50", "192.168.1.51"):
-            walk.follow(site.driver.find_element(By.ID, "new-client"))
+            walk.follow((By.ID, "new-client"))
             walk.page("Computer", "computer-new")
             walk.type_into("IP", ip)
             expect(Select(site.driver.find_element(By.ID, "client-group")).first_selected_option.text
@@ -285,7 +280,7 @@ def main():
         walk.page("Words in addresses", "words")
         walk.switch("BlockedUrlWords")
         walk.page("Words in addresses", "words-switched")
-        walk.follow(site.driver.find_element(By.ID, "new-word"))
+        walk.follow((By.ID, "new-word"))
         walk.page("Word in addresses", "word-new")
         walk.type_into("Word", "roulette")
         site.driver.find_element(By.XPATH, "//label[normalize-space()='Gambling']/input").click()
@@ -296,7 +291,7 @@ def main():
 
         walk.menu("Content types")
         walk.page("Content types", "types")
-        walk.follow(site.driver.find_element(By.ID, "new-content-type"))
+        walk.follow((By.ID, "new-content-type"))
         walk.page("Content type", "type-new")
         walk.type_into("ContentType", "video/mp4")
         walk.type_into("Description", "Films")
@@ -308,7 +303,7 @@ def main():
 
         walk.menu("Words in pages")
         walk.page("Words in pages", "content-words")
-        walk.follow(site.driver.find_element(By.ID, "new-word"))
+        walk.follow((By.ID, "new-word"))
         walk.page("Word in pages", "content-word-new")
         walk.type_into("Word", "gore")
         walk.save()
@@ -368,7 +363,7 @@ def main():
         step = "put this machine into the group and browse through the proxy"
         walk.menu("Computers")
         walk.page("Computers", "computers-before-browsing")
-        walk.follow(site.driver.find_element(By.ID, "new-client"))
+        walk.follow((By.ID, "new-client"))
         walk.page("Computer", "this-computer-new")
         walk.type_into("IP", "127.0.0.1")
         Select(site.driver.find_element(By.ID, "client-group")).select_by_visible_text("Children")
@@ -376,11 +371,9 @@ def main():
         walk.page("Computers", "this-computer-added")
         walk.no_errors()
         if not sunday_morning:
-            site.driver.get("http://school.example:%d/lessons" % origin.port)
-            walk.wait.until(seen.text_to_be_present_in_element((By.TAG_NAME, "h1"), "School lessons"))
+            walk.open("http://school.example:%d/lessons" % origin.port, "School lessons")
         for refused in ("http://casino.example:%d/" % origin.port, "http://school.example:%d/roulette-tips" % origin.port):
-            site.driver.get(refused)
-            walk.wait.until(seen.text_to_be_present_in_element((By.TAG_NAME, "h1"), "This page is blocked"))
+            walk.open(refused, "This page is blocked")
             walk.shots += 1
             site.screenshot("%02d-refused" % walk.shots)
         walk.login(PASSWORD)
@@ -397,8 +390,7 @@ def main():
         site.driver.set_window_size(1000, 800)
 
         step = "trust a refused site from the Activity page"
-        walk.follow(site.driver.find_element(
-            By.XPATH, "//table[@id='activity-refusals']//tr[td[normalize-space()='/roulette-tips']]"
+        walk.follow((By.XPATH, "//table[@id='activity-refusals']//tr[td[normalize-space()='/roulette-tips']]"
                       "//button[normalize-space()='Trust this site']"))
         walk.page("Activity", "activity-trusted")
         expect("school.example is now a trusted site of Children" in walk.messages(),
@@ -428,8 +420,7 @@ def main():
         expect(14 * 60 < paused - time.time() <= 15 * 60, "the policy has the group paused: %r" % paused)
         walk.menu("Groups")
         expect("Paused until " + until in walk.page("Groups", "groups-paused"), "the list of groups shows the pause")
-        site.driver.get("http://school.example:%d/lessons?paused" % origin.port)
-        walk.wait.until(seen.text_to_be_present_in_element((By.TAG_NAME, "body"), "Internet access is paused until"))
+        walk.open("http://school.example:%d/lessons?paused" % origin.port, "Internet access is paused until", "body")
         walk.shots += 1
         site.screenshot("%02d-refused-paused" % walk.shots)
 
@@ -437,15 +428,13 @@ def main():
         walk.login(PASSWORD)
         right_now = site.driver.find_element(By.ID, "right-now").text
         expect("Children is paused until " + until in right_now, "the home page lists the pause: %r" % right_now)
-        walk.follow(site.driver.find_element(
-            By.XPATH, "//ul[@id='right-now']/li[contains(., 'Children')]//button[normalize-space()='Resume']"))
+        walk.follow((By.XPATH, "//ul[@id='right-now']/li[contains(., 'Children')]//button[normalize-space()='Resume']"))
         walk.page("Welcome to Tollwick", "home-resumed")
         expect(walk.messages() == "The group is no longer paused.", "the page says %r" % walk.messages())
         expect(not site.driver.find_elements(By.ID, "right-now"), "the home page lists nothing right now")
         expect(walk.group("Children").findtext("pauseduntil") is None, "the policy has the pause ended")
         if not sunday_morning:
-            site.driver.get("http://school.example:%d/lessons?resumed" % origin.port)
-            walk.wait.until(seen.text_to_be_present_in_element((By.TAG_NAME, "h1"), "School lessons"))
+            walk.open("http://school.example:%d/lessons?resumed" % origin.port, "School lessons")
             walk.shots += 1
             site.screenshot("%02d-resumed" % walk.shots)
         walk.login(PASSWORD)
@@ -470,8 +459,7 @@ def main():
         walk.page("Groups", "groups-before-safe-search")
         walk.press_in_row("Children", "Open")
         walk.page("Group", "group-before-safe-search")
-        walk.follow(site.driver.find_element(
-            By.XPATH, "//form[input[@name='What' and @value='search']]//button[normalize-space()='Strict']"))
+        walk.follow((By.XPATH, "//form[input[@name='What' and @value='search']]//button[normalize-space()='Strict']"))
         walk.page("Group", "group-safe-search")
         expect(walk.messages() == "Safe search is now strict.", "the page says %r" % walk.messages())
         strict = site.driver.find_element(
@@ -494,8 +482,7 @@ def main():
         walk.menu("Computers")
         walk.page("Computers", "computers-after-browsing")
         site.driver.find_element(By.XPATH, "//tr[td[normalize-space()='127.0.0.1']]//input").click()
-        walk.press("Delete checked")
-        site.driver.switch_to.alert.accept()
+        walk.press("Delete checked", confirm=True)
         walk.page("Computers", "this-computer-deleted")
         expect(walk.client("127.0.0.1") is None, "the policy has lost this machine")
 
@@ -503,22 +490,19 @@ def main():
         walk.menu("Groups")
         walk.page("Groups", "groups-again")
         site.driver.find_element(By.XPATH, "//tr[td[normalize-space()='Children']]//input[@name='DeleteID']").click()
-        walk.press("Delete checked")
-        site.driver.switch_to.alert.accept()
+        walk.press("Delete checked", confirm=True)
         walk.page("Groups", "group-in-use")
         expect("some Client(s) reference it" in walk.errors(), "a group with computers stays: %r" % walk.errors())
         walk.menu("Computers")
         walk.page("Computers", "computers-all")
         site.driver.find_element(By.XPATH, "//tr[td[normalize-space()='192.168.1.50']]//input").click()
-        walk.press("Delete checked")
-        site.driver.switch_to.alert.accept()
+        walk.press("Delete checked", confirm=True)
         walk.page("Computers", "computer-deleted")
         expect(walk.client("192.168.1.50") is None, "the policy has lost the computer")
         walk.menu("Groups")
         walk.page("Groups", "groups-last")
         site.driver.find_element(By.XPATH, "//tr[td[normalize-space()='Children']]//input[@name='DeleteID']").click()
-        walk.press("Delete checked")
-        site.driver.switch_to.alert.accept()
+        walk.press("Delete checked", confirm=True)
         expect("Children" not in walk.page("Groups", "group-deleted"), "the list has lost the group")
         expect(walk.group("Children") is None, "the policy has lost the group")
         print("browser: the walk through %d pages passed; screenshots in %s" % (walk.shots, site.output))

@@ -5,19 +5,18 @@
 
 Copies the sample configuration of BUILD_DIR with this machine (127.0.0.1) as the children's computer, their
 time rules off, starts a small web site of its own on a free port of 127.0.0.1, and zunservice with a hosts
-file that sends school.example and games.example there. Chromium then opens a page of school.example (it
-renders), one of games.example, which the children's blocked sites list refuses (the blocking page with its
-reason), and the administration site, in one session. Screenshots go to BUILD_DIR/browser-output/proxy_browse.
+file that sends school.example, 127.lessons.example and games.example there. Chromium, configured by the
+service's /proxy.pac, then opens a page of school.example (it renders), one of 127.lessons.example (a name
+that only starts like a loopback address still goes through the proxy), one of games.example, which the
+children's blocked sites list refuses (the blocking page with its reason), and the administration site, in
+one session. Screenshots go to BUILD_DIR/browser-output/proxy_browse.
 """
 import os
 import sys
 
 from selenium.common.exceptions import WebDriverException
-from selenium.webdriver.common.by import By
-from selenium.webdriver.support import expected_conditions as seen
-from selenium.webdriver.support.ui import WebDriverWait
 
-from site_driver import Origin, Site
+from site_driver import Origin, Shows, Site
 
 
 def children_on_this_machine(cfg):
@@ -36,29 +35,26 @@ def children_on_this_machine(cfg):
 def main():
     site = Site(sys.argv[1], "proxy_browse")
     children_on_this_machine(site.cfg)
-    origin = Origin(site.work, ["school.example", "games.example"])
+    origin = Origin(site.work, ["school.example", "127.lessons.example", "games.example"])
     port = origin.port
     site.start_service(*origin.service_options())
     step = "start the browser"
     try:
-        driver = site.start_browser()
-        wait = WebDriverWait(driver, 10)
-        heading = lambda text: seen.text_to_be_present_in_element((By.TAG_NAME, "h1"), text)
+        pages = site.start_browser(pac=True)
 
         step = "open an allowed page and see it rendered"
-        driver.get("http://school.example:%d/lessons" % port)
-        wait.until(heading("School lessons"))
+        pages.open("http://school.example:%d/lessons" % port, Shows("School lessons"))
         site.screenshot("allowed")
 
+        step = "open a site whose name starts with 127. through the proxy"
+        pages.open("http://127.lessons.example:%d/lessons" % port, Shows("School lessons"))
+
         step = "open a blocked site and see the blocking page with its reason"
-        driver.get("http://games.example:%d/play" % port)
-        wait.until(seen.text_to_be_present_in_element(
-            (By.TAG_NAME, "body"), "Site is blocked by Customer Blocked Sites List"))
+        pages.open("http://games.example:%d/play" % port, Shows("Site is blocked by Customer Blocked Sites List", "body"))
         site.screenshot("blocked")
 
         step = "reach the administration site in the same session"
-        driver.get("http://admin.tollwick/")
-        wait.until(heading("Welcome to Tollwick"))
+        pages.open("http://admin.tollwick/", Shows("Welcome to Tollwick"))
         site.screenshot("administration")
         print("browser: allowed page, blocking page and administration seen; screenshots in", site.output)
     except (WebDriverException, AssertionError) as failure:

@@ -10,8 +10,15 @@ import tempfile
 import threading
 
 from selenium import webdriver
+from selenium.common.exceptions import StaleElementReferenceException, TimeoutException, WebDriverException
 from selenium.webdriver.chrome.options import Options
 from selenium.webdriver.chrome.service import Service
+from selenium.webdriver.common.by import By
+from selenium.webdriver.support import expected_conditions as seen
+from selenium.webdriver.support.ui import WebDriverWait
+
+# How long a step waits for the page it leads to; a busy machine may take a few seconds.
+PAGE_SECONDS = 20
 
 
 class Lessons(http.server.BaseHTTPRequestHandler):
@@ -46,6 +53,84 @@ class Origin:
 
     def close(self):
         self.server.shutdown()
+
+
+class Shows:
+    """A marker of a page: its first element `tag` (the heading by default) holds `text`."""
+
+    def __init__(self, text, tag="h1"):
+        self.text = text
+        self.tag = tag
+
+    def __call__(self, driver):
+        return self.text in driver.find_element(By.TAG_NAME, self.tag).text
+
+    def __str__(self):
+        return "%s %r" % ("the heading" if self.tag == "h1" else "a " + self.tag + " with", self.text)
+
+
+def went_stale(failure):
+    """Whether a failed command acted on a node of a document that has been replaced."""
+    return isinstance(failure, StaleElementReferenceException) or "does not belong to the document" in str(failure)
+
+
+class Pages:
+    """Acts only on the document it waited for. A step that leaves a page (a click, a form sent, an address
+    opened) remembers that page's document; arrive() waits until it is gone and the next page shows its
+    marker, and only then are the next page's elements looked for. A click on a node that went stale is
+    tried once more on the node of the new document."""
+
+    def __init__(self, driver):
+        self.driver = driver
+        # A document being replaced answers with errors for a moment: the waits look again.
+        self.wait = WebDriverWait(driver, PAGE_SECONDS, ignored_exceptions=[WebDriverException])
+        self.left = None
+
+    def find(self, locator):
+        return self.wait.until(lambda d: d.find_element(*locator))
+
+    def go(self, url):
+        """Opens `url`; the caller then waits with arrive()."""
+        self.left = self.find((By.TAG_NAME, "html"))
+        self.driver.get(url)
+
+    def open(self, url, marker):
+        """Opens `url` and waits for its page."""
+        self.go(url)
+        self.arrive(marker)
+
+    def follow(self, locator, confirm=False):
+        """Clicks the element at `locator`, which leads to another page; `confirm` accepts the question the
+        click asks first. The caller then waits with arrive()."""
+        for attempt in (1, 2):
+            self.left = self.find((By.TAG_NAME, "html"))
+            try:
+                self.find(locator).click()
+                break
+            except WebDriverException as failure:
+                if attempt == 2 or not went_stale(failure):
+                    raise
+        if confirm:
+            self.wait.until(seen.alert_is_present()).accept()
+
+    def arrive(self, marker):
+        """Waits until the page left is gone and the new one shows `marker` and has loaded."""
+        try:
+            if self.left is not None:
+                self.wait.until(seen.staleness_of(self.left))
+            self.left = None
+            self.wait.until(marker)
+            self.wait.until(lambda d: d.execute_script("return document.readyState") == "complete")
+        except TimeoutException:
+            raise AssertionError("no page with %s came within %d s; the browser shows %s headed %r"
+                                 % (marker, PAGE_SECONDS, self.driver.current_url, self.heading())) from None
+
+    def heading(self):
+        try:
+            headings = self.driver.find_elements(By.TAG_NAME, "h1")
+            return headings[0].text if headings else None
+        except WebDriverException:
+            return None
 
 
 class Site:
@@ -98,10 +183,13 @@ class Site:
         self.service = None
         return None if status == 0 else "zunservice ended with %s after SIGTERM: %s" % (status, errors)
 
-    def start_browser(self):
+    def start_browser(self, pac=False):
+        """Starts Chromium with the service as its proxy, or with its /proxy.pac as the automatic
+        configuration when `pac`; returns the Pages that drive it."""
+        proxy = (["--proxy-pac-url=http://127.0.0.1:%d/proxy.pac" % self.port] if pac else
+                 ["--proxy-server=127.0.0.1:%d" % self.port, "--proxy-bypass-list=<-loopback>"])
         options = Options()
-        for flag in ["--headless=new", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage",
-                     "--proxy-server=127.0.0.1:%d" % self.port, "--proxy-bypass-list=<-loopback>",
+        for flag in proxy + ["--headless=new", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage",
                      "--no-first-run", "--disable-background-networking", "--disable-component-update",
                      "--disable-sync",
                      "--disable-features=NetworkTimeServiceQuerying,OptimizationHints,MediaRouter,"
@@ -110,8 +198,8 @@ class Site:
             options.add_argument(flag)
         options.binary_location = "/usr/bin/chromium"
         self.driver = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
-        self.driver.set_page_load_timeout(20)
-        return self.driver
+        self.driver.set_page_load_timeout(PAGE_SECONDS)
+        return Pages(self.driver)
 
     def screenshot(self, name):
         self.driver.save_screenshot(os.path.join(self.output, name + ".png"))
