@@ -90,6 +90,7 @@ private:
         boost::beast::tcp_stream stream(io);
         http::request<http::string_body> request{http::verb::post, "/", 11};
         request.set(http::field::host, "127.0.0.1:" + std::to_string(site_.port()));
+        request.set(http::field::origin, "http://127.0.0.1:" + std::to_string(site_.port()));
         request.set(http::field::content_type, "application/x-www-form-urlencoded");
         request.body() = form;
         request.prepare_payload();

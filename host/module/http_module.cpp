@@ -58,6 +58,8 @@ void http_module::add_options(po::options_description& description) {
         "plugin", po::value<std::vector<std::string>>()->default_value({"libquorrel.so"}, "libquorrel.so"),
         "library offering an extension")("max_connections", po::value<std::size_t>()->default_value(4096),
                                          "connections served at once")(
+        "max_connections_per_client", po::value<std::size_t>()->default_value(256),
+        "connections one client address may hold at once")(
         "head_timeout", po::value<unsigned>()->default_value(15), "seconds a request head may take")(
         "idle_timeout", po::value<unsigned>()->default_value(60), "seconds a connection may wait idle")(
         "access_log", po::value<std::string>()->default_value("access"), "name of the access log below log/")(
@@ -97,6 +99,7 @@ bool http_module::read_settings(server_settings& settings, std::string& error) c
         return false;
     }
     settings.max_connections = options["max_connections"].as<std::size_t>();
+    settings.max_connections_per_client = options["max_connections_per_client"].as<std::size_t>();
     settings.head_timeout = std::chrono::seconds(options["head_timeout"].as<unsigned>());
     settings.idle_timeout = std::chrono::seconds(options["idle_timeout"].as<unsigned>());
     settings.access_log = options["access_log"].as<std::string>();

@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cstring>
 #include <stdexcept>
+#include <utility>
 #include <vector>
 
 namespace tav::http {
@@ -46,10 +47,20 @@ private:
     forward_proxy::opened done_;
 };
 
-void fill(std::string& page, const std::string& placeholder, const std::string& value) {
-    for (std::size_t at = page.find(placeholder); at != std::string::npos;
-         at = page.find(placeholder, at + value.size()))
-        page.replace(at, placeholder.size(), value);
+// The template with each placeholder of `values` filled, in one pass over the template: text that a value
+// brings (an address may hold "{{HELP}}") is never read as a placeholder.
+std::string fill(const std::string& page, const std::vector<std::pair<std::string, std::string>>& values) {
+    std::string filled;
+    std::size_t at = 0;
+    for (std::size_t open = page.find("{{"); open != std::string::npos; open = page.find("{{", at)) {
+        filled.append(page, at, open - at);
+        const auto value = std::find_if(values.begin(), values.end(), [&](const auto& v) {
+            return page.compare(open, v.first.size(), v.first) == 0;
+        });
+        filled += value != values.end() ? value->second : "{{";
+        at = open + (value != values.end() ? value->first.size() : 2);
+    }
+    return filled.append(page, at, std::string::npos);
 }
 
 } // namespace
@@ -185,10 +196,8 @@ std::string forward_proxy::blocking_page(const std::string& reason, const tav::u
         help = "<p>This computer, " + escape_html(client) + ", is in no group of the filter yet. <a href=\"" +
                escape_html(settings_.site + "?client=" + client) +
                "\">Put it into a group</a> (the filter's administrator password is asked).</p>";
-    fill(page, "{{REASON}}", escape_html(reason));
-    fill(page, "{{URL}}", escape_html(url));
-    fill(page, "{{HELP}}", help);
-    return page;
+    return fill(page,
+                {{"{{REASON}}", escape_html(reason)}, {"{{URL}}", escape_html(url)}, {"{{HELP}}", help}});
 }
 
 void forward_proxy::watch(const boost::intrusive_ptr<proxy_transaction>& transaction) {

@@ -31,6 +31,8 @@ connection::~connection() = default;
 
 bool connection::open_session(ACE_HANDLE handle, ACE_Message_Block& initial_data, ACE_Proactor* proactor,
                               const ACE_INET_Addr& remote, const ACE_INET_Addr& local) {
+    if (!server_->admit(this, remote, local))
+        return false;
     if (intercepted_) {
         const auto& find = server_->settings().original_destination;
         // A connection sent to the service itself would come back to it without end.
@@ -46,7 +48,8 @@ bool connection::open_session(ACE_HANDLE handle, ACE_Message_Block& initial_data
         return false;
     remote_ = remote;
     local_ = local;
-    set_deadline(intercepted_ ? server_->settings().intercept_timeout : server_->settings().idle_timeout);
+    // A connection that sends nothing is let go as soon as a slow request head would be.
+    set_deadline(intercepted_ ? server_->settings().intercept_timeout : server_->settings().head_timeout);
     // A client that has sent its last request may end its side and still read the answers.
     stream_->allow_half_close(true);
     stream_->set_handler(this);

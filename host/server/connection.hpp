@@ -9,9 +9,10 @@
 // status, after which the connection closes. A client that ends its side (a half-close) still gets the
 // answers to the requests it sent; the connection closes once they are out (an answer whose every byte
 // is out is not waited for further). The server closes a connection whose deadline passes: a request head
-// must arrive whole within the head timeout, a body must keep coming, and an idle connection lasts the idle
-// timeout. After a CONNECT request that an extension takes, the connection carries a tunnel: no more
-// requests are read, the tunnel's transaction watches its own time, and either side's end is passed on.
+// must arrive whole within the head timeout (the first one counted from the connection's start), a body
+// must keep coming, and an idle connection between requests lasts the idle timeout. After a CONNECT request
+// that an extension takes, the connection carries a tunnel: no more requests are read, the tunnel's
+// transaction watches its own time, and either side's end is passed on.
 //
 // An intercepted connection is one that a gateway's firewall redirected to the service: its client sent it
 // to another address, which the firewall recorded. One that was sent to the service itself is closed at

@@ -10,6 +10,7 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -147,6 +148,27 @@ boost::intrusive_ptr<session> http_server::open_connection(bool intercepted) {
     return c;
 }
 
+bool http_server::admit(connection* c, const ACE_INET_Addr& remote, const ACE_INET_Addr& local) {
+    char client[64] = "";
+    char own[64] = "";
+    remote.get_host_addr(client, sizeof client);
+    local.get_host_addr(own, sizeof own);
+    if (std::strcmp(client, own) == 0)
+        return true;
+    const std::size_t total = settings_.max_connections;
+    const std::size_t kept = total > 1 ? std::max<std::size_t>(1, total / 8) : 0;
+    const std::lock_guard<std::mutex> lock(mutex_);
+    std::size_t& held = held_[client];
+    if (held >= std::min(settings_.max_connections_per_client, total - kept)) {
+        if (held == 0)
+            held_.erase(client);
+        return false;
+    }
+    ++held;
+    counted_.emplace(c, client);
+    return true;
+}
+
 void http_server::session_failed(const boost::intrusive_ptr<session>& s) {
     forget(static_cast<connection*>(s.get()));
 }
@@ -188,6 +210,11 @@ void http_server::forget(connection* c) {
         if (found != connections_.end()) {
             gone = std::move(found->second);
             connections_.erase(found);
+        }
+        if (const auto counted = counted_.find(c); counted != counted_.end()) {
+            if (--held_[counted->second] == 0)
+                held_.erase(counted->second);
+            counted_.erase(counted);
         }
         if (connections_.empty())
             closed_.notify_all();

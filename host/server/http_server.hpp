@@ -38,7 +38,11 @@ struct server_settings {
     // What a request in origin form stands for ("GET / HTTP/1.1" sent to the server itself).
     tav::uri site;
     std::size_t max_connections = 4096;
-    // A request head must arrive whole within this time.
+    // Connections held at once by one client address other than the service's own (the filter machine,
+    // where the administrator can always reach the site). One address never holds every connection: an
+    // eighth of them stays for the others.
+    std::size_t max_connections_per_client = 256;
+    // A request head, the first one's first byte included, must arrive whole within this time.
     std::chrono::steady_clock::duration head_timeout = std::chrono::seconds(15);
     // A connection without a request, or a body that stops coming, is closed after this time.
     std::chrono::steady_clock::duration idle_timeout = std::chrono::seconds(60);
@@ -92,6 +96,9 @@ public:
     boost::intrusive_ptr<ext_transaction_base>
     create_transaction(const boost::intrusive_ptr<request_head>& head, const ACE_INET_Addr& local,
                        const ACE_INET_Addr& remote, const boost::intrusive_ptr<response_handler>& response);
+    // Whether a connection from `remote` to `local` may be served, counting it for its client; a connection
+    // that is not admitted is forgotten like any other.
+    bool admit(connection* c, const ACE_INET_Addr& remote, const ACE_INET_Addr& local);
     void forget(connection* c);
     void log(const boost::intrusive_ptr<log_record>& record, const ACE_INET_Addr& client);
 
@@ -129,6 +136,9 @@ private:
     mutable std::mutex mutex_;
     std::condition_variable closed_;
     std::map<connection*, boost::intrusive_ptr<connection>> connections_;
+    // The connections each client address holds, and the address each admitted connection counts for.
+    std::map<std::string, std::size_t> held_;
+    std::map<connection*, std::string> counted_;
     bool accepting_ = false;
 };
 

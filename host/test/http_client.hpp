@@ -31,11 +31,18 @@ struct response {
 
 class client {
 public:
-    explicit client(std::uint16_t port) {
+    // Connects to 127.0.0.1:`port`, from the loopback address `from` (another computer, as the server sees
+    // it) when one is given.
+    explicit client(std::uint16_t port, const char* from = nullptr) {
         fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
         timeval wait{10, 0};
         ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
         sockaddr_in address{};
+        if (from != nullptr) {
+            address.sin_family = AF_INET;
+            ::inet_pton(AF_INET, from, &address.sin_addr);
+            ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        }
         address.sin_family = AF_INET;
         address.sin_port = htons(port);
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);

@@ -479,6 +479,26 @@ TEST_F(http_server_test, ConnectionsBeyondTheCapAreRefused) {
     EXPECT_TRUE(still_answers());
 }
 
+// One computer cannot take every connection, nor keep one without sending a request: the others are still
+// served, and a silent connection goes after the head timeout, not the idle one.
+TEST_F(http_server_test, OneComputerCannotHoldEveryConnection) {
+    server_settings settings = test_settings();
+    settings.max_connections = 8; // one address holds 7 at most
+    settings.head_timeout = std::chrono::seconds(1);
+    settings.idle_timeout = std::chrono::minutes(5);
+    start(settings);
+    std::vector<std::unique_ptr<client>> silent;
+    for (int i = 0; i < 8; ++i)
+        silent.push_back(std::make_unique<client>(port, "127.0.0.2"));
+    EXPECT_TRUE(silent.back()->closed_by_server()) << "the eighth from one address is refused at once";
+    ASSERT_TRUE(eventually([&] { return server->connections() == 7; })) << server->connections();
+    client other(port, "127.0.0.3");
+    ASSERT_TRUE(other.send("GET /echo HTTP/1.1\r\nHost: site.test\r\n\r\n"));
+    EXPECT_TRUE(other.read()) << "another computer is still served";
+    for (int i = 0; i < 7; ++i)
+        EXPECT_TRUE(silent[i]->closed_by_server()) << "silent connection " << i;
+}
+
 TEST_F(http_server_test, TwoThousandConnectionsOpenAtOnceAreEachAnswered) {
     constexpr int connections = 2000;
     rlimit limit{};

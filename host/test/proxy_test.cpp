@@ -563,18 +563,21 @@ TEST_F(proxy_test, ThePolicyDecidesBeforeAnythingGoesToTheOrigin) {
         group->SetIsTimeTableEnabled(true);
         ASSERT_TRUE(model->SaveClientGroup(*group).IsOK());
     }
-    const auto refusal = [&] {
+    const auto refusal = [&](const std::string& path) {
         client each(port);
-        EXPECT_TRUE(each.send(get("school.example", site.port(), "/lessons")));
+        EXPECT_TRUE(each.send(get("school.example", site.port(), path)));
         auto r = each.read();
         return r ? std::to_string(r->status) + " " + r->body : std::string("no answer");
     };
-    const std::string known = refusal();
+    const std::string known = refusal("/lessons");
     EXPECT_NE(std::string::npos, known.find("You are prohibited to access the internet at this time"));
     EXPECT_EQ(std::string::npos, known.find("?client=")) << "a known computer has nothing to add";
     ASSERT_TRUE(model->DeleteClients({"127.0.0.1"}).IsOK());
-    const std::string unknown = refusal();
+    // The page's placeholders are filled from the policy, never from the text of the address.
+    const std::string unknown = refusal("/lessons{{HELP}}{{REASON}}");
     EXPECT_NE(std::string::npos, unknown.find("Unknown client"));
+    EXPECT_NE(std::string::npos, unknown.find("/lessons{{HELP}}{{REASON}}")) << unknown;
+    EXPECT_EQ(unknown.find("is in no group"), unknown.rfind("is in no group")) << unknown;
     EXPECT_NE(std::string::npos,
               unknown.find("This computer, 127.0.0.1, is in no group of the filter yet. <a "
                            "href=\"http://admin.tollwick/?client=127.0.0.1\">"))

@@ -110,6 +110,16 @@ TEST(Zunservice, ListensAnswersAndStopsInOrder) {
     ASSERT_TRUE(home);
     EXPECT_EQ(200, home->status);
     EXPECT_NE(std::string::npos, home->body.find("<h1>Welcome to Tollwick</h1>"));
+    // A page of another site cannot set the password of a filter that has none from this machine's browser.
+    const std::string policy = Read(folder.Root() / "cfg/zun_data.xml");
+    const std::string form = "ObjectName=ChangePassword&Action=SaveEdit&Password=taken&PasswordConfirm=taken";
+    browser.send("POST / HTTP/1.1\r\nHost: 127.0.0.1\r\nOrigin: http://elsewhere.example\r\n"
+                 "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: " +
+                 std::to_string(form.size()) + "\r\n\r\n" + form);
+    const auto forged = browser.read();
+    ASSERT_TRUE(forged);
+    EXPECT_EQ(403, forged->status);
+    EXPECT_EQ(policy, Read(folder.Root() / "cfg/zun_data.xml"));
     service.Signal(SIGTERM);
     EXPECT_EQ(0, service.Exit()) << service.Errors();
     EXPECT_NE(std::string::npos,

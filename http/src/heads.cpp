@@ -59,6 +59,8 @@ const char* reason_text(int status) {
         return "URI Too Long";
     case 417:
         return "Expectation Failed";
+    case 429:
+        return "Too Many Requests";
     case 431:
         return "Request Header Fields Too Large";
     case 500:

@@ -1,9 +1,13 @@
 #include "ActivityStore.hpp"
 
 #include <sqlite3.h>
+#include <sys/stat.h>
 
+#include <cerrno>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <fstream>
 #include <utility>
 
 namespace tav {
@@ -38,11 +42,12 @@ const int NEWER_FILE = -1;
 
 const int BUSY_TIMEOUT_MS = 5000;
 
-std::string Stamp(std::time_t time) {
+// The local time in `format`, for strftime; the moved file's name by default.
+std::string Stamp(std::time_t time, const char* format = "%Y%m%dT%H%M%S") {
     std::tm local{};
     localtime_r(&time, &local);
     char text[32];
-    std::strftime(text, sizeof text, "%Y%m%dT%H%M%S", &local);
+    std::strftime(text, sizeof text, format, &local);
     return text;
 }
 
@@ -55,6 +60,21 @@ ActivityStore::~ActivityStore() {
 }
 
 bool ActivityStore::Write(const Batch& batch) {
+    // A file removed or replaced under the open connection would take the rows where no reader finds them,
+    // and one overwritten would lose them at the next start.
+    switch (m_db != nullptr ? Examine() : FileState::sound) {
+    case FileState::sound:
+        break;
+    case FileState::lost:
+        Close();
+        m_checked = false;
+        m_notice = "The history file was removed or replaced by another program; a new one was started at " +
+                   Stamp(std::time(nullptr), "%Y-%m-%d %H:%M") + ".";
+        break;
+    case FileState::damaged:
+        MoveAside();
+        break;
+    }
     for (bool firstTry = true;; firstTry = false) {
         m_error.clear();
         int result = m_db == nullptr ? Open() : SQLITE_OK;
@@ -111,6 +131,13 @@ int ActivityStore::Open() {
         result = Migrate(static_cast<int>(version));
     if (result != SQLITE_OK)
         return result;
+    struct stat file {};
+    if (::stat(m_path.c_str(), &file) != 0) {
+        m_error = std::strerror(errno);
+        return SQLITE_CANTOPEN;
+    }
+    m_device = file.st_dev;
+    m_inode = file.st_ino;
     m_begin = SqlStatement(m_db, "BEGIN IMMEDIATE");
     m_commit = SqlStatement(m_db, "COMMIT");
     // The totals of a day in all leave the site's parameter, ?4, unused, so that both take the same binding.
@@ -133,6 +160,16 @@ int ActivityStore::Open() {
         if (statement->GetPrepared() != SQLITE_OK)
             return Note(statement->GetPrepared());
     return SQLITE_OK;
+}
+
+ActivityStore::FileState ActivityStore::Examine() const {
+    struct stat file {};
+    if (::stat(m_path.c_str(), &file) != 0 || file.st_dev != m_device || file.st_ino != m_inode)
+        return FileState::lost;
+    static const char header[] = "SQLite format 3";
+    char first[sizeof header] = "";
+    std::ifstream(m_path, std::ios::binary).read(first, sizeof first);
+    return std::memcmp(first, header, sizeof header) == 0 ? FileState::sound : FileState::damaged;
 }
 
 int ActivityStore::Check() {

@@ -4,7 +4,9 @@
 //
 // Makes or migrates the schema (versioned by PRAGMA user_version), writes a batch of day totals and events
 // in one transaction, and removes old days. A damaged file, or one that is no database, is moved aside to
-// PATH.damaged-YYYYMMDDTHHMMSS with its -wal and -shm, and a new one started. Any other failure leaves the
+// PATH.damaged-YYYYMMDDTHHMMSS with its -wal and -shm, and a new one started, also when it is found
+// overwritten while open; a new one is started too when the file open was removed or replaced by another
+// program (its device, inode and header are checked before each write). Any other failure leaves the
 // store paused with a reason until a later write succeeds; the connection is closed then and opened again
 // by the next write. Used by one thread.
 
@@ -68,9 +70,15 @@ private:
     void Failed(int result);
     void Close();
     bool MoveAside();
+    // Whether the path still names the file the connection has open, with a database's header.
+    enum class FileState { sound, lost, damaged };
+    FileState Examine() const;
 
     const std::string m_path;
     sqlite3* m_db = nullptr;
+    // The file the connection has open.
+    std::uint64_t m_device = 0;
+    std::uint64_t m_inode = 0;
     // The file passed PRAGMA quick_check when this store first opened it; opening it again after a failed
     // write does not check it again.
     bool m_checked = false;

@@ -3,6 +3,7 @@
 #include <quorrel/Text.hpp>
 #include <quorrel/admin/AdminPlugin.hpp>
 #include <quorrel/admin/AdminPluginTransaction.hpp>
+#include <quorrel/admin/RequestGuard.hpp>
 #include <quorrel/admin/Templates.hpp>
 
 #include "SessionID.hpp"
@@ -130,7 +131,7 @@ AdminPluginRet AdminPlugin::Start(const std::string& siteRoot, const tav::uri& r
 
 boost::intrusive_ptr<tav::http::ext_transaction_base>
 AdminPlugin::create_transaction(const boost::intrusive_ptr<tav::http::request_head>& head,
-                                const ACE_INET_Addr& /*local*/, const ACE_INET_Addr& remote,
+                                const ACE_INET_Addr& local, const ACE_INET_Addr& remote,
                                 const boost::intrusive_ptr<tav::http::response_handler>& response) {
     tav::uri target = head->uri;
     target.decode();
@@ -139,7 +140,7 @@ AdminPlugin::create_transaction(const boost::intrusive_ptr<tav::http::request_he
         return nullptr;
     char client[64] = "";
     remote.get_host_addr(client, sizeof client);
-    return new AdminPluginTransaction(this, response, client);
+    return new AdminPluginTransaction(this, response, client, RequestRefusal(*head, local, m_rootUri));
 }
 
 std::string AdminPlugin::GetSessionID() const {
@@ -320,7 +321,7 @@ void AdminPlugin::HandleRequest(const tav::uri& requestUri, const ACE_Message_Bl
                                         "'; script-src 'nonce-" + nonce +
                                         "'; form-action 'self'; base-uri 'none'; frame-ancestors 'none'"},
         {"Cache-Control", "no-store"},
-        {"Referrer-Policy", "no-referrer"}};
+        {"Referrer-Policy", "same-origin"}};
     const std::string& path = requestUri.path();
     const auto images = path.find("/images/");
     if (images != std::string::npos) {

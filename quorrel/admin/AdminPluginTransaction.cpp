@@ -8,17 +8,22 @@
 namespace tav::http::admin {
 
 AdminPluginTransaction::AdminPluginTransaction(
-    AdminPlugin* owner, const boost::intrusive_ptr<tav::http::response_handler>& response, std::string client)
-    : ext_transaction_base(owner, response), m_client(std::move(client)) {}
+    AdminPlugin* owner, const boost::intrusive_ptr<tav::http::response_handler>& response, std::string client,
+    std::string refusal)
+    : ext_transaction_base(owner, response), m_client(std::move(client)), m_refusal(std::move(refusal)) {}
 
 AdminPluginTransaction::~AdminPluginTransaction() = default;
 
 void AdminPluginTransaction::OnRequestBody(ACE_Message_Block* body, bool last) {
-    if (body != nullptr)
+    if (body != nullptr && m_refusal.empty())
         m_body.append(body->rd_ptr(), body->length());
     tav::release_msg(body);
     if (!last)
         return;
+    if (!m_refusal.empty()) {
+        respond_error(403, m_refusal.c_str());
+        return;
+    }
     try {
         tav::msg_auto_release collected(tav::make_msg(m_body.data(), static_cast<unsigned>(m_body.size())));
         auto* plugin = static_cast<AdminPlugin*>(get_extension().get());

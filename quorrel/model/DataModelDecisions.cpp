@@ -171,6 +171,15 @@ bool DataModel::Judge(const Verdict& verdict, const uri& address, PROTOS protoco
     // Every spelling of an address is decided as its canonical form.
     uri spare;
     const uri& request = DecidedForm(address, spare);
+    if (!JudgeDecided(verdict, request, protocol, message))
+        return false;
+    // A site that reads an escaped slash as a separator serves the path of that reading: both must pass.
+    uri separated;
+    return !SeparatedForm(request, separated) || JudgeDecided(verdict, separated, protocol, message);
+}
+
+bool DataModel::JudgeDecided(const Verdict& verdict, const uri& request, PROTOS protocol,
+                             std::string& message) const {
     const Snapshot& now = *verdict.m_snapshot;
     if (!now.filtrationOn)
         return true;

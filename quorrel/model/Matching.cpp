@@ -1,6 +1,7 @@
 #include <quorrel/Matching.hpp>
 #include <tav/canonical_uri.hpp>
 
+#include <algorithm>
 #include <bitset>
 
 namespace tav {
@@ -13,8 +14,14 @@ bool HostMatches(const std::string& site, const std::string& request) {
     return site.size() == request.size() || request[request.size() - site.size() - 1] == '.';
 }
 
+char AsciiLower(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
 bool PathMatches(const std::string& site, const std::string& request) {
-    if (site.size() > request.size() || request.compare(0, site.size(), site) != 0)
+    if (site.size() > request.size() ||
+        !std::equal(site.begin(), site.end(), request.begin(),
+                    [](char a, char b) { return AsciiLower(a) == AsciiLower(b); }))
         return false;
     if (site.size() == request.size())
         return true;
@@ -33,6 +40,25 @@ const uri& DecidedForm(const uri& request, uri& spare) {
     spare = request;
     canonicalize(spare, true);
     return spare;
+}
+
+bool SeparatedForm(const uri& decided, uri& form) {
+    std::string path = decided.path();
+    bool found = false;
+    for (std::size_t at = path.find('%'); at != std::string::npos && at + 2 < path.size();
+         at = path.find('%', at + 1)) {
+        const std::string escape = {path[at + 1], AsciiLower(path[at + 2])};
+        if (escape == "2f" || escape == "5c") {
+            path.replace(at, 3, "/");
+            found = true;
+        }
+    }
+    if (!found)
+        return false;
+    form = decided;
+    form.path(path);
+    canonicalize(form, true);
+    return true;
 }
 
 std::string WordText(const uri& request) {

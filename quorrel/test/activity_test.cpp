@@ -340,6 +340,41 @@ TEST_F(Activity, ADamagedFileIsMovedAsideAndANewOneStarted) {
     }
 }
 
+// A file removed, replaced or damaged while the log has it open: the rows that follow go to a new file at
+// once, where the readers find them, and the notice says so.
+TEST_F(Activity, AFileLostWhileInUseIsStartedAgainAtOnce) {
+    const struct {
+        std::string name;
+        std::function<void()> lose;
+        std::string notice;
+    } cases[] = {
+        {"removed", [this] { std::filesystem::remove(Path()); }, "The history file was removed or replaced"},
+        {"replaced",
+         [this] {
+             std::filesystem::copy_file(Path(), Path() + ".copy");
+             std::filesystem::rename(Path() + ".copy", Path());
+         },
+         "The history file was removed or replaced"},
+        {"overwritten",
+         [this] { std::ofstream(Path(), std::ios::in | std::ios::out) << std::string(4096, 'x'); },
+         "The history file was damaged and was moved to "},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove_all(root_ / "history");
+        ActivityLog log(Options());
+        log.Record(Use{nine_, "c1", "", "a.com", 3});
+        log.Flush();
+        c.lose();
+        log.Record(Use{nine_, "c1", "", "b.com", 7});
+        log.Flush();
+        const auto status = log.GetStatus();
+        EXPECT_EQ(status.notice.rfind(c.notice, 0), 0u) << status.notice;
+        EXPECT_FALSE(status.paused) << status.reason;
+        EXPECT_EQ(Ask(Path(), "SELECT bytes FROM site_days WHERE site = 'b.com'"), "7");
+    }
+}
+
 TEST_F(Activity, AFolderThatCannotBeWrittenPausesTheHistoryUntilItCanBe) {
     // The folder belongs to the user the child becomes, who may then open it again.
     const auto folder = root_ / "locked";

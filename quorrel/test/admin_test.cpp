@@ -4,6 +4,7 @@
 #include <quorrel/Settings.hpp>
 #include <quorrel/admin/AdminPlugin.hpp>
 #include <quorrel/admin/PageRules.hpp>
+#include <quorrel/admin/RequestGuard.hpp>
 #include <quorrel/admin/Templates.hpp>
 #include <tav/http/ext_transaction_base.hpp>
 
@@ -15,6 +16,8 @@
 #include <map>
 #include <regex>
 #include <thread>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -36,6 +39,59 @@ TEST_F(AdminTest, TakesTheRequestsForItsHostPortAndPath) {
         EXPECT_EQ(c.taken,
                   plugin->create_transaction(head, ACE_INET_Addr(), ACE_INET_Addr(), nullptr) != nullptr)
             << c.url;
+    }
+}
+
+// A page of another site cannot act through the administrator's browser: a request sent to the service's
+// own address must name the site or that address, and a POST must come from the site's pages.
+TEST(RequestGuard, OnlyTheSiteItselfMayAskAndChange) {
+    const struct {
+        const char* method;
+        const char* target;
+        std::vector<std::pair<const char*, const char*>> fields;
+        const char* local;
+        bool taken;
+    } cases[] = {
+        {"GET", "/", {{"Host", "127.0.0.1:8008"}}, "127.0.0.1:8008", true},
+        {"GET", "/", {{"Host", "LocalHost:8008"}}, "127.0.0.1:8008", true},
+        {"GET", "/", {{"Host", "127.0.0.1"}}, "127.0.0.1:8008", true},
+        {"GET", "/", {{"Host", "admin.tollwick"}}, "127.0.0.1:8008", true},
+        {"GET", "/", {}, "127.0.0.1:8008", true},
+        {"GET", "/", {{"Host", "192.168.1.1:8008"}}, "192.168.1.1:8008", true},
+        {"GET", "/", {{"Host", "rebound.example:8008"}}, "127.0.0.1:8008", false},
+        {"GET", "/", {{"Host", "127.0.0.1:9999"}}, "127.0.0.1:8008", false},
+        {"GET", "/", {{"Host", "localhost:8008"}}, "192.168.1.1:8008", false},
+        {"GET", "http://admin.tollwick/", {{"Host", "elsewhere.example"}}, "127.0.0.1:8008", true},
+        {"POST",
+         "/",
+         {{"Host", "127.0.0.1:8008"}, {"Origin", "http://127.0.0.1:8008"}},
+         "127.0.0.1:8008",
+         true},
+        {"POST", "http://admin.tollwick/", {{"Origin", "http://admin.tollwick"}}, "127.0.0.1:8008", true},
+        {"POST", "http://admin.tollwick/", {{"Referer", "http://admin.tollwick/?a"}}, "127.0.0.1:8008", true},
+        {"POST", "http://admin.tollwick/", {{"Origin", "http://evil.example"}}, "127.0.0.1:8008", false},
+        {"POST",
+         "http://admin.tollwick/",
+         {{"Origin", "null"}, {"Referer", "http://admin.tollwick/"}},
+         "127.0.0.1:8008",
+         false},
+        {"POST",
+         "http://admin.tollwick/",
+         {{"Referer", "http://admin.tollwick.evil.example/"}},
+         "127.0.0.1:8008",
+         false},
+        {"POST", "http://admin.tollwick/", {}, "127.0.0.1:8008", false},
+    };
+    const tav::uri root = Uri("http://admin.tollwick/");
+    for (const auto& c : cases) {
+        boost::intrusive_ptr<tav::http::request_head> head(new tav::http::request_head);
+        head->method = c.method;
+        head->target = c.target;
+        for (const auto& [name, value] : c.fields)
+            head->headers.add(tav::http::atom::intern(name), value);
+        const std::string refusal = RequestRefusal(*head, ACE_INET_Addr(c.local), root);
+        EXPECT_EQ(c.taken, refusal.empty())
+            << c.method << " " << c.target << " at " << c.local << ": " << refusal;
     }
 }
 
@@ -147,7 +203,7 @@ TEST_F(AdminTest, EveryAnswerRefusesFramingCachingAndScriptsOfOthers) {
         std::map<std::string, std::string> fields(answer.fields.begin(), answer.fields.end());
         EXPECT_EQ("DENY", fields["X-Frame-Options"]) << kind.what;
         EXPECT_EQ("no-store", fields["Cache-Control"]) << kind.what;
-        EXPECT_EQ("no-referrer", fields["Referrer-Policy"]) << kind.what;
+        EXPECT_EQ("same-origin", fields["Referrer-Policy"]) << kind.what;
         std::smatch nonce;
         const std::string& policy = fields["Content-Security-Policy"];
         ASSERT_TRUE(std::regex_search(policy, nonce, std::regex("script-src 'nonce-([A-Z]{16})'"))) << policy;

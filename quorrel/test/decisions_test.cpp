@@ -35,7 +35,8 @@ const std::string POLICY = R"(<tavdata><clientgroups>
   <httpprotocolsettings><isblockedsitesenabled>1</isblockedsitesenabled><istrustedsitesenabled>1</istrustedsitesenabled>
     <customersites><customersite><id>1</id><uri>http://h.t</uri><isblocked>1</isblocked></customersite>
       <customersite><id>2</id><uri>http://homework.example/maths/</uri><isblocked>0</isblocked></customersite>
-      <customersite><id>3</id><uri>http://casino.example/rules</uri><isblocked>0</isblocked></customersite></customersites>
+      <customersite><id>3</id><uri>http://casino.example/rules</uri><isblocked>0</isblocked></customersite>
+      <customersite><id>4</id><uri>http://school.example/secret</uri><isblocked>1</isblocked></customersite></customersites>
     <blockedurlwordsenabled>1</blockedurlwordsenabled><blockedurlwords>
       <blockedurlword><id>1</id><word>poker</word><categoriesmask>22</categoriesmask></blockedurlword>
       <blockedurlword><id>2</id><word>roulette</word><categoriesmask>20</categoriesmask></blockedurlword>
@@ -306,6 +307,26 @@ TEST_F(Decisions, DatabaseCategoriesAndBlockedWords) {
     EXPECT_FALSE(model->IsAllowedCategoryForClientGroup("4", " "));
 }
 
+// A site that decodes an escaped slash or backslash serves the path of that reading: both readings are
+// decided and the stricter holds. The group's own lists compare paths without regard to case.
+TEST_F(Decisions, EscapedSlashesAndCaseDoNotWalkAroundPathRules) {
+    const std::string gambling =
+        "refused: You are prohibited to access the sites of 'Gambling' category (Inner DB)";
+    const std::string listed = "refused: Site is blocked by Customer Blocked Sites List";
+    const std::pair<const char*, std::string> cases[] = {
+        {"http://school.example/SECRET/x", listed},
+        {"http://school.example/x/..%2Fsecret", listed},
+        {"http://school.example/x/..%2fSecret", listed},
+        {"http://school.example/x/..%5Csecret", listed},
+        {"http://school.example/x%2Fsecret", "allowed: -"},
+        {"http://casino.example/rules/..%2Fplay", gambling},
+        {"http://casino.example/Rules/%2Fx", "allowed: -"},
+        {"http://homework.example/MATHS/", "allowed: -"},
+    };
+    for (const auto& [url, expected] : cases)
+        EXPECT_EQ(Decide(url), expected) << url;
+}
+
 // Random spellings of the policy's addresses: each is decided exactly as its canonical form.
 TEST_F(Decisions, EverySpellingIsDecidedAsItsCanonicalForm) {
     const std::vector<std::string> hosts = {"h.t",
@@ -444,12 +465,13 @@ TEST(Matching, SitesCoverParentDomainsAndFolders) {
         {"http://h.t/g/", "http://h.t/g/x"},
         {"ftp://h.t", "ftp://h.t"},
         {"http://h.t:81/g", "http://h.t/g?q#f"},
+        {"http://H.t/g", "http://h.t/G"},
     };
     for (const auto& [site, request] : matches)
         EXPECT_TRUE(tav::SiteMatches(Url(site), Url(request))) << site << " " << request;
     const std::pair<const char*, const char*> misses[] = {
-        {"http://h.t", "http://xh.t/"},   {"http://w.h.t", "http://h.t/"}, {"http://h.t/g", "http://h.t/gx"},
-        {"http://H.t/g", "http://h.t/G"}, {"ftp://h.t/g", "ftp://h.t"},    {"ftp://h.t", "ftp://h.tx"},
+        {"http://h.t", "http://xh.t/"}, {"http://w.h.t", "http://h.t/"}, {"http://h.t/g", "http://h.t/gx"},
+        {"ftp://h.t/g", "ftp://h.t"},   {"ftp://h.t", "ftp://h.tx"},
     };
     for (const auto& [site, request] : misses)
         EXPECT_FALSE(tav::SiteMatches(Url(site), Url(request))) << site << " " << request;

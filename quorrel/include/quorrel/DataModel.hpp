@@ -277,6 +277,9 @@ private:
     Verdict Consult(const std::string& clientIP) const;
     // Decides the address for the client of the verdict, with its policy.
     bool Judge(const Verdict& verdict, const uri& request, PROTOS protocol, std::string& message) const;
+    // Judges an address already in the form the policy decides.
+    bool JudgeDecided(const Verdict& verdict, const uri& request, PROTOS protocol,
+                      std::string& message) const;
     HAReturnCodes IsHTTPAllowed(const ClientGroup* group, const HTTPProtocolSettings* settings,
                                 const urlfilter::URLFilter& filter, const uri& request,
                                 std::string& message) const;
