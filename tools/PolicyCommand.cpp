@@ -4,9 +4,11 @@
 
 #include <quorrel/DataModel.hpp>
 #include <quorrel/Matching.hpp>
+#include <quorrel/PolicyWatch.hpp>
 
 #include <boost/algorithm/string/replace.hpp>
 
+#include <chrono>
 #include <cstdlib>
 #include <map>
 #include <memory>
@@ -218,5 +220,17 @@ int PolicyCommand::SetPassword(DataModel& model, const std::string& password) {
         return 2;
     }
     m_out << (password.empty() ? "the site opens without a login\n" : "password set\n");
+    switch (tav::PolicyWatch::ServiceTook(model.GetTunesPath(), model.GetTunesVersion(),
+                                          std::chrono::seconds(5))) {
+    case tav::PolicyWatch::Taken::noService:
+        m_out << "no service runs on this policy; it takes the change when it starts\n";
+        break;
+    case tav::PolicyWatch::Taken::taken:
+        m_out << "the running service has taken the change\n";
+        break;
+    case tav::PolicyWatch::Taken::notYet:
+        m_out << "the running service has not taken the change yet: see its output\n";
+        return 1;
+    }
     return 0;
 }

@@ -151,6 +151,12 @@ int http_module::init(int argc, ACE_TCHAR* argv[]) {
         model_.reset();
         return -1;
     }
+    watch_ = std::make_unique<PolicyWatch>(*model_, [](const std::string& problem) { say(problem); });
+    if (!watch_->Start(error)) {
+        say(error);
+        stop();
+        return -1;
+    }
     if (const unsigned days = options()["activity.keep_days"].as<unsigned>(); days > 0) {
         ActivityLog::Options history;
         history.keepDays = static_cast<int>(std::min(days, 36500U));
@@ -230,6 +236,7 @@ void http_module::stop() {
         p->factory().release_extension();
     plugins_.clear();
     server_.reset();
+    watch_.reset();
     // What the history has queued is written before the model goes.
     if (model_ != nullptr)
         model_->SetActivityLog(nullptr);

@@ -20,6 +20,9 @@
 // empty for none: its bad lines, or a file that cannot be read, are said on standard error and the rest of it
 // is used) and activity.keep_days (days of history kept in log/activity.db, default 90; 0 for none).
 //
+// The model reads the policy file again within a second of another program changing it
+// (cfg/zun_data.xml.inuse tells that program which version the service holds).
+//
 // Requests for other servers that no extension takes go to the forward proxy, which asks the module's policy
 // model and records each computer's use and refusals in the activity history, which the model carries to
 // the administration site. The model is also the service's one instance (DataModel::m_pInstance), where the
@@ -32,6 +35,7 @@
 #include "plugin.hpp"
 
 #include <quorrel/ActivityLog.hpp>
+#include <quorrel/PolicyWatch.hpp>
 #include <tav/service.hpp>
 
 #include <boost/intrusive_ptr.hpp>
@@ -66,6 +70,8 @@ private:
     boost::intrusive_ptr<forward_proxy> proxy_;
     std::unique_ptr<DataModel> model_;
     std::unique_ptr<ActivityLog> activity_;
+    // Reads the policy file again when the policy command or another program changes it.
+    std::unique_ptr<PolicyWatch> watch_;
 };
 
 } // namespace tav::http

@@ -15,6 +15,7 @@
 #include <fcntl.h>
 #include <memory>
 #include <mutex>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace tav {
@@ -107,6 +108,16 @@ std::string ReplaceFile(const std::string& path, const std::string& text) {
     return std::string();
 }
 
+// The file's identity and state, or empty when it cannot be found.
+std::string FileVersion(const std::string& path) {
+    struct stat file {};
+    if (::stat(path.c_str(), &file) != 0)
+        return std::string();
+    return std::to_string(file.st_dev) + " " + std::to_string(file.st_ino) + " " +
+           std::to_string(file.st_size) + " " + std::to_string(file.st_mtim.tv_sec) + "." +
+           std::to_string(file.st_mtim.tv_nsec);
+}
+
 } // namespace
 
 Ret DataModel::LoadTunes() {
@@ -125,6 +136,7 @@ Ret DataModel::LoadTunes() {
     config->setParameter(XMLUni::fgDOMErrorHandler, &errors);
 
     const std::string failure = "Can not read the policy file " + m_tunesPath + ": ";
+    const std::string version = FileVersion(m_tunesPath);
     const DOMDocument* document = nullptr;
     try {
         document = parser->parseURI(m_tunesPath.c_str());
@@ -156,6 +168,8 @@ Ret DataModel::LoadTunes() {
                     return read;
                 break;
             }
+    const std::lock_guard<std::mutex> saving(m_saveMutex);
+    m_tunesVersion = version;
     return Ret(Ret::OK, "");
 }
 
@@ -278,6 +292,50 @@ struct DataModel::PolicyCopy {
     std::unique_ptr<Settings> settings;
 };
 
+Ret DataModel::ReloadIfChanged() {
+    Edit edit(*this);
+    {
+        const std::lock_guard<std::mutex> saving(m_saveMutex);
+        const std::string now = FileVersion(m_tunesPath);
+        if (now.empty() || now == m_tunesVersion)
+            return Ret(Ret::OK, "");
+    }
+    PolicyCopy before(*this);
+    // The clients as they count today, whose records the clients read from the file take on.
+    std::map<std::string, Client*> counting;
+    counting.swap(m_clients);
+    ClearPolicy();
+    const Ret loaded = LoadTunes();
+    if (!loaded.IsOK()) {
+        ClearPolicy();
+        std::move(before).PutBack(*this);
+    }
+    for (const auto& [id, client] : m_clients)
+        if (const auto old = counting.find(id); old != counting.end())
+            client->ShareUsage(*old->second);
+    for (const auto& entry : counting)
+        delete entry.second;
+    return loaded;
+}
+
+std::string DataModel::GetTunesVersion() const {
+    const std::lock_guard<std::mutex> saving(m_saveMutex);
+    return m_tunesVersion;
+}
+
+void DataModel::ClearPolicy() {
+    for (const auto& entry : m_clientGroups)
+        delete entry.second;
+    m_clientGroups.clear();
+    for (const auto& entry : m_clients)
+        delete entry.second;
+    m_clients.clear();
+    m_defaultBlockedUrlWords.clear();
+    m_defaultContentTypes.clear();
+    m_securityQuestions.clear();
+    m_settings = std::make_unique<Settings>(this);
+}
+
 Ret DataModel::SaveTunes() {
     const std::string problem = WriteTunes();
     if (!problem.empty())
@@ -311,15 +369,25 @@ std::string DataModel::WriteTunes() {
         const std::lock_guard<std::mutex> saving(m_saveMutex);
         if (snapshot < m_savedSnapshot)
             return std::string(); // a later policy, which holds this one's changes, is on disk
+        // Another program's change that this model has not read is never written over; a file that is gone
+        // is written again.
+        const std::string found = FileVersion(path);
+        if (!found.empty() && !m_tunesVersion.empty() && found != m_tunesVersion)
+            return path + ": it was changed by another program, and is read again before the next change";
         problem = ReplaceFile(path, text);
-        if (problem.empty())
+        if (problem.empty()) {
             m_savedSnapshot = snapshot;
+            m_tunesVersion = FileVersion(path);
+        }
     }
     return problem.empty() ? problem : path + ": " + problem;
 }
 
 Ret DataModel::EditAndSave(const std::function<Ret()>& edit) {
     Edit editing(*this);
+    if (const Ret read = ReloadIfChanged(); !read.IsOK())
+        return Ret(Ret::ERR,
+                   "The policy file was changed by another program and cannot be read: " + read.GetMessage());
     PolicyCopy before(*this);
     const Ret edited = edit();
     if (!edited.IsOK())

@@ -86,3 +86,46 @@ TEST(SafeSave, AKilledSaveLeavesACompleteFile) {
         state.ExpectIntact();
     }
 }
+
+// A change that another program (the policy command) writes is read before the next edit, which keeps it,
+// and today's counts go on; a file that no longer reads is never written over.
+TEST(SafeSave, AChangeByAnotherProgramIsReadBeforeTheNextEdit) {
+    const PolicyFolder folder("<tavdata><clientgroups><clientgroup><id>4</id><name>Kids</name></clientgroup>"
+                              "</clientgroups><clients><client><ip>10.0.0.4</ip><groupid>4</groupid></client>"
+                              "</clients><settings><isfiltrationon>1</isfiltrationon></settings></tavdata>");
+    const auto service = folder.Load();
+    service->TickClientTraffic("10.0.0.4", 5000);
+    {
+        const auto command = folder.Load();
+        std::unique_ptr<DataModel::Settings> settings;
+        command->GetSettings(settings);
+        settings->SetPassword("kitchen-table-7");
+        ASSERT_TRUE(command->SaveSettings(*settings).IsOK());
+        ASSERT_TRUE(command->SaveTunes().IsOK());
+    }
+    const std::string before = service->GetTunesVersion();
+    ASSERT_TRUE(service->ReloadIfChanged().IsOK());
+    EXPECT_NE(service->GetTunesVersion(), before);
+    std::unique_ptr<DataModel::ClientGroup> kids(
+        static_cast<DataModel::ClientGroup*>(service->GetClientGroup("4").GetObj()));
+    kids->SetName("Children");
+    ASSERT_TRUE(service->EditAndSave([&] { return service->SaveClientGroup(*kids); }).IsOK());
+    std::unique_ptr<DataModel::Settings> read;
+    folder.Load()->GetSettings(read);
+    EXPECT_TRUE(read->GetPassword().Matches("kitchen-table-7"));
+    EXPECT_NE(folder.Policy().find("<name>Children</name>"), std::string::npos);
+    std::unique_ptr<DataModel::Client> client(
+        static_cast<DataModel::Client*>(service->GetClient("10.0.0.4").GetObj()));
+    EXPECT_EQ(client->GetDailyWorkedTraffic(service->GetClock()), 5000);
+
+    PolicyFolder::Write(folder.PolicyPath(), "<tavdata");
+    kids->SetName("Kids");
+    const Ret refused = service->EditAndSave([&] { return service->SaveClientGroup(*kids); });
+    EXPECT_EQ(
+        refused.GetMessage().rfind("The policy file was changed by another program and cannot be read: ", 0),
+        0u)
+        << refused.GetMessage();
+    EXPECT_EQ(folder.Policy(), "<tavdata");
+    service->GetSettings(read);
+    EXPECT_TRUE(read->GetPassword().Matches("kitchen-table-7")) << "the policy read last stays";
+}

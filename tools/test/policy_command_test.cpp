@@ -1,6 +1,7 @@
 #include "PolicyCommand.hpp"
 
 #include <quorrel/ActivityLog.hpp>
+#include <quorrel/PolicyWatch.hpp>
 #include <quorrel/Settings.hpp>
 
 #include <gtest/gtest.h>
@@ -126,8 +127,31 @@ TEST(PolicyCommand, SetsTheAdministratorPasswordInThePolicyFile) {
     EXPECT_TRUE(settings->GetPassword().Matches("s3cret"));
     const Outcome cleared = Command(folder, {"password", ""});
     EXPECT_EQ(0, cleared.status);
-    EXPECT_EQ("the site opens without a login\n", cleared.out);
+    EXPECT_EQ("the site opens without a login\nno service runs on this policy; it takes the change when it "
+              "starts\n",
+              cleared.out);
     EXPECT_EQ(2, Command(folder, {"password"}).status);
+}
+
+// A service that runs on the policy reads the password that the command sets, and the command says so.
+TEST(PolicyCommand, ARunningServiceTakesThePassword) {
+    const Folder folder(POLICY);
+    tav::DataModel service;
+    ASSERT_TRUE(service
+                    .Init(folder.Root() + "/zun_data.xml", folder.Root() + "/URLFilterDB.bin",
+                          folder.Root() + "/Administration/site")
+                    .IsOK());
+    std::vector<std::string> said;
+    tav::PolicyWatch watch(service, [&said](const std::string& problem) { said.push_back(problem); });
+    std::string error;
+    ASSERT_TRUE(watch.Start(error)) << error;
+    const Outcome set = Command(folder, {"password", "s3cret"});
+    EXPECT_EQ(0, set.status) << set.err;
+    EXPECT_EQ("password set\nthe running service has taken the change\n", set.out);
+    std::unique_ptr<tav::DataModel::Settings> settings;
+    service.GetSettings(settings);
+    EXPECT_TRUE(settings->GetPassword().Matches("s3cret"));
+    EXPECT_TRUE(said.empty());
 }
 
 TEST(PolicyCommand, PrintsTheActivityHistoryOfEveryComputerOrOne) {

@@ -139,6 +139,14 @@ public:
     // the policy is put back as it was before the edit, so the file, the model and the proxy agree, and
     // the result is "The policy could not be saved: " with the reason; else it is the edit's.
     Ret EditAndSave(const std::function<Ret()>& edit);
+    // Reads the policy file again when another program has written it since this model last read or
+    // wrote it, keeping today's counts of the clients it still has; OK when it had not changed or has been
+    // read. When it cannot be read, the model keeps its policy and the result says why. Every edit calls it
+    // first, and a save never writes over a file that changed after the model read it.
+    Ret ReloadIfChanged();
+    // What identifies the policy file as this model last read or wrote it ("device inode size mtime"), or
+    // empty before it has.
+    std::string GetTunesVersion() const;
 
     const std::string& GetTunesPath() const { return m_tunesPath; }
     const std::string& GetForbiddenPageTemplate() const { return m_forbiddenPageTemplate; }
@@ -306,6 +314,8 @@ private:
     struct PolicyCopy;
     // Writes the policy as SaveTunes does; empty, or the path and what went wrong.
     std::string WriteTunes();
+    // Empties the policy read from the file: groups, clients, default lists, questions and settings.
+    void ClearPolicy();
 
     // Lookups the entities use to resolve the IDs they refer to.
     ClientGroup* FindClientGroup(const std::string& id) const;
@@ -333,8 +343,10 @@ private:
     // Counts the policies SaveTunes takes, under the model lock.
     std::uint64_t m_snapshots = 0;
     // Held while a save writes the file; the number of the policy last written is kept under it.
-    std::mutex m_saveMutex;
+    mutable std::mutex m_saveMutex;
     std::uint64_t m_savedSnapshot = 0;
+    // The policy file as this model last read or wrote it, under m_saveMutex.
+    std::string m_tunesVersion;
 };
 
 } // namespace tav
