@@ -82,7 +82,9 @@ void http_module::add_options(po::options_description& description) {
         "none")("proxy.safe_search_file", po::value<std::string>()->default_value("cfg/safesearch.txt"),
                 "the search and YouTube hosts with their safe addresses; empty for none")(
         "activity.keep_days", po::value<unsigned>()->default_value(90),
-        "days of activity kept in log/activity.db; 0 keeps no history");
+        "days of activity kept in log/activity.db; 0 keeps no history")(
+        "gateway.nft_table", po::value<std::string>()->default_value(""),
+        "the nftables table (family ip) whose sets of computers follow the policy; empty for none");
 }
 
 bool http_module::read_settings(server_settings& settings, std::string& error) const {
@@ -177,6 +179,11 @@ int http_module::init(int argc, ACE_TCHAR* argv[]) {
         ACE_Guard<ACE_Recursive_Thread_Mutex> guard(DataModel::m_mutex);
         DataModel::m_pInstance = model_.get();
     }
+    if (const std::string table = options()["gateway.nft_table"].as<std::string>(); !table.empty()) {
+        firewall_ =
+            std::make_unique<firewall_sets>(*model_, table, [](const std::string& problem) { say(problem); });
+        firewall_->start();
+    }
     ACE_Proactor* proactor = ACE_Proactor::instance();
     server_ = new http_server(proactor, settings);
     for (const std::string& file : options()["plugin"].as<std::vector<std::string>>()) {
@@ -236,6 +243,7 @@ void http_module::stop() {
         p->factory().release_extension();
     plugins_.clear();
     server_.reset();
+    firewall_.reset();
     watch_.reset();
     // What the history has queued is written before the model goes.
     if (model_ != nullptr)

@@ -18,7 +18,9 @@
 // proxy.transparent_listen (HOST:PORT for connections that a gateway redirects; none by default),
 // proxy.safe_search_file (the search and YouTube hosts with their safe addresses, default cfg/safesearch.txt;
 // empty for none: its bad lines, or a file that cannot be read, are said on standard error and the rest of it
-// is used) and activity.keep_days (days of history kept in log/activity.db, default 90; 0 for none).
+// is used), activity.keep_days (days of history kept in log/activity.db, default 90; 0 for none) and
+// gateway.nft_table (the nftables table, of family ip, whose sets of computers the module keeps on the
+// policy, as cfg/gateway.nft makes it; none by default).
 //
 // The model reads the policy file again within a second of another program changing it
 // (cfg/zun_data.xml.inuse tells that program which version the service holds).
@@ -29,6 +31,7 @@
 // administration plug-in finds it. Without a model that loads, or without a plug-in to administer it, the
 // module does not start.
 
+#include "firewall_sets.hpp"
 #include "forward_proxy.hpp"
 #include "http_server.hpp"
 #include "name_resolver.hpp"
@@ -72,6 +75,8 @@ private:
     std::unique_ptr<ActivityLog> activity_;
     // Reads the policy file again when the policy command or another program changes it.
     std::unique_ptr<PolicyWatch> watch_;
+    // The gateway's firewall sets, when a table is named.
+    std::unique_ptr<firewall_sets> firewall_;
 };
 
 } // namespace tav::http

@@ -162,6 +162,8 @@ PolicyFields<G> MakeFields() {
         BoolField(u"trafficlimitsenabled", &G::GetIsTrafficLimitsEnabled, &G::SetIsTrafficLimitsEnabled));
     fields.push_back(
         IntField(u"blockedcategoriesmask", &G::GetBlockedCategoriesMask, &G::SetBlockedCategoriesMask, 16));
+    fields.push_back(
+        BoolField(u"isothertrafficenabled", &G::GetIsOtherTrafficEnabled, &G::SetIsOtherTrafficEnabled));
     fields.push_back(WhenSet(TimeField(u"pauseduntil", &G::GetPausedUntil, &G::SetPausedUntil)));
     fields.push_back(ListField<G>(u"protocolssettings", LoadProtocolsSettings, SaveProtocolsSettings));
     return fields;

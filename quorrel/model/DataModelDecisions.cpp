@@ -306,6 +306,49 @@ std::int32_t DataModel::GetRemainingMinutesToday(const Client& client) const {
     return static_cast<std::int32_t>(std::max<std::int64_t>(left, 0) / 60);
 }
 
+bool DataModel::GatewayAccess::operator==(const GatewayAccess& other) const {
+    return everyone == other.everyone && known == other.known && nothing == other.nothing &&
+           mail == other.mail && ftp == other.ftp && this->other == other.other;
+}
+
+DataModel::GatewayAccess DataModel::GetGatewayAccess() const {
+    GatewayAccess access;
+    const std::shared_ptr<const Snapshot> now = Current();
+    if (!now->filtrationOn) {
+        access.everyone = true;
+        return access;
+    }
+    const Clock& clock = *now->clock;
+    const std::int64_t moment = clock.Now();
+    const auto networked = [](const ClientGroup& group, ProtocolSettingsType type) {
+        const ProtocolSettings* settings = Snapshot::SettingsOf(group, type);
+        return settings != nullptr && settings->GetIsNetworkEnabled();
+    };
+    std::string paused;
+    for (const auto& [ip, member] : now->clients) {
+        access.known.push_back(ip);
+        const ClientGroup& group = *member.group;
+        const std::int32_t extra =
+            ExtraMinutesAt(clock, moment, member.extraMinutes, member.extraMinutesGiven);
+        if (IsPaused(group, clock, paused) ||
+            (!TimeTableAllows(group, clock) && !ExtraTimeAllows(extra, member.extraMinutesGiven, moment)) ||
+            !TimeLimitAllows(group, *member.usage, clock, extra) ||
+            !TrafficLimitAllows(group, *member.usage, clock)) {
+            access.nothing.push_back(ip);
+            continue;
+        }
+        if (networked(group, PST_MAIL))
+            access.mail.push_back(ip);
+        if (networked(group, PST_FTP))
+            access.ftp.push_back(ip);
+        if (group.GetIsOtherTrafficEnabled())
+            access.other.push_back(ip);
+    }
+    for (auto* list : {&access.known, &access.nothing, &access.mail, &access.ftp, &access.other})
+        std::sort(list->begin(), list->end());
+    return access;
+}
+
 void DataModel::TickClientTime(const std::string& clientIP) {
     Consult(clientIP).TickTime();
 }

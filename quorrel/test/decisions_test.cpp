@@ -307,6 +307,39 @@ TEST_F(Decisions, DatabaseCategoriesAndBlockedWords) {
     EXPECT_FALSE(model->IsAllowedCategoryForClientGroup("4", " "));
 }
 
+// What a gateway lets each computer do now follows the policy: a pause or a time rule leaves nothing but
+// the blocking page, and the group's switches open mail, FTP and other traffic.
+TEST_F(Decisions, TheGatewayLetsEachComputerDoWhatThePolicyAllowsNow) {
+    using Ips = std::vector<std::string>;
+    const auto access = [this] { return model->GetGatewayAccess(); };
+    EXPECT_EQ(access().known, (Ips{"10.0.0.4", "10.0.0.5"}));
+    EXPECT_EQ(access().mail, (Ips{"10.0.0.4", "10.0.0.5"}));
+    EXPECT_EQ(access().nothing, Ips{});
+    EXPECT_EQ(access().other, Ips{});
+    EditGroup([](DataModel::ClientGroup& group) { group.SetIsOtherTrafficEnabled(true); });
+    EditSettings<DataModel::MailProtocolSettings>(DataModel::PST_MAIL,
+                                                  [](auto& mail) { mail.SetIsNetworkEnabled(false); });
+    EXPECT_EQ(access().other, Ips{"10.0.0.4"});
+    EXPECT_EQ(access().mail, Ips{"10.0.0.5"});
+    const std::int64_t now = clock->Now();
+    EditGroup([now](DataModel::ClientGroup& group) { group.SetPausedUntil(now + 60); });
+    EXPECT_EQ(access().nothing, Ips{"10.0.0.4"});
+    EXPECT_EQ(access().other, Ips{});
+    clock->Advance(61);
+    EXPECT_EQ(access().nothing, Ips{}) << "the pause has ended";
+    EditGroup([](DataModel::ClientGroup& group) {
+        group.SetTimeTable(std::string(336, '0'));
+        group.SetIsTimeTableEnabled(true);
+    });
+    EXPECT_EQ(access().nothing, Ips{"10.0.0.4"});
+    std::unique_ptr<DataModel::Settings> settings;
+    model->GetSettings(settings);
+    settings->SetIsFiltrationOn(false);
+    model->SaveSettings(*settings);
+    EXPECT_TRUE(access().everyone);
+    EXPECT_EQ(access().nothing, Ips{});
+}
+
 // A site that decodes an escaped slash or backslash serves the path of that reading: both readings are
 // decided and the stricter holds. The group's own lists compare paths without regard to case.
 TEST_F(Decisions, EscapedSlashesAndCaseDoNotWalkAroundPathRules) {

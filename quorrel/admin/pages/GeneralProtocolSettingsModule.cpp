@@ -19,6 +19,7 @@ const std::vector<Switch<Group>> groupSwitches = {
     {"TimeTable", &Group::GetIsTimeTableEnabled, &Group::SetIsTimeTableEnabled},
     {"TimeLimits", &Group::GetIsTimeLimitsEnabled, &Group::SetIsTimeLimitsEnabled},
     {"TrafficLimits", &Group::GetIsTrafficLimitsEnabled, &Group::SetIsTrafficLimitsEnabled},
+    {"OtherTraffic", &Group::GetIsOtherTrafficEnabled, &Group::SetIsOtherTrafficEnabled},
 };
 
 // "Sun:" + what `day` gives for Sunday, and so on for every weekday, joined by ", ".
@@ -85,6 +86,8 @@ AdminPluginRet GeneralProtocolSettingsModule::Get(FormFields& fields, std::strin
     FillText(text, "%TIMELIMITS_INFO%", TimeLimitsInfo(*group));
     FillMarkup(text, "%TPL_TOGGLE_TIMELIMITS_BUTTON_TITLE%",
                EnabledDisabled(group->GetIsTimeLimitsEnabled()));
+    FillMarkup(text, "%TPL_TOGGLE_OTHERTRAFFIC_BUTTON_TITLE%",
+               EnabledDisabled(group->GetIsOtherTrafficEnabled()));
     FillText(text, "%TRAFFICLIMITS_INFO%", TrafficLimitsInfo(*group));
     FillMarkup(text, "%TPL_TOGGLE_TRAFFICLIMITS_BUTTON_TITLE%",
                EnabledDisabled(group->GetIsTrafficLimitsEnabled()));

@@ -3,6 +3,7 @@
 #include <quorrel/ProtocolsSettingsContainer.hpp>
 
 #include <array>
+#include <optional>
 
 namespace tav {
 
@@ -44,6 +45,12 @@ public:
     std::int64_t GetPausedUntil() const { return m_pausedUntil; }
     void SetPausedUntil(std::int64_t time) { m_pausedUntil = time; }
 
+    // Whether the group's computers may use traffic other than the web, mail and FTP (a VPN, games, a
+    // site on another port) through a gateway; off by default, on for the reserved group of unrestricted
+    // users, ID "2", whose file does not say.
+    bool GetIsOtherTrafficEnabled() const { return m_isOtherTrafficEnabled.value_or(m_id == "2"); }
+    void SetIsOtherTrafficEnabled(bool enabled) { m_isOtherTrafficEnabled = enabled; }
+
     std::uint32_t GetBlockedCategoriesMask() const { return m_blockedCategoriesMask; }
     void SetBlockedCategoriesMask(std::uint32_t mask) { m_blockedCategoriesMask = mask; }
 
@@ -69,6 +76,7 @@ private:
     bool m_isTrafficLimitsEnabled;
     std::uint32_t m_blockedCategoriesMask;
     std::int64_t m_pausedUntil = 0;
+    std::optional<bool> m_isOtherTrafficEnabled;
     ProtocolsSettingsContainer m_protocolsSettings;
 };
 

@@ -159,6 +159,16 @@ public:
     // reason in message.
     bool IsAllowed(const std::string& clientIP, const uri& request, PROTOS protocol,
                    std::string& message) const;
+    // What a gateway's firewall lets the computers of the policy do now, by IP address: the computers that
+    // may use nothing but reach the blocking page (their group paused, outside its time table, over a
+    // quota), and of the others those whose group's mail or FTP has network access and those whose group
+    // may use other traffic. With filtration off every computer, known or not, may use everything.
+    struct GatewayAccess {
+        bool everyone = false;
+        std::vector<std::string> known, nothing, mail, ftp, other;
+        bool operator==(const GatewayAccess& other) const;
+    };
+    GatewayAccess GetGatewayAccess() const;
     // Usage reports; an unknown client is ignored.
     void TickClientTime(const std::string& clientIP);
     void TickClientTraffic(const std::string& clientIP, std::int32_t bytes);

@@ -1,0 +1,93 @@
+#include "firewall_sets.hpp"
+
+#include <nftables/libnftables.h>
+
+#include <arpa/inet.h>
+
+#include <chrono>
+
+namespace tav::http {
+
+namespace {
+
+const auto CHECK_PERIOD = std::chrono::seconds(1);
+
+bool is_ipv4(const std::string& address) {
+    in_addr parsed{};
+    return ::inet_pton(AF_INET, address.c_str(), &parsed) == 1;
+}
+
+} // namespace
+
+firewall_sets::firewall_sets(const DataModel& model, std::string table,
+                             std::function<void(const std::string&)> say)
+    : model_(model), table_(std::move(table)), say_(std::move(say)), nft_(nft_ctx_new(NFT_CTX_DEFAULT)) {
+    if (nft_ != nullptr) {
+        nft_ctx_buffer_output(nft_);
+        nft_ctx_buffer_error(nft_);
+    }
+}
+
+firewall_sets::~firewall_sets() {
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        stopping_ = true;
+    }
+    wake_.notify_one();
+    if (thread_.joinable())
+        thread_.join();
+    if (nft_ != nullptr)
+        nft_ctx_free(nft_);
+}
+
+void firewall_sets::start() {
+    update();
+    thread_ = std::thread(&firewall_sets::run, this);
+}
+
+std::string firewall_sets::commands(const std::string& table, const DataModel::GatewayAccess& access) {
+    const std::pair<const char*, const std::vector<std::string>*> sets[] = {
+        {"known", &access.known}, {"nothing", &access.nothing}, {"mail", &access.mail},
+        {"ftp", &access.ftp},     {"other", &access.other},
+    };
+    std::string text;
+    for (const auto& [name, addresses] : sets) {
+        text += "flush set ip " + table + " " + name + "\n";
+        std::string elements;
+        if (access.everyone && (std::string(name) == "known" || std::string(name) == "other"))
+            elements = "0.0.0.0/0";
+        for (const std::string& address : *addresses)
+            if (is_ipv4(address))
+                elements += (elements.empty() ? "" : ", ") + address;
+        if (!elements.empty())
+            text += "add element ip " + table + " " + name + " { " + elements + " }\n";
+    }
+    return text;
+}
+
+void firewall_sets::run() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (!wake_.wait_for(lock, CHECK_PERIOD, [this] { return stopping_; })) {
+        lock.unlock();
+        update();
+        lock.lock();
+    }
+}
+
+void firewall_sets::update() {
+    const DataModel::GatewayAccess access = model_.GetGatewayAccess();
+    if (applied_ && access == access_)
+        return;
+    std::string problem;
+    if (nft_ == nullptr)
+        problem = "libnftables could not start";
+    else if (nft_run_cmd_from_buffer(nft_, commands(table_, access).c_str()) != 0)
+        problem = nft_ctx_get_error_buffer(nft_);
+    applied_ = problem.empty();
+    access_ = access;
+    if (!problem.empty() && problem != problem_)
+        say_("the gateway's firewall sets of table ip " + table_ + " cannot be changed: " + problem);
+    problem_ = problem;
+}
+
+} // namespace tav::http
