@@ -84,6 +84,11 @@ std::string DataModel::GetInfo(const std::string& groupId, const uri& address) c
     report += SafeSearchLine(
         table.get(), dynamic_cast<const HTTPSProtocolSettings*>(group->GetProtocolSettings(PST_HTTPS).get()),
         url.host());
+    // The proxy decides a path with an escaped slash as the sites that decode it read it too.
+    uri separated;
+    if (SeparatedForm(url, separated))
+        report += "<br>A site that reads its escaped slashes as separators serves:<br>" +
+                  GetInfo(groupId, separated);
     return report;
 }
 

@@ -480,6 +480,11 @@ TEST_F(Decisions, ReportExplainsListsAndDatabase) {
               "<br>Inner DB: tested URL is  not defined<br>URL accessibility: Blocked");
     EXPECT_NE(model->GetInfo("4", Url("http://school.example/")).find("is  defined as trusted<br>"),
               std::string::npos);
+    const std::string escaped = model->GetInfo("4", Url("http://casino.example/rules/..%2Fplay"));
+    EXPECT_NE(escaped.find("<br>A site that reads its escaped slashes as separators serves:<br>Tested URL: "
+                           "http://casino.example/play<br>"),
+              std::string::npos)
+        << escaped;
 
     std::ostringstream out;
     model->PrintModel(out);
