@@ -29,20 +29,14 @@ firewall_sets::firewall_sets(const DataModel& model, std::string table,
 }
 
 firewall_sets::~firewall_sets() {
-    {
-        const std::lock_guard<std::mutex> lock(mutex_);
-        stopping_ = true;
-    }
-    wake_.notify_one();
-    if (thread_.joinable())
-        thread_.join();
+    ticks_.reset();
     if (nft_ != nullptr)
         nft_ctx_free(nft_);
 }
 
 void firewall_sets::start() {
     update();
-    thread_ = std::thread(&firewall_sets::run, this);
+    ticks_ = std::make_unique<periodic>(CHECK_PERIOD, [this] { update(); });
 }
 
 std::string firewall_sets::commands(const std::string& table, const DataModel::GatewayAccess& access) {
@@ -63,15 +57,6 @@ std::string firewall_sets::commands(const std::string& table, const DataModel::G
             text += "add element ip " + table + " " + name + " { " + elements + " }\n";
     }
     return text;
-}
-
-void firewall_sets::run() {
-    std::unique_lock<std::mutex> lock(mutex_);
-    while (!wake_.wait_for(lock, CHECK_PERIOD, [this] { return stopping_; })) {
-        lock.unlock();
-        update();
-        lock.lock();
-    }
 }
 
 void firewall_sets::update() {

@@ -9,15 +9,14 @@
 // With filtration off, known and other hold every address. Addresses that are not IPv4 are left out. A
 // failure (no such table, no right to change it) is said once through `say`, and the next turn tries again.
 //
-// The sets change on a thread of the object's own, which the destructor stops.
+// The sets change on a thread of the object's own (tav::periodic), which the destructor stops.
 
 #include <quorrel/DataModel.hpp>
+#include <tav/periodic.hpp>
 
-#include <condition_variable>
 #include <functional>
-#include <mutex>
+#include <memory>
 #include <string>
-#include <thread>
 
 struct nft_ctx;
 
@@ -37,7 +36,6 @@ public:
     static std::string commands(const std::string& table, const DataModel::GatewayAccess& access);
 
 private:
-    void run();
     // Applies the model's access when it changed since it was last applied.
     void update();
 
@@ -48,10 +46,7 @@ private:
     bool applied_ = false;
     DataModel::GatewayAccess access_;
     std::string problem_;
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    bool stopping_ = false;
-    std::thread thread_;
+    std::unique_ptr<periodic> ticks_;
 };
 
 } // namespace tav::http

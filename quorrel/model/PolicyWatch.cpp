@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fstream>
-#include <sstream>
+#include <thread>
 
 namespace tav {
 
@@ -25,13 +25,7 @@ PolicyWatch::PolicyWatch(DataModel& model, std::function<void(const std::string&
     : m_model(model), m_say(std::move(say)) {}
 
 PolicyWatch::~PolicyWatch() {
-    {
-        const std::lock_guard<std::mutex> lock(m_mutex);
-        m_stopping = true;
-    }
-    m_wake.notify_one();
-    if (m_thread.joinable())
-        m_thread.join();
+    m_ticks.reset();
     if (m_marker >= 0)
         ::close(m_marker);
 }
@@ -44,24 +38,19 @@ bool PolicyWatch::Start(std::string& error) {
         return false;
     }
     Mark();
-    m_thread = std::thread(&PolicyWatch::Run, this);
+    m_ticks = std::make_unique<periodic>(CHECK_PERIOD, [this] { Check(); });
     return true;
 }
 
-void PolicyWatch::Run() {
-    std::unique_lock<std::mutex> lock(m_mutex);
-    while (!m_wake.wait_for(lock, CHECK_PERIOD, [this] { return m_stopping; })) {
-        lock.unlock();
-        const Ret read = m_model.ReloadIfChanged();
-        const std::string problem = read.IsOK() ? std::string() : read.GetMessage();
-        if (!problem.empty() && problem != m_problem)
-            m_say("the policy file was changed by another program and cannot be read; the policy stays as it "
-                  "was: " +
-                  problem);
-        m_problem = problem;
-        Mark();
-        lock.lock();
-    }
+void PolicyWatch::Check() {
+    const Ret read = m_model.ReloadIfChanged();
+    const std::string problem = read.IsOK() ? std::string() : read.GetMessage();
+    if (!problem.empty() && problem != m_problem)
+        m_say("the policy file was changed by another program and cannot be read; the policy stays as it "
+              "was: " +
+              problem);
+    m_problem = problem;
+    Mark();
 }
 
 void PolicyWatch::Mark() {

@@ -9,17 +9,16 @@
 // policy and whether it has taken the command's change (ServiceTook). A file that cannot be read is said once
 // through `say`; the model keeps the policy it has.
 //
-// The watch runs on a thread of its own, which the destructor stops.
+// The watch runs on a thread of its own (tav::periodic), which the destructor stops.
 
 #include <quorrel/DataModel.hpp>
 #include <quorrel/export.hpp>
+#include <tav/periodic.hpp>
 
 #include <chrono>
-#include <condition_variable>
 #include <functional>
-#include <mutex>
+#include <memory>
 #include <string>
-#include <thread>
 
 namespace tav {
 
@@ -40,7 +39,8 @@ public:
                              std::chrono::milliseconds wait);
 
 private:
-    void Run();
+    // Has the model read the file again when it changed, and marks the version it holds.
+    void Check();
     // Writes the model's version of the file into PATH.inuse when it changed.
     void Mark();
 
@@ -49,10 +49,7 @@ private:
     int m_marker = -1;
     std::string m_marked;
     std::string m_problem;
-    std::mutex m_mutex;
-    std::condition_variable m_wake;
-    bool m_stopping = false;
-    std::thread m_thread;
+    std::unique_ptr<periodic> m_ticks;
 };
 
 } // namespace tav
