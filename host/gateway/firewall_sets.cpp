@@ -46,7 +46,7 @@ std::string firewall_sets::commands(const std::string& table, const DataModel::G
     };
     std::string text;
     for (const auto& [name, addresses] : sets) {
-        text += "flush set ip " + table + " " + name + "\n";
+        text.append("flush set ip ").append(table).append(" ").append(name).append("\n");
         std::string elements;
         if (access.everyone && (std::string(name) == "known" || std::string(name) == "other"))
             elements = "0.0.0.0/0";
@@ -54,7 +54,13 @@ std::string firewall_sets::commands(const std::string& table, const DataModel::G
             if (is_ipv4(address))
                 elements += (elements.empty() ? "" : ", ") + address;
         if (!elements.empty())
-            text += "add element ip " + table + " " + name + " { " + elements + " }\n";
+            text.append("add element ip ")
+                .append(table)
+                .append(" ")
+                .append(name)
+                .append(" { ")
+                .append(elements)
+                .append(" }\n");
     }
     return text;
 }
