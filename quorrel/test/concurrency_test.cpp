@@ -262,3 +262,43 @@ TEST(Concurrency, SavesAtOnceLeaveTheNewestPolicyInTheFile) {
         administrator.join();
     EXPECT_EQ(AdminEmail(*folder.Load()), AdminEmail(*model));
 }
+
+// Another program rewrites the policy file while decisions and the administrator's edits go on: each reload
+// publishes whole, so a decision sees either policy, and no edit writes over a rewrite it has not read.
+TEST(Concurrency, APolicyReadAgainWhileDecisionsAndEditsGoOn) {
+    const PolicyFolder folder(POLICY);
+    const auto model = folder.Load();
+    std::atomic<bool> done{false};
+    std::vector<std::thread> threads;
+    threads.emplace_back([&] {
+        while (!done) {
+            std::string message;
+            model->IsAllowed("10.0.0.1", Url("http://site1.example/"), tav::PROTO_HTTP, message);
+        }
+    });
+    threads.emplace_back([&] {
+        for (int round = 0; !done; ++round) {
+            std::unique_ptr<DataModel::Settings> settings;
+            model->GetSettings(settings);
+            settings->SetAdminEmail("round" + std::to_string(round) + "@home.example");
+            model->EditAndSave([&] { return model->SaveSettings(*settings); });
+        }
+    });
+    for (int round = 0; round < 20; ++round) {
+        const auto other = folder.Load();
+        const auto rewrite = [&] {
+            auto site = other->CreateCustomerSite(true);
+            site->SetUrl("http://rewrite" + std::to_string(round) + ".example/");
+            return other->SaveCustomerSite("4", *site);
+        };
+        // A save refused because the file changed after its edit read it is tried again, as a person would.
+        for (int attempt = 0; attempt < 100 && !other->EditAndSave(rewrite).IsOK(); ++attempt) {
+        }
+        model->ReloadIfChanged();
+    }
+    done = true;
+    for (std::thread& thread : threads)
+        thread.join();
+    EXPECT_TRUE(model->ReloadIfChanged().IsOK());
+    EXPECT_NE(folder.Policy().find("rewrite19.example"), std::string::npos) << "the last rewrite is kept";
+}
