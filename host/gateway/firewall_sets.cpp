@@ -40,16 +40,22 @@ void firewall_sets::start() {
 }
 
 std::string firewall_sets::commands(const std::string& table, const DataModel::GatewayAccess& access) {
-    const std::pair<const char*, const std::vector<std::string>*> sets[] = {
-        {"known", &access.known}, {"nothing", &access.nothing}, {"mail", &access.mail},
-        {"ftp", &access.ftp},     {"other", &access.other},
+    // With filtration off, every address is known and may use other traffic.
+    const struct {
+        const char* name;
+        const std::vector<std::string>* addresses;
+        bool everyone;
+    } sets[] = {
+        {"known", &access.known, access.everyone},
+        {"nothing", &access.nothing, false},
+        {"mail", &access.mail, false},
+        {"ftp", &access.ftp, false},
+        {"other", &access.other, access.everyone},
     };
     std::string text;
-    for (const auto& [name, addresses] : sets) {
+    for (const auto& [name, addresses, everyone] : sets) {
         text.append("flush set ip ").append(table).append(" ").append(name).append("\n");
-        std::string elements;
-        if (access.everyone && (std::string(name) == "known" || std::string(name) == "other"))
-            elements = "0.0.0.0/0";
+        std::string elements = everyone ? "0.0.0.0/0" : "";
         for (const std::string& address : *addresses)
             if (is_ipv4(address))
                 elements += (elements.empty() ? "" : ", ") + address;

@@ -1,17 +1,16 @@
+#include <quorrel/Text.hpp>
 #include <quorrel/admin/RequestGuard.hpp>
 #include <tav/http/atom.hpp>
 
 #include <algorithm>
-#include <cctype>
 #include <vector>
 
 namespace tav::http::admin {
 
 namespace {
 
-std::string Lower(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
-    return text;
+std::string Lower(const std::string& text) {
+    return FoldCase(text, false);
 }
 
 // The "host[:port]" spellings that name the site: its root address, and the address the request reached

@@ -106,6 +106,28 @@ bool TrafficLimitAllows(const DataModel::ClientGroup& group, const DataModel::Cl
     return usage.TrafficToday(clock) <= std::int64_t(limit) * BYTES_PER_MEBIBYTE;
 }
 
+// The time rules for a client of the group now: its time table (outside of which extra minutes given today
+// hold from the moment they were given), its time limit and its traffic limit; false with the reason.
+bool TimeRulesAllow(const DataModel::ClientGroup& group, const DataModel::Client::Usage& usage,
+                    const Clock& clock, std::int32_t extraMinutes, std::int64_t extraGiven,
+                    std::string& message) {
+    const std::int64_t moment = clock.Now();
+    const std::int32_t extra = ExtraMinutesAt(clock, moment, extraMinutes, extraGiven);
+    if (!TimeTableAllows(group, clock) && !ExtraTimeAllows(extra, extraGiven, moment)) {
+        message = "You are prohibited to access the internet at this time";
+        return false;
+    }
+    if (!TimeLimitAllows(group, usage, clock, extra)) {
+        message = "You are exhaust your time limits";
+        return false;
+    }
+    if (!TrafficLimitAllows(group, usage, clock)) {
+        message = "You are exhaust your traffic limits";
+        return false;
+    }
+    return true;
+}
+
 // The words of HTTP or HTTPS settings, whose types each class gives; none for the other protocols.
 const DataModel::BlockedUrlWordManager* WordListOf(const DataModel::ProtocolSettings& settings) {
     switch (settings.GetType()) {
@@ -209,21 +231,8 @@ bool DataModel::JudgeDecided(const Verdict& verdict, const uri& request, PROTOS 
         message = "You can not access web sites through ip addresses";
         return false;
     }
-    const std::int64_t moment = clock.Now();
-    const std::int32_t extra =
-        ExtraMinutesAt(clock, moment, verdict.m_extraMinutes, verdict.m_extraMinutesGiven);
-    if (!TimeTableAllows(group, clock) && !ExtraTimeAllows(extra, verdict.m_extraMinutesGiven, moment)) {
-        message = "You are prohibited to access the internet at this time";
+    if (!TimeRulesAllow(group, usage, clock, verdict.m_extraMinutes, verdict.m_extraMinutesGiven, message))
         return false;
-    }
-    if (!TimeLimitAllows(group, usage, clock, extra)) {
-        message = "You are exhaust your time limits";
-        return false;
-    }
-    if (!TrafficLimitAllows(group, usage, clock)) {
-        message = "You are exhaust your traffic limits";
-        return false;
-    }
     // The site rules (customer lists, URL database, categories) hold for the secure version of a site too.
     if (type == PST_HTTP || type == PST_HTTPS) {
         switch (IsHTTPAllowed(&group, &Snapshot::HTTPOf(group), *now.urlFilter, request, message)) {
@@ -319,21 +328,17 @@ DataModel::GatewayAccess DataModel::GetGatewayAccess() const {
         return access;
     }
     const Clock& clock = *now->clock;
-    const std::int64_t moment = clock.Now();
     const auto networked = [](const ClientGroup& group, ProtocolSettingsType type) {
         const ProtocolSettings* settings = Snapshot::SettingsOf(group, type);
         return settings != nullptr && settings->GetIsNetworkEnabled();
     };
-    std::string paused;
+    std::string reason;
     for (const auto& [ip, member] : now->clients) {
         access.known.push_back(ip);
         const ClientGroup& group = *member.group;
-        const std::int32_t extra =
-            ExtraMinutesAt(clock, moment, member.extraMinutes, member.extraMinutesGiven);
-        if (IsPaused(group, clock, paused) ||
-            (!TimeTableAllows(group, clock) && !ExtraTimeAllows(extra, member.extraMinutesGiven, moment)) ||
-            !TimeLimitAllows(group, *member.usage, clock, extra) ||
-            !TrafficLimitAllows(group, *member.usage, clock)) {
+        if (IsPaused(group, clock, reason) ||
+            !TimeRulesAllow(group, *member.usage, clock, member.extraMinutes, member.extraMinutesGiven,
+                            reason)) {
             access.nothing.push_back(ip);
             continue;
         }

@@ -1,6 +1,8 @@
 #include <quorrel/Matching.hpp>
 #include <tav/canonical_uri.hpp>
 
+#include "../urlfilter/LowerCase.hpp"
+
 #include <algorithm>
 #include <bitset>
 
@@ -14,18 +16,25 @@ bool HostMatches(const std::string& site, const std::string& request) {
     return site.size() == request.size() || request[request.size() - site.size() - 1] == '.';
 }
 
-char AsciiLower(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 bool PathMatches(const std::string& site, const std::string& request) {
     if (site.size() > request.size() ||
         !std::equal(site.begin(), site.end(), request.begin(),
-                    [](char a, char b) { return AsciiLower(a) == AsciiLower(b); }))
+                    [](char a, char b) { return urlfilter::LowerCase(a) == urlfilter::LowerCase(b); }))
         return false;
     if (site.size() == request.size())
         return true;
     return (!site.empty() && site.back() == '/') || request[site.size()] == '/';
+}
+
+// Where the next escaped '/' or backslash of the path begins at or after `from`, or npos.
+std::size_t EscapedSeparator(const std::string& path, std::size_t from) {
+    for (std::size_t at = path.find('%', from); at != std::string::npos && at + 2 < path.size();
+         at = path.find('%', at + 1)) {
+        const char low = urlfilter::LowerCase(path[at + 2]);
+        if ((path[at + 1] == '2' && low == 'f') || (path[at + 1] == '5' && low == 'c'))
+            return at;
+    }
+    return std::string::npos;
 }
 
 } // namespace
@@ -43,18 +52,13 @@ const uri& DecidedForm(const uri& request, uri& spare) {
 }
 
 bool SeparatedForm(const uri& decided, uri& form) {
-    std::string path = decided.path();
-    bool found = false;
-    for (std::size_t at = path.find('%'); at != std::string::npos && at + 2 < path.size();
-         at = path.find('%', at + 1)) {
-        const std::string escape = {path[at + 1], AsciiLower(path[at + 2])};
-        if (escape == "2f" || escape == "5c") {
-            path.replace(at, 3, "/");
-            found = true;
-        }
-    }
-    if (!found)
+    // Most paths hold none: they are only read.
+    std::size_t at = EscapedSeparator(decided.path(), 0);
+    if (at == std::string::npos)
         return false;
+    std::string path = decided.path();
+    for (; at != std::string::npos; at = EscapedSeparator(path, at + 1))
+        path.replace(at, 3, "/");
     form = decided;
     form.path(path);
     canonicalize(form, true);

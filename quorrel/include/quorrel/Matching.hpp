@@ -18,7 +18,7 @@ QUORREL_EXPORT bool SiteMatches(const uri& site, const uri& request);
 // already is, else `spare`, made so.
 QUORREL_EXPORT const uri& DecidedForm(const uri& request, uri& spare);
 
-// The address in the decided form with every escaped '/' or '\\' of its path read as a separator, into
+// The address in the decided form with every escaped '/' or backslash of its path read as a separator, into
 // `form`: what a site that decodes them serves. False, and `form` untouched, when the path holds none.
 QUORREL_EXPORT bool SeparatedForm(const uri& decided, uri& form);
 
