@@ -28,13 +28,13 @@
 // Exits 1 when a step fails or a floor is not met (printing NOT MET): on one thread, at least 8 times
 // squidGuard's lookups a second for the home policy and 4 times for the large one (ratios in one run, since
 // absolute rates swing twofold between runs on a shared machine); the canonical form at most a tenth of a
-// home decision; two threads
-// at least 1.7 times one; with saves, a p99 at most twice the p99 without, and no more than one decision in
-// ten saves taking as long as a whole save (a decision that waited for a save's disk part would: one for
-// every save).
+// home decision; two threads at least 1.7 times one; with saves, a p99 at most twice the p99 without, and no
+// more than one decision in ten saves taking as long as a whole save (a decision that waited for a save's
+// disk part would: one for every save).
 
 #include "processes.hpp"
 #include "random.hpp"
+
 #include <quorrel/DataModel.hpp>
 #include <quorrel/Matching.hpp>
 #include <quorrel/SiteIndex.hpp>
@@ -42,6 +42,7 @@
 
 #include <quorrel/URLFilter.hpp>
 #include <quorrel/URLGraphBuilder.hpp>
+#include <support/temp_folder.hpp>
 #include <tav/uri.hpp>
 
 #include <ace/Guard_T.h>
@@ -263,17 +264,9 @@ bool Expected(const Request& request, bool allowed, const std::string& message) 
 }
 
 struct Folder {
-    std::filesystem::path root;
-    explicit Folder(const std::filesystem::path& parent) {
-        std::string pattern = (parent / "decision-bench-XXXXXX").string();
-        if (!::mkdtemp(pattern.data()))
-            throw std::runtime_error("cannot make a folder below " + parent.string());
-        root = pattern;
-    }
-    ~Folder() {
-        std::error_code ignored;
-        std::filesystem::remove_all(root, ignored);
-    }
+    const support::temp_folder scratch;
+    const std::filesystem::path& root = scratch.path();
+    explicit Folder(const std::filesystem::path& parent) : scratch("decision-bench", parent) {}
     std::string Policy() const { return (root / "zun_data.xml").string(); }
     std::string Database() const { return (root / "URLFilterDB.bin").string(); }
     std::string Site() const { return (root / "site").string(); }

@@ -6,6 +6,8 @@
 //   http_bench [--seconds S]        needs nginx and wrk: apt-get install nginx wrk
 #include "processes.hpp"
 
+#include <support/temp_folder.hpp>
+
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -51,8 +53,8 @@ int main(int argc, char** argv) {
         std::cerr << "http_bench needs nginx, wrk and curl: apt-get install nginx wrk curl\n";
         return 2;
     }
-    char name[] = "/tmp/tollwick-http-bench-XXXXXX";
-    const fs::path work = ::mkdtemp(name);
+    support::temp_folder folder("http-bench");
+    const fs::path& work = folder.path();
     fs::copy(SAMPLE_CFG, work / "cfg", fs::copy_options::recursive);
     const fs::path site = work / "cfg/Administration/site";
 
@@ -88,7 +90,7 @@ int main(int argc, char** argv) {
     }
     stop(service);
     stop(nginx);
-    if (status != 2)
-        fs::remove_all(work);
+    if (status == 2)
+        folder.keep();
     return status;
 }

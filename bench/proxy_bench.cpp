@@ -30,6 +30,8 @@
 #include "processes.hpp"
 #include "wrk.hpp"
 
+#include <support/temp_folder.hpp>
+
 #include <netinet/in.h>
 #include <sched.h>
 #include <sys/epoll.h>
@@ -480,8 +482,8 @@ int main(int argc, char** argv) {
         std::cerr << "proxy_bench: cannot read " << CLIENT_HELLO << '\n';
         return 2;
     }
-    char name[] = "/tmp/tollwick-proxy-bench-XXXXXX";
-    const fs::path work = ::mkdtemp(name);
+    support::temp_folder folder("proxy-bench");
+    const fs::path& work = folder.path();
     ::chmod(work.c_str(), 0777); // squid and squidGuard run as their own user
 
     // The answers, the names, and the blocked sites in each filter's own form.
@@ -515,6 +517,7 @@ int main(int argc, char** argv) {
                         .c_str()) != 0 ||
         std::system(("chmod -R a+rwX " + work.string()).c_str()) != 0) {
         std::cerr << "proxy_bench: the blocked sites could not be built; see " << work << '\n';
+        folder.keep();
         return 2;
     }
 
@@ -608,7 +611,7 @@ int main(int argc, char** argv) {
     // The history is all written once its service has stopped.
     if (status != 2 && !history_pass(history, work / "tollwick/log", recorded))
         status = 1;
-    if (status != 2)
-        fs::remove_all(work);
+    if (status == 2)
+        folder.keep();
     return status;
 }

@@ -21,6 +21,8 @@
 #include "processes.hpp"
 #include "wrk.hpp"
 
+#include <support/temp_folder.hpp>
+
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -281,8 +283,8 @@ int main(int argc, char** argv) {
         std::cerr << "soak needs nginx, wrk and curl: apt-get install nginx wrk curl\n";
         return 2;
     }
-    char name[] = "/tmp/tollwick-soak-XXXXXX";
-    const fs::path work = ::mkdtemp(name);
+    support::temp_folder scratch("soak");
+    const fs::path& work = scratch.path();
     ::chmod(work.c_str(), 0755); // nginx's worker reads the answers as a user of its own
     write_answers(work / "www");
     std::ofstream(work / "hosts") << "127.0.0.1 site.example\n";
@@ -297,6 +299,7 @@ int main(int argc, char** argv) {
                      kPassword + " >/dev/null")
                         .c_str()) != 0) {
         std::cerr << "soak: the administrator password could not be set; see " << work << '\n';
+        scratch.keep();
         return 2;
     }
     const int proxy_port = bench::free_port();
@@ -312,6 +315,7 @@ int main(int argc, char** argv) {
                   << "); see " << work << '\n';
         stop(service);
         stop(nginx);
+        scratch.keep();
         return 2;
     }
 
@@ -322,6 +326,7 @@ int main(int argc, char** argv) {
         std::printf("FAIL: wrk's requests through the proxy failed; see %s\n", work.c_str());
         stop(service);
         stop(nginx);
+        scratch.keep();
         return 1;
     }
     const double rate = full.rate / 2;
@@ -345,9 +350,9 @@ int main(int argc, char** argv) {
         std::printf("FAIL: %sthe failures (up to ten a minute for the requests) are in %s/failures.txt, the "
                     "service's files beside it\n",
                     why.c_str(), work.c_str());
+        scratch.keep();
         return 1;
     }
     std::printf("PASS\n");
-    fs::remove_all(work);
     return 0;
 }

@@ -20,6 +20,7 @@
 
 #include <quorrel/URLFilter.hpp>
 #include <quorrel/URLGraphBuilder.hpp>
+#include <support/temp_folder.hpp>
 #include <tav/uri.hpp>
 
 #include <sys/resource.h>
@@ -336,10 +337,8 @@ private:
 double SquidGuardLookups(std::size_t size) {
     if (std::system("command -v squidGuard >/dev/null") != 0)
         return 0;
-    char name[] = "/tmp/urlfilter_bench_squidguard.XXXXXX";
-    if (mkdtemp(name) == nullptr)
-        throw std::runtime_error("cannot create a folder for squidGuard");
-    const std::filesystem::path work = name;
+    support::temp_folder scratch("urlfilter-bench");
+    const std::filesystem::path& work = scratch.path();
     std::filesystem::create_directories(work / "db/listed");
     const std::vector<Site> sites = MakeSites(size);
     {
@@ -370,11 +369,12 @@ double SquidGuardLookups(std::size_t size) {
     };
     if (std::system(
             ("squidGuard -c " + (work / "squidGuard.conf").string() + " -C all >/dev/null 2>&1").c_str()) !=
-        0)
+        0) {
+        scratch.keep();
         throw std::runtime_error("squidGuard could not build its database; see " + work.string());
+    }
     const double opening = timed("none");
     const double lookups = 2.0 * kRequests / std::max(timed("requests") - opening, 1e-6);
-    std::filesystem::remove_all(work);
     return lookups;
 }
 

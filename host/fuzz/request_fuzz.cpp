@@ -5,6 +5,7 @@
 
 #include <quorrel/DataModel.hpp>
 #include <quorrel/admin/AdminPlugin.hpp>
+#include <support/temp_folder.hpp>
 #include <tav/http/server.hpp>
 #include <tav/msg.hpp>
 
@@ -32,10 +33,10 @@ struct Site {
     tav::DataModel model;
     boost::intrusive_ptr<tav::http::admin::AdminPlugin> plugin;
     tav::uri root;
+    const support::temp_folder files{"request-fuzz"};
 
     Site() {
-        char name[] = "/tmp/tollwick-request-fuzz-XXXXXX";
-        const std::string folder = ::mkdtemp(name);
+        const std::string folder = files.path().string();
         std::filesystem::copy(SAMPLE_SITE, folder + "/site", std::filesystem::copy_options::recursive);
         std::filesystem::copy_file(SAMPLE_CFG "/zun_data.xml", folder + "/zun_data.xml");
         if (!model.Init(folder + "/zun_data.xml", SAMPLE_CFG "/URLFilterDB.bin", folder + "/site").IsOK())

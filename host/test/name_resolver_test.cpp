@@ -1,5 +1,7 @@
 #include "name_resolver.hpp"
 
+#include <support/temp_folder.hpp>
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -24,18 +26,12 @@ std::string text_of(const ACE_INET_Addr& address) {
 // A hosts file of the test's own.
 class hosts_file {
 public:
-    explicit hosts_file(const std::string& content) {
-        char name[] = "/tmp/tollwick-hosts-XXXXXX";
-        const int fd = ::mkstemp(name);
-        ::close(fd);
-        path_ = name;
-        std::ofstream(path_) << content;
-    }
-    ~hosts_file() { std::remove(path_.c_str()); }
+    explicit hosts_file(const std::string& content) : path_(folder_.write("hosts", content).string()) {}
     const std::string& path() const { return path_; }
 
 private:
-    std::string path_;
+    const support::temp_folder folder_{"hosts"};
+    const std::string path_;
 };
 
 // The answer of one resolve(), waited for at most five seconds.

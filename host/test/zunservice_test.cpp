@@ -3,6 +3,8 @@
 // every broken configuration said on standard error with a non-zero exit.
 #include "http_client.hpp"
 
+#include <support/temp_folder.hpp>
+
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -29,18 +31,12 @@ std::string Read(const fs::path& path) {
 }
 
 // A working folder with a copy of the sample configuration, removed afterwards.
-class Folder {
+class Folder : public support::temp_folder {
 public:
-    Folder() {
-        char name[] = "/tmp/tollwick-zunservice-XXXXXX";
-        root_ = ::mkdtemp(name);
-        fs::copy(SAMPLE_CFG, root_ / "cfg", fs::copy_options::recursive);
+    Folder() : temp_folder("zunservice") {
+        fs::copy(SAMPLE_CFG, path() / "cfg", fs::copy_options::recursive);
     }
-    ~Folder() { fs::remove_all(root_); }
-    const fs::path& Root() const { return root_; }
-
-private:
-    fs::path root_;
+    const fs::path& Root() const { return path(); }
 };
 
 // zunservice running in a folder: its output and errors go to files there.

@@ -1,6 +1,7 @@
 // Loads arbitrary bytes as the policy file. A load either fails with a message or gives a model
 // that saves and loads again to the same file.
 #include <quorrel/DataModel.hpp>
+#include <support/temp_folder.hpp>
 
 #include <cstdio>
 #include <cstdlib>
@@ -12,19 +13,11 @@
 namespace {
 
 struct Folder {
-    std::string root;
-    Folder() {
-        char name[] = "/tmp/tollwick-fuzz-XXXXXX";
-        root = ::mkdtemp(name);
-        std::filesystem::create_directories(root + "/site/pages/templates");
-        std::ofstream(root + "/site/pages/templates/ForbiddenPage.tpl.html") << "blocked";
-    }
+    const support::temp_folder folder{"fuzz"};
+    const std::string root = folder.path().string();
+    Folder() { folder.write("site/pages/templates/ForbiddenPage.tpl.html", "blocked"); }
     std::string Policy() const { return root + "/zun_data.xml"; }
-    std::string Read() const {
-        std::ostringstream text;
-        text << std::ifstream(Policy()).rdbuf();
-        return text.str();
-    }
+    std::string Read() const { return support::temp_folder::read(Policy()); }
     tav::Ret Load(tav::DataModel& model) const {
         return model.Init(Policy(), root + "/URLFilterDB.bin", root + "/site");
     }

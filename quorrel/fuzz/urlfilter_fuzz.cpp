@@ -3,6 +3,7 @@
 // lookup alike; neither may crash, hang or use memory beyond what the input's size explains.
 
 #include <quorrel/URLFilter.hpp>
+#include <support/temp_folder.hpp>
 
 #include "ReferenceFilter.hpp"
 
@@ -32,12 +33,6 @@ void require(bool condition) {
 // The file each input is written to, removed when the fuzzer exits.
 class InputFile {
 public:
-    InputFile()
-        : m_path(std::filesystem::temp_directory_path() / ("urlfilter_fuzz." + std::to_string(getpid()))) {}
-    ~InputFile() { std::remove(m_path.c_str()); }
-    InputFile(const InputFile&) = delete;
-    InputFile& operator=(const InputFile&) = delete;
-
     const std::string& Write(const std::uint8_t* data, std::size_t size) const {
         std::ofstream(m_path, std::ios::binary | std::ios::trunc)
             .write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
@@ -45,7 +40,8 @@ public:
     }
 
 private:
-    std::string m_path;
+    const support::temp_folder m_folder{"urlfilter-fuzz"};
+    const std::string m_path = (m_folder / "input").string();
 };
 
 void CheckLookup(const URLFilter& filter, const ReferenceFilter& reference, const std::string& host,

@@ -2,6 +2,7 @@
 
 #include <quorrel/DataModel.hpp>
 #include <quorrel/URLGraphBuilder.hpp>
+#include <support/temp_folder.hpp>
 
 #include <gtest/gtest.h>
 
@@ -16,19 +17,11 @@
 class PolicyFolder {
 public:
     explicit PolicyFolder(const std::string& policy = "<tavdata/>") {
-        char name[] = "/tmp/tollwick-policy-XXXXXX";
-        m_root = ::mkdtemp(name);
-        std::filesystem::create_directories(m_root + "/site/pages/templates");
-        Write(m_root + "/site/pages/templates/ForbiddenPage.tpl.html", "<html>blocked</html>");
+        m_folder.write("site/pages/templates/ForbiddenPage.tpl.html", "<html>blocked</html>");
         Write(PolicyPath(), policy);
         tav::urlfilter::URLGraphBuilder sites;
         sites.Add("school.example", "", false, 0);
         WriteDatabase(sites);
-    }
-    ~PolicyFolder() {
-        std::error_code ignored;
-        std::filesystem::permissions(m_root, std::filesystem::perms::owner_all, ignored);
-        std::filesystem::remove_all(m_root, ignored);
     }
 
     const std::string& Root() const { return m_root; }
@@ -61,5 +54,6 @@ public:
     }
 
 private:
-    std::string m_root;
+    support::temp_folder m_folder{"policy"};
+    std::string m_root = m_folder.path().string();
 };

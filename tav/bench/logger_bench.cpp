@@ -8,6 +8,7 @@
 // Usage: logger_bench [records per thread [threads]], default 1000000 and 4. Works in a temporary
 // directory.
 
+#include <support/temp_folder.hpp>
 #include <tav/logger.hpp>
 
 #include <boost/thread/mutex.hpp>
@@ -159,13 +160,9 @@ double uncontended_lock(int count) {
 int main(int argc, char** argv) {
     const long per_thread = argc > 1 ? std::atol(argv[1]) : 1000000;
     const int thread_count = argc > 2 ? std::atoi(argv[2]) : 4;
-    char folder[] = "/tmp/logger-bench-XXXXXX";
-    if (::mkdtemp(folder) == nullptr) {
-        std::perror("mkdtemp");
-        return 1;
-    }
+    const support::temp_folder folder("logger-bench");
     const auto previous = std::filesystem::current_path();
-    std::filesystem::current_path(folder);
+    std::filesystem::current_path(folder.path());
 
     const latencies writes = file_writes(20000);
     const double lock_ns = uncontended_lock(1000000);
@@ -220,6 +217,5 @@ int main(int argc, char** argv) {
     std::printf("ratio longest log / longest of noise floor: %7.3f\n", all.longest / noise.longest);
 
     std::filesystem::current_path(previous);
-    std::filesystem::remove_all(folder);
     return 0;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <support/temp_folder.hpp>
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -13,23 +15,11 @@
 // folder, and goes back to the previous working directory afterwards.
 class log_folder_test : public testing::Test {
 protected:
-    void SetUp() override {
-        char name[] = "/tmp/tollwick-log-XXXXXX";
-        ASSERT_NE(::mkdtemp(name), nullptr);
-        root_ = name;
-        std::filesystem::current_path(root_);
-    }
+    void SetUp() override { std::filesystem::current_path(root_); }
 
-    void TearDown() override {
-        std::filesystem::current_path(previous_);
-        std::filesystem::remove_all(root_);
-    }
+    void TearDown() override { std::filesystem::current_path(previous_); }
 
-    static std::string read(const std::filesystem::path& path) {
-        std::ostringstream text;
-        text << std::ifstream(path, std::ios::binary).rdbuf();
-        return text.str();
-    }
+    static std::string read(const std::filesystem::path& path) { return support::temp_folder::read(path); }
 
     static std::vector<std::string> lines(const std::filesystem::path& path) {
         std::vector<std::string> result;
@@ -40,8 +30,10 @@ protected:
         return result;
     }
 
-    std::filesystem::path root_;
-
 private:
     const std::filesystem::path previous_ = std::filesystem::current_path();
+    const support::temp_folder folder_{"log"};
+
+protected:
+    const std::filesystem::path& root_ = folder_.path();
 };

@@ -1,3 +1,4 @@
+#include <support/temp_folder.hpp>
 #include <tav/service.hpp>
 
 #include <boost/program_options/errors.hpp>
@@ -75,25 +76,16 @@ std::string option(const std::string& name, const std::string& value) {
 // Each case gets a fresh temporary folder for its configuration files.
 class service_test : public testing::Test {
 protected:
-    void SetUp() override {
-        char name[] = "/tmp/tollwick-service-XXXXXX";
-        ASSERT_NE(::mkdtemp(name), nullptr);
-        root_ = name;
-    }
-
-    void TearDown() override { fs::remove_all(root_); }
-
     // Writes a file in the case's folder and returns its path.
     std::string write(const std::string& name, const std::string& content) const {
-        const fs::path path = root_ / name;
-        std::ofstream(path) << content;
-        return path.string();
+        return folder_.write(name, content).string();
     }
 
     // The option that names file as the configuration file.
     static std::string config(const std::string& file) { return option(tav::service_config_file, file); }
 
-    fs::path root_;
+    const support::temp_folder folder_{"service"};
+    const fs::path& root_ = folder_.path();
 };
 
 TEST_F(service_test, hidden_options_and_an_init_without_arguments) {

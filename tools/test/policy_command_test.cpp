@@ -3,6 +3,7 @@
 #include <quorrel/ActivityLog.hpp>
 #include <quorrel/PolicyWatch.hpp>
 #include <quorrel/Settings.hpp>
+#include <support/temp_folder.hpp>
 
 #include <gtest/gtest.h>
 
@@ -18,16 +19,14 @@ namespace {
 class Folder {
 public:
     explicit Folder(const std::string& policy) {
-        char name[] = "/tmp/tollwick-command-XXXXXX";
-        m_root = ::mkdtemp(name);
-        std::filesystem::copy(SAMPLE_CFG, m_root, std::filesystem::copy_options::recursive);
-        std::ofstream(m_root + "/zun_data.xml") << policy;
+        std::filesystem::copy(SAMPLE_CFG, m_folder.path(), std::filesystem::copy_options::recursive);
+        m_folder.write("zun_data.xml", policy);
     }
-    ~Folder() { std::filesystem::remove_all(m_root); }
     const std::string& Root() const { return m_root; }
 
 private:
-    std::string m_root;
+    const support::temp_folder m_folder{"command"};
+    const std::string m_root = m_folder.path().string();
 };
 
 struct Outcome {
