@@ -1,40 +1,29 @@
-#include <quorrel/DataModel.hpp>
+#include <quorrel/BlockedUrlWord.hpp>
 
-#include "PolicyField.hpp"
+#include "ListEntityMembers.hpp"
 
 namespace tav {
 
-DataModel::BlockedUrlWord::BlockedUrlWord(DataModel* owner) : Base(owner), m_categoriesMask(0) {}
+struct BlockedUrlWord::Kind {
+    static constexpr const char* name = "Word";
+    static constexpr TextFolding folding = TextFolding::Latin;
 
-Ret DataModel::BlockedUrlWord::Validate(bool skipIdCheck) const {
-    std::vector<std::string> problems;
-    if (!skipIdCheck && IsBlank(m_id))
-        problems.emplace_back("Empty ID");
-    if (IsBlank(m_word))
-        problems.emplace_back("Empty Word");
-    if (m_categoriesMask == 0)
-        problems.emplace_back("At least one Category must be selected");
-    return Problems(problems);
-}
+    static const PolicyFields<BlockedUrlWord>& Fields() {
+        using W = BlockedUrlWord;
+        static const PolicyFields<W> fields{
+            TextField<W>(u"id", &W::GetID, &W::SetID),
+            TextField(u"word", &W::GetWord, &W::SetWord),
+            IntField(u"categoriesmask", &W::GetCategoriesMask, &W::SetCategoriesMask, 16),
+        };
+        return fields;
+    }
 
-namespace {
-const PolicyFields<DataModel::BlockedUrlWord>& Fields() {
-    using W = DataModel::BlockedUrlWord;
-    static const PolicyFields<W> fields{
-        TextField(u"id", &W::GetID, &W::SetID),
-        TextField(u"word", &W::GetWord, &W::SetWord),
-        IntField(u"categoriesmask", &W::GetCategoriesMask, &W::SetCategoriesMask, 16),
-    };
-    return fields;
-}
-} // namespace
+    static void Check(const BlockedUrlWord& word, std::vector<std::string>& problems) {
+        if (word.GetCategoriesMask() == 0)
+            problems.emplace_back("At least one Category must be selected");
+    }
+};
 
-Ret DataModel::BlockedUrlWord::Load(const PolicyNode& record) {
-    return LoadRecord(*this, record, Fields());
-}
-
-void DataModel::BlockedUrlWord::Save(PolicyNode& record) const {
-    WriteFields(*this, record, Fields());
-}
+template class ListEntity<BlockedUrlWord>;
 
 } // namespace tav

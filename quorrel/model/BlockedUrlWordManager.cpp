@@ -4,7 +4,7 @@ namespace tav {
 
 DataModel::BlockedUrlWordManager::~BlockedUrlWordManager() = default;
 
-void DataModel::BlockedUrlWordManager::SetWords(const BlockedUrlWords& words) {
+void DataModel::BlockedUrlWordManager::SetWords(const ModelTypes::BlockedUrlWords& words) {
     m_words.Set(words);
     std::vector<std::pair<std::string, std::uint32_t>> folded;
     folded.reserve(words.size());

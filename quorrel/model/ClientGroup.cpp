@@ -117,14 +117,14 @@ const std::pair<DataModel::ProtocolSettingsType, const XMLCh*> PROTOCOL_NAMES[] 
 };
 
 // Each known protocol element is read into the group's own settings of that type.
-Ret LoadProtocolsSettings(G& group, const DataModel::PolicyNode& container) {
+Ret LoadProtocolsSettings(G& group, const PolicyNode& container) {
     for (xercesc::DOMElement* child = container.Element()->getFirstElementChild(); child;
          child = child->getNextElementSibling())
         for (const auto& [type, name] : PROTOCOL_NAMES)
             if (PolicyXml::Is(child, name)) {
                 if (const boost::shared_ptr<DataModel::ProtocolSettings> settings =
                         group.GetProtocolSettings(type)) {
-                    const Ret read = settings->Load(DataModel::PolicyNode(child));
+                    const Ret read = settings->Load(PolicyNode(child));
                     if (read.GetCode() != Ret::OK)
                         return read;
                 }
@@ -133,7 +133,7 @@ Ret LoadProtocolsSettings(G& group, const DataModel::PolicyNode& container) {
     return Ret(Ret::OK, "");
 }
 
-void SaveProtocolsSettings(const G& group, DataModel::PolicyNode& container) {
+void SaveProtocolsSettings(const G& group, PolicyNode& container) {
     for (const auto& [type, name] : PROTOCOL_NAMES)
         if (const boost::shared_ptr<DataModel::ProtocolSettings> settings = group.GetProtocolSettings(type))
             AppendRecord(container, name, *settings);

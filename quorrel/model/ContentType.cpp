@@ -1,41 +1,31 @@
-#include <quorrel/DataModel.hpp>
+#include <quorrel/ContentType.hpp>
 
-#include "PolicyField.hpp"
+#include "ListEntityMembers.hpp"
 
 namespace tav {
 
-DataModel::ContentType::ContentType(DataModel* owner) : Base(owner), m_action(PassingThrough) {}
+struct ContentType::Kind {
+    static constexpr const char* name = "Type";
+    static constexpr TextFolding folding = TextFolding::Latin;
 
-Ret DataModel::ContentType::Validate(bool skipIdCheck) const {
-    std::vector<std::string> problems;
-    if (!skipIdCheck && IsBlank(m_id))
-        problems.emplace_back("Empty ID");
-    if (IsBlank(m_type))
-        problems.emplace_back("Empty Type");
-    if (m_action != PassingThrough && m_action != Preventing && m_action != Filtering)
-        problems.emplace_back("Not valid Action");
-    return Problems(problems);
-}
+    static const PolicyFields<ContentType>& Fields() {
+        using C = ContentType;
+        static const PolicyFields<C> fields{
+            TextField<C>(u"id", &C::GetID, &C::SetID),
+            TextField(u"type", &C::GetType, &C::SetType),
+            TextField(u"description", &C::GetDescription, &C::SetDescription),
+            IntField(u"action", &C::GetAction, &C::SetAction),
+        };
+        return fields;
+    }
 
-namespace {
-const PolicyFields<DataModel::ContentType>& Fields() {
-    using C = DataModel::ContentType;
-    static const PolicyFields<C> fields{
-        TextField(u"id", &C::GetID, &C::SetID),
-        TextField(u"type", &C::GetType, &C::SetType),
-        TextField(u"description", &C::GetDescription, &C::SetDescription),
-        IntField(u"action", &C::GetAction, &C::SetAction),
-    };
-    return fields;
-}
-} // namespace
+    static void Check(const ContentType& type, std::vector<std::string>& problems) {
+        const ContentTypeAction action = type.GetAction();
+        if (action != PassingThrough && action != Preventing && action != Filtering)
+            problems.emplace_back("Not valid Action");
+    }
+};
 
-Ret DataModel::ContentType::Load(const PolicyNode& record) {
-    return LoadRecord(*this, record, Fields());
-}
-
-void DataModel::ContentType::Save(PolicyNode& record) const {
-    WriteFields(*this, record, Fields());
-}
+template class ListEntity<ContentType>;
 
 } // namespace tav

@@ -114,6 +114,14 @@ void DataModel::GetClientGroups(std::vector<ClientGroup*>& groups) const {
         groups.push_back(entry.second);
 }
 
+std::vector<std::pair<std::string, std::string>> DataModel::GetClientGroupNames() const {
+    Guard guard(m_mutex);
+    std::vector<std::pair<std::string, std::string>> names;
+    for (const auto& entry : m_clientGroups)
+        names.emplace_back(entry.first, entry.second->GetName());
+    return names;
+}
+
 Ret DataModel::SaveClientGroup(ClientGroup& group) {
     Edit edit(*this);
     const Ret valid = group.Validate(true);
@@ -227,6 +235,15 @@ Ret DataModel::GetClients(const std::string& groupId, std::vector<Client*>& clie
     return OK();
 }
 
+Ret DataModel::GetClients(const std::string& groupId, std::vector<std::unique_ptr<Client>>& clients) const {
+    Guard guard(m_mutex);
+    std::vector<Client*> stored;
+    GetClients(groupId, stored);
+    for (const Client* client : stored)
+        clients.push_back(std::make_unique<Client>(*client));
+    return OK();
+}
+
 Ret DataModel::GetClient(const std::string& clientId) const {
     Guard guard(m_mutex);
     const auto found = m_clients.find(clientId);
@@ -299,6 +316,16 @@ Ret DataModel::GetCustomerSites(const std::string& groupId, bool blocked,
     return InGroup(FindHTTPSettings(groupId), [&](const HTTPProtocolSettings& http) {
         for (const auto& site : blocked ? http.GetBlockedCustomerSites() : http.GetTrustedCustomerSites())
             sites.push_back(site.get());
+        return OK();
+    });
+}
+
+Ret DataModel::GetCustomerSites(const std::string& groupId, bool blocked,
+                                std::vector<boost::shared_ptr<CustomerSite>>& sites) const {
+    Guard guard(m_mutex);
+    return InGroup(FindHTTPSettings(groupId), [&](const HTTPProtocolSettings& http) {
+        const CustomerSites& list = blocked ? http.GetBlockedCustomerSites() : http.GetTrustedCustomerSites();
+        sites.insert(sites.end(), list.begin(), list.end());
         return OK();
     });
 }

@@ -50,7 +50,7 @@ namespace {
 using S = DataModel::HTTPProtocolSettings;
 
 // Blocked and trusted sites share one list element; each record says which it is.
-Ret LoadSites(S& settings, const DataModel::PolicyNode& list) {
+Ret LoadSites(S& settings, const PolicyNode& list) {
     DataModel::CustomerSites blocked = settings.GetBlockedCustomerSites();
     DataModel::CustomerSites trusted = settings.GetTrustedCustomerSites();
     const Ret read = ReadRecords(
@@ -67,7 +67,7 @@ Ret LoadSites(S& settings, const DataModel::PolicyNode& list) {
     return read;
 }
 
-void SaveSites(const S& settings, DataModel::PolicyNode& list) {
+void SaveSites(const S& settings, PolicyNode& list) {
     WriteRecords(list, u"customersite", settings.GetBlockedCustomerSites());
     WriteRecords(list, u"customersite", settings.GetTrustedCustomerSites());
 }

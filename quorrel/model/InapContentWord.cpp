@@ -1,37 +1,25 @@
-#include <quorrel/DataModel.hpp>
+#include <quorrel/InapContentWord.hpp>
 
-#include "PolicyField.hpp"
+#include "ListEntityMembers.hpp"
 
 namespace tav {
 
-DataModel::InapContentWord::InapContentWord(DataModel* owner) : Base(owner) {}
+struct InapContentWord::Kind {
+    static constexpr const char* name = "Word";
+    static constexpr TextFolding folding = TextFolding::Cyrillic;
 
-Ret DataModel::InapContentWord::Validate(bool skipIdCheck) const {
-    std::vector<std::string> problems;
-    if (!skipIdCheck && IsBlank(m_id))
-        problems.emplace_back("Empty ID");
-    if (IsBlank(m_word))
-        problems.emplace_back("Empty Word");
-    return Problems(problems);
-}
+    static const PolicyFields<InapContentWord>& Fields() {
+        using W = InapContentWord;
+        static const PolicyFields<W> fields{
+            TextField<W>(u"id", &W::GetID, &W::SetID),
+            TextField(u"word", &W::GetWord, &W::SetWord),
+        };
+        return fields;
+    }
 
-namespace {
-const PolicyFields<DataModel::InapContentWord>& Fields() {
-    using W = DataModel::InapContentWord;
-    static const PolicyFields<W> fields{
-        TextField(u"id", &W::GetID, &W::SetID),
-        TextField(u"word", &W::GetWord, &W::SetWord),
-    };
-    return fields;
-}
-} // namespace
+    static void Check(const InapContentWord&, std::vector<std::string>&) {}
+};
 
-Ret DataModel::InapContentWord::Load(const PolicyNode& record) {
-    return LoadRecord(*this, record, Fields());
-}
-
-void DataModel::InapContentWord::Save(PolicyNode& record) const {
-    WriteFields(*this, record, Fields());
-}
+template class ListEntity<InapContentWord>;
 
 } // namespace tav

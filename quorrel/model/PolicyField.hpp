@@ -21,8 +21,8 @@ template <class T> struct PolicyField {
     const XMLCh* name;
     std::function<std::string(const T&)> write;
     std::function<void(T&, const std::string&)> read;
-    std::function<void(const T&, DataModel::PolicyNode&)> writeList;
-    std::function<Ret(T&, const DataModel::PolicyNode&)> readList;
+    std::function<void(const T&, PolicyNode&)> writeList;
+    std::function<Ret(T&, const PolicyNode&)> readList;
     // Written only when its value is not 0: an element the file gained later, which a file that never
     // sets it must not gain on a save.
     bool onlyWhenSet = false;
@@ -84,22 +84,21 @@ template <class T> PolicyField<T> WhenSet(PolicyField<T> field) {
 }
 
 template <class T>
-PolicyField<T> ListField(const XMLCh* name, std::function<Ret(T&, const DataModel::PolicyNode&)> read,
-                         std::function<void(const T&, DataModel::PolicyNode&)> write) {
+PolicyField<T> ListField(const XMLCh* name, std::function<Ret(T&, const PolicyNode&)> read,
+                         std::function<void(const T&, PolicyNode&)> write) {
     return {name, nullptr, nullptr, std::move(write), std::move(read)};
 }
 
 // Reads the record's children into the entity: unknown children are ignored, a missing one leaves
 // the field as it was, a repeated one overwrites the earlier value. A failed list ends the walk.
-template <class T>
-Ret ReadFields(T& entity, const DataModel::PolicyNode& record, const PolicyFields<T>& fields) {
+template <class T> Ret ReadFields(T& entity, const PolicyNode& record, const PolicyFields<T>& fields) {
     for (xercesc::DOMElement* child = record.Element()->getFirstElementChild(); child;
          child = child->getNextElementSibling())
         for (const PolicyField<T>& field : fields) {
             if (!PolicyXml::Is(child, field.name))
                 continue;
             if (field.readList) {
-                const Ret read = field.readList(entity, DataModel::PolicyNode(child));
+                const Ret read = field.readList(entity, PolicyNode(child));
                 if (!read.IsOK())
                     return read;
             } else {
@@ -111,17 +110,15 @@ Ret ReadFields(T& entity, const DataModel::PolicyNode& record, const PolicyField
 }
 
 // Reads the record, then validates the entity.
-template <class T>
-Ret LoadRecord(T& entity, const DataModel::PolicyNode& record, const PolicyFields<T>& fields) {
+template <class T> Ret LoadRecord(T& entity, const PolicyNode& record, const PolicyFields<T>& fields) {
     const Ret read = ReadFields(entity, record, fields);
     return read.IsOK() ? entity.Validate(false) : read;
 }
 
-template <class T>
-void WriteFields(const T& entity, DataModel::PolicyNode& record, const PolicyFields<T>& fields) {
+template <class T> void WriteFields(const T& entity, PolicyNode& record, const PolicyFields<T>& fields) {
     for (const PolicyField<T>& field : fields)
         if (field.writeList) {
-            DataModel::PolicyNode list(PolicyXml::Append(record.Element(), field.name));
+            PolicyNode list(PolicyXml::Append(record.Element(), field.name));
             field.writeList(entity, list);
         } else {
             const std::string text = field.write(entity);
@@ -134,13 +131,13 @@ void WriteFields(const T& entity, DataModel::PolicyNode& record, const PolicyFie
 // Load reads and validates it, add() stores it or reports a duplicate. The first failure ends the
 // walk; what was stored before it stays.
 template <class Make, class Add>
-Ret ReadRecords(const DataModel::PolicyNode& list, const XMLCh* name, Make make, Add add) {
+Ret ReadRecords(const PolicyNode& list, const XMLCh* name, Make make, Add add) {
     for (xercesc::DOMElement* child = list.Element()->getFirstElementChild(); child;
          child = child->getNextElementSibling()) {
         if (!PolicyXml::Is(child, name))
             continue;
         auto entity = make();
-        const Ret loaded = entity->Load(DataModel::PolicyNode(child));
+        const Ret loaded = entity->Load(PolicyNode(child));
         if (!loaded.IsOK())
             return loaded;
         const Ret added = add(std::move(entity));
@@ -152,8 +149,7 @@ Ret ReadRecords(const DataModel::PolicyNode& list, const XMLCh* name, Make make,
 
 // Reads records into a keyed set of shared entities; a taken key fails with message + key.
 template <class Set, class Make>
-Ret ReadSet(const DataModel::PolicyNode& list, const XMLCh* name, Set& set, Make make,
-            const std::string& message) {
+Ret ReadSet(const PolicyNode& list, const XMLCh* name, Set& set, Make make, const std::string& message) {
     return ReadRecords(list, name, make, [&set, &message](const typename Set::value_type& entity) {
         return set.insert(entity).second ? Ret(Ret::OK, "")
                                          : Ret(Ret::ERR, message + DataModel::SortKey(*entity));
@@ -171,14 +167,13 @@ Ret AddOwned(Map& map, std::unique_ptr<Entity> entity, const std::string& messag
 }
 
 // Appends a record called `name` to the parent and writes the entity into it.
-template <class Entity>
-void AppendRecord(DataModel::PolicyNode& parent, const XMLCh* name, const Entity& entity) {
-    DataModel::PolicyNode record(PolicyXml::Append(parent.Element(), name));
+template <class Entity> void AppendRecord(PolicyNode& parent, const XMLCh* name, const Entity& entity) {
+    PolicyNode record(PolicyXml::Append(parent.Element(), name));
     entity.Save(record);
 }
 
 // Appends one record called `name` per entity of the range to the list.
-template <class Range> void WriteRecords(DataModel::PolicyNode& list, const XMLCh* name, const Range& range) {
+template <class Range> void WriteRecords(PolicyNode& list, const XMLCh* name, const Range& range) {
     for (const auto& entity : range)
         AppendRecord(list, name, *entity);
 }
@@ -192,7 +187,7 @@ PolicyField<T> SetField(const XMLCh* list, const XMLCh* record, const Set& (B::*
     typedef typename Set::value_type::element_type Entity;
     return ListField<T>(
         list,
-        [=](T& owner, const DataModel::PolicyNode& element) {
+        [=](T& owner, const PolicyNode& element) {
             Set entries = (static_cast<const B&>(owner).*get)();
             const Ret read = ReadSet(
                 element, record, entries, [&owner] { return boost::make_shared<Entity>(owner.GetOwner()); },
@@ -200,7 +195,7 @@ PolicyField<T> SetField(const XMLCh* list, const XMLCh* record, const Set& (B::*
             (static_cast<B&>(owner).*set)(entries);
             return read;
         },
-        [=](const T& owner, DataModel::PolicyNode& element) {
+        [=](const T& owner, PolicyNode& element) {
             WriteRecords(element, record, (static_cast<const B&>(owner).*get)());
         });
 }

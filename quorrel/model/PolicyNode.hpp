@@ -1,6 +1,6 @@
 #pragma once
 
-#include <quorrel/DataModel.hpp>
+#include <quorrel/ModelTypes.hpp>
 
 #include <xercesc/dom/DOMElement.hpp>
 
@@ -9,7 +9,7 @@ namespace tav {
 // An element of the policy file, which an entity reads itself from or writes itself into. The
 // model's headers name only this class, so their users never see the XML library. A const node gives
 // its element for reading only; new children are made in the element's own document.
-class DataModel::PolicyNode {
+class PolicyNode {
 public:
     explicit PolicyNode(xercesc::DOMElement* element) : m_element(element) {}
 

@@ -6,9 +6,9 @@ DataModel::ProtocolsSettingsContainer::ProtocolsSettingsContainer() {
     const boost::shared_ptr<ProtocolSettings> defaults[] = {
         boost::shared_ptr<ProtocolSettings>(new HTTPProtocolSettings()),
         boost::shared_ptr<ProtocolSettings>(new HTTPSProtocolSettings()),
-        boost::shared_ptr<ProtocolSettings>(new MailProtocolSettings()),
-        boost::shared_ptr<ProtocolSettings>(new SocksProtocolSettings()),
-        boost::shared_ptr<ProtocolSettings>(new FTPProtocolSettings()),
+        boost::shared_ptr<ProtocolSettings>(new DataModel::MailProtocolSettings()),
+        boost::shared_ptr<ProtocolSettings>(new DataModel::SocksProtocolSettings()),
+        boost::shared_ptr<ProtocolSettings>(new DataModel::FTPProtocolSettings()),
     };
     for (const boost::shared_ptr<ProtocolSettings>& settings : defaults)
         m_settings.emplace(settings->GetType(), settings);

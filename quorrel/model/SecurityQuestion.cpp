@@ -1,37 +1,25 @@
-#include <quorrel/DataModel.hpp>
+#include <quorrel/SecurityQuestion.hpp>
 
-#include "PolicyField.hpp"
+#include "ListEntityMembers.hpp"
 
 namespace tav {
 
-DataModel::SecurityQuestion::SecurityQuestion(DataModel* owner) : Base(owner) {}
+struct SecurityQuestion::Kind {
+    static constexpr const char* name = "Question";
+    static constexpr TextFolding folding = TextFolding::None;
 
-Ret DataModel::SecurityQuestion::Validate(bool skipIdCheck) const {
-    std::vector<std::string> problems;
-    if (!skipIdCheck && IsBlank(m_id))
-        problems.emplace_back("Empty ID");
-    if (IsBlank(m_question))
-        problems.emplace_back("Empty Question");
-    return Problems(problems);
-}
+    static const PolicyFields<SecurityQuestion>& Fields() {
+        using Q = SecurityQuestion;
+        static const PolicyFields<Q> fields{
+            TextField<Q>(u"id", &Q::GetID, &Q::SetID),
+            TextField(u"question", &Q::GetQuestion, &Q::SetQuestion),
+        };
+        return fields;
+    }
 
-namespace {
-const PolicyFields<DataModel::SecurityQuestion>& Fields() {
-    using Q = DataModel::SecurityQuestion;
-    static const PolicyFields<Q> fields{
-        TextField(u"id", &Q::GetID, &Q::SetID),
-        TextField(u"question", &Q::GetQuestion, &Q::SetQuestion),
-    };
-    return fields;
-}
-} // namespace
+    static void Check(const SecurityQuestion&, std::vector<std::string>&) {}
+};
 
-Ret DataModel::SecurityQuestion::Load(const PolicyNode& record) {
-    return LoadRecord(*this, record, Fields());
-}
-
-void DataModel::SecurityQuestion::Save(PolicyNode& record) const {
-    WriteFields(*this, record, Fields());
-}
+template class ListEntity<SecurityQuestion>;
 
 } // namespace tav

@@ -18,7 +18,7 @@ namespace tav {
 // The policy as decisions read it: copies of the groups, with settings of their own and the lists they
 // share, the clients by IP with the usage records of the stored clients, the filtration switch, the
 // clock and the URL database. Never changed once published.
-struct DataModel::Snapshot {
+struct PolicySnapshot {
     struct Member {
         const ClientGroup* group;
         std::shared_ptr<Client::Usage> usage;
@@ -29,14 +29,15 @@ struct DataModel::Snapshot {
 
     // A group's settings of the type, or null; without a copy of their shared pointer, whose count every
     // decision would otherwise write.
-    static const ProtocolSettings* SettingsOf(const ClientGroup& group, ProtocolSettingsType type) {
+    static const ProtocolSettings* SettingsOf(const ClientGroup& group,
+                                              ModelTypes::ProtocolSettingsType type) {
         const auto& all = group.GetProtocolsSettings().GetAll();
         const auto found = all.find(type);
         return found == all.end() ? nullptr : found->second.get();
     }
     // A group's HTTP settings, which every group has.
     static const HTTPProtocolSettings& HTTPOf(const ClientGroup& group) {
-        return static_cast<const HTTPProtocolSettings&>(*SettingsOf(group, PST_HTTP));
+        return static_cast<const HTTPProtocolSettings&>(*SettingsOf(group, ModelTypes::PST_HTTP));
     }
 
     // The client of that IP (blanks around it ignored), or null.

@@ -8,7 +8,7 @@
 namespace tav {
 
 // A client's counts of today, under a lock of their own.
-class DataModel::Client::Usage {
+class Client::Usage {
 public:
     struct Counts {
         std::int32_t time = 0;

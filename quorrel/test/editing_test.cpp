@@ -221,6 +221,59 @@ TEST_F(Editing, SitesMoveBetweenTheListsByTheirFlag) {
     EXPECT_EQ(model->GetCustomerSite("10", "1", stored).GetMessage(), "No such Site");
 }
 
+// The pages read these without the model lock: copies of the clients, the groups' names and the shared sites
+// must list what the stored ones list, and stay as they were read when the policy changes.
+TEST_F(Editing, ReadsForThePagesListWhatIsStored) {
+    auto client = model->CreateClient();
+    client->SetIP("10.0.0.9");
+    client->SetGroupID("3");
+    ASSERT_TRUE(model->SaveClient(*client).IsOK());
+    auto site = model->CreateCustomerSite(true);
+    site->SetUrl("http://games.example/");
+    ASSERT_TRUE(model->SaveCustomerSite("10", *site).IsOK());
+
+    for (const std::string group : {"", "10", "3", "2", "404"}) {
+        std::vector<DataModel::Client*> stored;
+        std::vector<std::unique_ptr<DataModel::Client>> copies;
+        EXPECT_EQ(model->GetClients(group, stored).GetMessage(),
+                  model->GetClients(group, copies).GetMessage());
+        ASSERT_EQ(copies.size(), stored.size()) << group;
+        for (std::size_t i = 0; i < stored.size(); ++i) {
+            EXPECT_NE(copies[i].get(), stored[i]);
+            EXPECT_EQ(copies[i]->GetIP(), stored[i]->GetIP());
+            EXPECT_EQ(copies[i]->GetGroupID(), stored[i]->GetGroupID());
+        }
+        for (const bool blocked : {true, false}) {
+            std::vector<DataModel::CustomerSite*> raw;
+            std::vector<boost::shared_ptr<DataModel::CustomerSite>> shared;
+            EXPECT_EQ(model->GetCustomerSites(group, blocked, raw).GetMessage(),
+                      model->GetCustomerSites(group, blocked, shared).GetMessage());
+            ASSERT_EQ(shared.size(), raw.size()) << group;
+            for (std::size_t i = 0; i < raw.size(); ++i)
+                EXPECT_EQ(shared[i].get(), raw[i]);
+        }
+    }
+
+    std::vector<DataModel::ClientGroup*> groups;
+    model->GetClientGroups(groups);
+    std::vector<std::pair<std::string, std::string>> names;
+    for (const DataModel::ClientGroup* group : groups)
+        names.emplace_back(group->GetID(), group->GetName());
+    EXPECT_EQ(model->GetClientGroupNames(), names);
+
+    std::vector<boost::shared_ptr<DataModel::CustomerSite>> before;
+    model->GetCustomerSites("10", true, before);
+    std::vector<std::unique_ptr<DataModel::Client>> copies;
+    model->GetClients("3", copies);
+    std::unique_ptr<DataModel::CustomerSite> edited;
+    ASSERT_TRUE(model->GetCustomerSite("10", before.at(0)->GetID(), edited).IsOK());
+    edited->SetUrl("http://chess.example/");
+    ASSERT_TRUE(model->SaveCustomerSite("10", *edited).IsOK());
+    ASSERT_TRUE(model->DeleteClients({"10.0.0.9"}).IsOK());
+    EXPECT_EQ(before.at(0)->GetUrlText(), "http://games.example/");
+    EXPECT_EQ(copies.at(0)->GetIP(), "10.0.0.9");
+}
+
 TEST_F(Editing, SettingsAndProtocolSettingsAreCopies) {
     std::unique_ptr<DataModel::ProtocolSettings> settings;
     ASSERT_TRUE(model->GetProtocolSettings("10", DataModel::PST_MAIL, settings).IsOK());

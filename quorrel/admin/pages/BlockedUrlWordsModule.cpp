@@ -1,6 +1,5 @@
 #include "BlockedUrlWordsModule.hpp"
 
-#include <quorrel/BlockedUrlWordManager.hpp>
 #include <quorrel/Category.hpp>
 
 namespace tav::http::admin {
@@ -19,10 +18,6 @@ bool HasCategory(const DataModel::BlockedUrlWord& word, const DataModel::Categor
     return (static_cast<std::uint32_t>(word.GetCategoriesMask()) & Bit(category)) != 0;
 }
 
-const DataModel::BlockedUrlWordManager& Words(const DataModel::ProtocolSettings& settings) {
-    return dynamic_cast<const DataModel::BlockedUrlWordManager&>(settings);
-}
-
 RuleListModule<DataModel::BlockedUrlWord>::Layout LayoutOf(DataModel::ProtocolSettingsType type) {
     const std::string protocol = type == DataModel::PST_HTTP ? "HTTP" : "HTTPS";
     return {protocol + "BlockedUrlWords.tpl.html",    "BlockedUrlWords_TableRow.tpl.html",
@@ -35,28 +30,6 @@ RuleListModule<DataModel::BlockedUrlWord>::Layout LayoutOf(DataModel::ProtocolSe
 BlockedUrlWordsModule::BlockedUrlWordsModule(AdminPlugin& plugin, DataModel::ProtocolSettingsType type)
     : RuleListModule(plugin, type, LayoutOf(type)) {
     AddTemplate("/pages/templates/BlockedUrlWordForm_TableRow.tpl.html", m_formRow);
-}
-
-std::unique_ptr<DataModel::BlockedUrlWord> BlockedUrlWordsModule::Create() const {
-    return Plugin().GetModel().CreateBlockedUrlWord();
-}
-
-Ret BlockedUrlWordsModule::Find(const std::string& groupId, const std::string& id,
-                                std::unique_ptr<DataModel::BlockedUrlWord>& word) const {
-    return Plugin().GetModel().GetBlockedUrlWord(groupId, Type(), id, word);
-}
-
-void BlockedUrlWordsModule::List(const std::string& groupId,
-                                 std::vector<boost::shared_ptr<DataModel::BlockedUrlWord>>& words) const {
-    Plugin().GetModel().GetBlockedUrlWords(groupId, Type(), words);
-}
-
-Ret BlockedUrlWordsModule::Save(const std::string& groupId, const DataModel::BlockedUrlWord& word) {
-    return Plugin().GetModel().SaveBlockedUrlWord(groupId, Type(), word);
-}
-
-Ret BlockedUrlWordsModule::Remove(const std::string& groupId, const std::vector<std::string>& ids) {
-    return Plugin().GetModel().DeleteBlockedUrlWords(groupId, Type(), ids);
 }
 
 void BlockedUrlWordsModule::Read(const FormFields& fields, DataModel::BlockedUrlWord& word) const {
@@ -90,14 +63,6 @@ void BlockedUrlWordsModule::FillForm(std::string& form, const DataModel::Blocked
         rows += row;
     }
     FillMarkup(form, "%TPL_CATEGORIES%", rows);
-}
-
-bool BlockedUrlWordsModule::IsOn(const DataModel::ProtocolSettings& settings) const {
-    return Words(settings).GetIsBlockedUrlWordsEnabled();
-}
-
-void BlockedUrlWordsModule::SetOn(DataModel::ProtocolSettings& settings, bool on) const {
-    dynamic_cast<DataModel::BlockedUrlWordManager&>(settings).SetIsBlockedUrlWordsEnabled(on);
 }
 
 } // namespace tav::http::admin

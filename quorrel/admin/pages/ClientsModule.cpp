@@ -1,5 +1,7 @@
 #include "ClientsModule.hpp"
 
+#include "SaveStored.hpp"
+
 #include <quorrel/Client.hpp>
 #include <quorrel/ClientGroup.hpp>
 #include <quorrel/Clock.hpp>
@@ -8,6 +10,9 @@
 #include <quorrel/admin/Templates.hpp>
 
 #include <algorithm>
+#include <map>
+#include <memory>
+#include <utility>
 #include <vector>
 
 namespace tav::http::admin {
@@ -95,16 +100,9 @@ std::string ClientsModule::TimeToday(const DataModel::Client& client, const std:
 }
 
 void ClientsModule::FillForm(std::string& text, const DataModel::Client* client, bool changeLogin) const {
-    std::vector<std::pair<std::string, std::string>> choices;
-    {
-        ACE_Guard<ACE_Recursive_Thread_Mutex> guard(DataModel::m_mutex);
-        std::vector<DataModel::ClientGroup*> groups;
-        Plugin().GetModel().GetClientGroups(groups);
-        SortBy(groups,
-               [](const DataModel::ClientGroup& group) -> const std::string& { return group.GetName(); });
-        for (const DataModel::ClientGroup* group : groups)
-            choices.emplace_back(group->GetID(), group->GetName());
-    }
+    std::vector<std::pair<std::string, std::string>> choices = Plugin().GetModel().GetClientGroupNames();
+    std::stable_sort(choices.begin(), choices.end(),
+                     [](const auto& a, const auto& b) { return a.second < b.second; });
     const std::pair<std::string, std::string> none("0", "<..........>");
     const std::string& selected = client ? client->GetGroupID() : none.first;
     const bool stored = client && !client->GetID().empty();
@@ -137,23 +135,24 @@ AdminPluginRet ClientsModule::GetList(FormFields& fields, std::string& text,
         }
         title = group->GetName();
     }
+    std::vector<std::unique_ptr<DataModel::Client>> clients;
+    model.GetClients(groupId, clients);
+    std::stable_sort(clients.begin(), clients.end(),
+                     [](const auto& a, const auto& b) { return a->GetIP() < b->GetIP(); });
+    const std::vector<std::pair<std::string, std::string>> groupNames = model.GetClientGroupNames();
+    const std::map<std::string, std::string> namesById(groupNames.begin(), groupNames.end());
+    const StoppedClock now(model.GetClock());
     std::string rows;
-    {
-        ACE_Guard<ACE_Recursive_Thread_Mutex> guard(DataModel::m_mutex);
-        std::vector<DataModel::Client*> clients;
-        model.GetClients(groupId, clients);
-        SortBy(clients, [](const DataModel::Client& client) -> const std::string& { return client.GetIP(); });
-        const StoppedClock now(model.GetClock());
-        for (const DataModel::Client* client : clients) {
-            std::string row = m_row;
-            FillText(row, "%TPL_ID%", client->GetID());
-            FillText(row, "%TPL_IP%", client->GetIP());
-            FillText(row, "%TPL_GROUP_NAME%", client->GetGroupPtr() ? client->GetGroupPtr()->GetName() : "");
-            FillText(row, "%TPL_DAILY_TIME%", std::to_string(client->GetDailyWorkedTime(now) / 60));
-            FillText(row, "%TPL_DAILY_TRAFFIC%", TrafficText(client->GetDailyWorkedTraffic(now)));
-            FillMarkup(row, "%TPL_TIME_TODAY%", TimeToday(*client, "List"));
-            rows += row;
-        }
+    for (const std::unique_ptr<DataModel::Client>& client : clients) {
+        const auto name = namesById.find(client->GetGroupID());
+        std::string row = m_row;
+        FillText(row, "%TPL_ID%", client->GetID());
+        FillText(row, "%TPL_IP%", client->GetIP());
+        FillText(row, "%TPL_GROUP_NAME%", name != namesById.end() ? name->second : "");
+        FillText(row, "%TPL_DAILY_TIME%", std::to_string(client->GetDailyWorkedTime(now) / 60));
+        FillText(row, "%TPL_DAILY_TRAFFIC%", TrafficText(client->GetDailyWorkedTraffic(now)));
+        FillMarkup(row, "%TPL_TIME_TODAY%", TimeToday(*client, "List"));
+        rows += row;
     }
     text = m_list;
     FillMarkup(text, "%TPL_TABLE_ROWS%", rows);
@@ -199,27 +198,25 @@ AdminPluginRet ClientsModule::GetEdit(FormFields& fields, std::string& text) {
 AdminPluginRet ClientsModule::SaveEdit(FormFields& fields, std::string& text) {
     DataModel& model = Plugin().GetModel();
     const Ret found = model.GetClient(fields.Get("ID"));
-    const std::unique_ptr<DataModel::Client> client(
-        found.IsOK() ? static_cast<DataModel::Client*>(found.GetObj()) : nullptr);
-    if (!client) {
-        FillForm(text, nullptr, false);
-        return AdminPluginRet(found);
-    }
+    std::unique_ptr<DataModel::Client> client(found.IsOK() ? static_cast<DataModel::Client*>(found.GetObj())
+                                                           : nullptr);
     const bool changeLogin = IsChecked(fields, "ChangeLoginInfo");
-    client->SetIP(fields.Get("IP"));
-    client->SetGroupID(fields.Get("ClientGroupID"));
-    if (changeLogin) {
-        client->SetLogin(fields.Get("Login"));
-        client->SetPassword(fields.Get("Password"));
-    }
-    AdminPluginRet saved = CheckAddress(client->GetIP());
-    if (saved.IsOK())
-        saved = model.SaveClient(*client);
-    if (!saved.IsOK()) {
-        FillForm(text, client.get(), changeLogin);
-        return saved;
-    }
-    return GetList(fields, text);
+    return SaveStored(
+        AdminPluginRet(found), std::move(client),
+        [&](DataModel::Client& stored) {
+            stored.SetIP(fields.Get("IP"));
+            stored.SetGroupID(fields.Get("ClientGroupID"));
+            if (changeLogin) {
+                stored.SetLogin(fields.Get("Login"));
+                stored.SetPassword(fields.Get("Password"));
+            }
+        },
+        [&](const DataModel::Client& stored) {
+            const AdminPluginRet plain = CheckAddress(stored.GetIP());
+            return plain.IsOK() ? AdminPluginRet(model.SaveClient(stored)) : plain;
+        },
+        [&](const DataModel::Client* stored) { FillForm(text, stored, stored != nullptr && changeLogin); },
+        [&](const AdminPluginRet&) { return GetList(fields, text); });
 }
 
 AdminPluginRet ClientsModule::GiveExtraTime(FormFields& fields, std::string& text) {

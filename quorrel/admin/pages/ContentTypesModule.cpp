@@ -1,11 +1,8 @@
 #include "ContentTypesModule.hpp"
 
-#include <quorrel/HTTPProtocolSettings.hpp>
-
 namespace tav::http::admin {
 
 using Kind = DataModel::ContentType;
-using HTTP = DataModel::HTTPProtocolSettings;
 
 namespace {
 
@@ -27,27 +24,6 @@ ContentTypesModule::ContentTypesModule(AdminPlugin& plugin)
                      {"ContentTypes.tpl.html", "ContentTypes_TableRow.tpl.html", "ContentTypeForm.tpl.html",
                       "%TPL_CONTENT_TYPES%", "%TPL_TOGGLE_CONTENTTYPES_TITLE%", "ContentTypes"}) {}
 
-std::unique_ptr<Kind> ContentTypesModule::Create() const {
-    return Plugin().GetModel().CreateContentType();
-}
-
-Ret ContentTypesModule::Find(const std::string& groupId, const std::string& id,
-                             std::unique_ptr<Kind>& rule) const {
-    return Plugin().GetModel().GetContentType(groupId, id, rule);
-}
-
-void ContentTypesModule::List(const std::string& groupId, std::vector<boost::shared_ptr<Kind>>& rules) const {
-    Plugin().GetModel().GetContentTypes(groupId, rules);
-}
-
-Ret ContentTypesModule::Save(const std::string& groupId, const Kind& rule) {
-    return Plugin().GetModel().SaveContentType(groupId, rule);
-}
-
-Ret ContentTypesModule::Remove(const std::string& groupId, const std::vector<std::string>& ids) {
-    return Plugin().GetModel().DeleteContentTypes(groupId, ids);
-}
-
 void ContentTypesModule::Read(const FormFields& fields, Kind& rule) const {
     rule.SetType(TrimBlanks(fields.Get("ContentType")));
     rule.SetDescription(fields.Get("Description"));
@@ -66,14 +42,6 @@ void ContentTypesModule::FillForm(std::string& form, const Kind* rule) const {
     FillText(form, "%TPL_CONTENTTYPE_TYPE%", rule ? rule->GetType() : "");
     FillText(form, "%TPL_CONTENTTYPE_DESCRIPTION%", rule ? rule->GetDescription() : "");
     FillText(form, "%TPL_CONTENTTYPE_ACTION%", rule ? ToString(rule->GetAction()) : "");
-}
-
-bool ContentTypesModule::IsOn(const DataModel::ProtocolSettings& settings) const {
-    return dynamic_cast<const HTTP&>(settings).GetIsContentTypesEnabled();
-}
-
-void ContentTypesModule::SetOn(DataModel::ProtocolSettings& settings, bool on) const {
-    dynamic_cast<HTTP&>(settings).SetIsContentTypesEnabled(on);
 }
 
 } // namespace tav::http::admin

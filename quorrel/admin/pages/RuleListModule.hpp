@@ -1,9 +1,12 @@
 #pragma once
 
 // The pages of a list of rules of a group's protocol settings (words in addresses, words in pages, content
-// types): the table with the switch of the list, the form of one rule, and the operations on them. A
-// subclass names its templates, its switch and how a rule is read, shown and stored.
+// types): the table with the switch of the list, the form of one rule, and the operations on them. RuleDoors
+// gives the model's operations on the rules and the switch; a subclass names its templates and how a rule is
+// read from the form and shown.
 
+#include "RuleDoors.hpp"
+#include "SaveStored.hpp"
 #include "ToggleModule.hpp"
 
 #include <quorrel/DataModel.hpp>
@@ -13,13 +16,18 @@
 
 #include <boost/shared_ptr.hpp>
 
+#include <functional>
 #include <memory>
 #include <string>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 namespace tav::http::admin {
 
 template <class Rule> class RuleListModule : public ToggleModule {
+    using Doors = RuleDoors<Rule>;
+
 public:
     // The three templates below "/pages/templates/"; `rows` and `state` are the list's placeholders of the
     // rows and of the switch's state; `switchName` is the switch's "ToggleWhat".
@@ -49,7 +57,7 @@ public:
             return found;
         FillMarkup(text, m_layout.state, EnabledDisabled(IsOn(*settings)));
         std::vector<boost::shared_ptr<Rule>> rules;
-        List(group->GetID(), rules);
+        Call(Doors::list, group->GetID(), rules);
         std::string rows;
         for (const boost::shared_ptr<Rule>& rule : rules) {
             std::string row = m_row;
@@ -74,7 +82,7 @@ public:
         if (!given.IsOK())
             return GetList(fields, text, given);
         std::unique_ptr<Rule> rule;
-        const AdminPluginRet found = Find(fields.Get("ClientGroupID"), fields.Get("ID"), rule);
+        const AdminPluginRet found = Call(Doors::find, fields.Get("ClientGroupID"), fields.Get("ID"), rule);
         ShowForm(text, found.IsOK() ? rule.get() : nullptr, fields);
         return found;
     }
@@ -83,7 +91,7 @@ public:
         const AdminPluginRet given = RequireGroup(fields);
         if (!given.IsOK())
             return GetList(fields, text, given);
-        return Store(Create(), fields, text);
+        return Store(AdminPluginRet(Ret::OK, ""), Create(), fields, text);
     }
 
     AdminPluginRet SaveEdit(FormFields& fields, std::string& text) override {
@@ -91,18 +99,14 @@ public:
         if (!given.IsOK())
             return GetList(fields, text, given);
         std::unique_ptr<Rule> rule;
-        const AdminPluginRet found = Find(fields.Get("ClientGroupID"), fields.Get("ID"), rule);
-        if (!found.IsOK() || rule == nullptr) {
-            ShowForm(text, nullptr, fields);
-            return found;
-        }
-        return Store(std::move(rule), fields, text);
+        const AdminPluginRet found = Call(Doors::find, fields.Get("ClientGroupID"), fields.Get("ID"), rule);
+        return Store(found, std::move(rule), fields, text);
     }
 
     AdminPluginRet Delete(FormFields& fields, std::string& text) override {
         AdminPluginRet result = RequireGroup(fields);
         if (result.IsOK())
-            result = Remove(fields.Get("ClientGroupID"), fields.GetAll("DeleteID"));
+            result = Call(Doors::remove, fields.Get("ClientGroupID"), fields.GetAll("DeleteID"));
         return GetList(fields, text, result);
     }
 
@@ -117,26 +121,37 @@ protected:
         return GetList(fields, text, saved);
     }
 
-    DataModel::ProtocolSettingsType Type() const { return m_type; }
-
-    // What a subclass says about its rules.
-    virtual std::unique_ptr<Rule> Create() const = 0;
-    virtual Ret Find(const std::string& groupId, const std::string& id,
-                     std::unique_ptr<Rule>& rule) const = 0;
-    virtual void List(const std::string& groupId, std::vector<boost::shared_ptr<Rule>>& rules) const = 0;
-    virtual Ret Save(const std::string& groupId, const Rule& rule) = 0;
-    virtual Ret Remove(const std::string& groupId, const std::vector<std::string>& ids) = 0;
-    // Takes what the form sent into the rule.
+    // What a subclass says about its rules: takes what the form sent into the rule.
     virtual void Read(const FormFields& fields, Rule& rule) const = 0;
     // Fills a copy of the row template, and the rest of the form for a rule or none ("%TPL_ID%" and
     // "%TPL_GROUP_ID%" are filled already).
     virtual void FillRow(std::string& row, const Rule& rule) const = 0;
     virtual void FillForm(std::string& form, const Rule* rule) const = 0;
-    // The list's switch in the settings of the protocol.
-    virtual bool IsOn(const DataModel::ProtocolSettings& settings) const = 0;
-    virtual void SetOn(DataModel::ProtocolSettings& settings, bool on) const = 0;
 
 private:
+    using Settings = typename Doors::Settings;
+
+    std::unique_ptr<Rule> Create() const { return (Plugin().GetModel().*Doors::create)(); }
+
+    // Calls one of the model's operations on the group's rules, with the page's protocol where it takes one.
+    template <class Operation, class... Args>
+    Ret Call(Operation operation, const std::string& groupId, Args&&... args) const {
+        DataModel& model = Plugin().GetModel();
+        if constexpr (std::is_invocable_v<Operation, DataModel&, const std::string&,
+                                          DataModel::ProtocolSettingsType, Args...>)
+            return std::invoke(operation, model, groupId, m_type, std::forward<Args>(args)...);
+        else
+            return std::invoke(operation, model, groupId, std::forward<Args>(args)...);
+    }
+
+    // The list's switch in the settings of the protocol.
+    static bool IsOn(const DataModel::ProtocolSettings& settings) {
+        return (dynamic_cast<const Settings&>(settings).*Doors::isOn)();
+    }
+    static void SetOn(DataModel::ProtocolSettings& settings, bool on) {
+        (dynamic_cast<Settings&>(settings).*Doors::setOn)(on);
+    }
+
     void ShowForm(std::string& text, const Rule* rule, const FormFields& fields) const {
         text = m_form;
         FillText(text, "%TPL_ID%", rule ? rule->GetID() : "");
@@ -145,15 +160,14 @@ private:
         FillForm(text, rule);
     }
 
-    // Saves the rule as the form sent it: the list with the save's result, or the form again.
-    AdminPluginRet Store(std::unique_ptr<Rule> rule, FormFields& fields, std::string& text) {
-        Read(fields, *rule);
-        const AdminPluginRet saved = Save(fields.Get("ClientGroupID"), *rule);
-        if (!saved.IsOK()) {
-            ShowForm(text, rule.get(), fields);
-            return saved;
-        }
-        return GetList(fields, text, saved);
+    // Saves the rule found as the form sent it: the list with the save's result, or the form again.
+    AdminPluginRet Store(const AdminPluginRet& found, std::unique_ptr<Rule> rule, FormFields& fields,
+                         std::string& text) {
+        return SaveStored(
+            found, std::move(rule), [&](Rule& stored) { Read(fields, stored); },
+            [&](const Rule& stored) { return Call(Doors::save, fields.Get("ClientGroupID"), stored); },
+            [&](const Rule* stored) { ShowForm(text, stored, fields); },
+            [&](const AdminPluginRet& saved) { return GetList(fields, text, saved); });
     }
 
     DataModel::ProtocolSettingsType m_type;

@@ -1,5 +1,7 @@
 #include "SitesModule.hpp"
 
+#include "SaveStored.hpp"
+
 #include <quorrel/ClientGroup.hpp>
 #include <quorrel/CustomerSite.hpp>
 #include <quorrel/HTTPProtocolSettings.hpp>
@@ -77,10 +79,9 @@ std::string SitesModule::Rows(const std::string& groupId, bool blocked) const {
     const std::string& tpl = blocked ? m_blockedRow : m_trustedRow;
     const std::string prefix = blocked ? "%TPL_BLOCKED_SITE_" : "%TPL_TRUSTED_SITE_";
     std::string rows;
-    ACE_Guard<ACE_Recursive_Thread_Mutex> guard(DataModel::m_mutex);
-    std::vector<DataModel::CustomerSite*> sites;
+    std::vector<boost::shared_ptr<DataModel::CustomerSite>> sites;
     Plugin().GetModel().GetCustomerSites(groupId, blocked, sites);
-    for (const DataModel::CustomerSite* site : sites) {
+    for (const boost::shared_ptr<DataModel::CustomerSite>& site : sites) {
         std::string row = tpl;
         FillText(row, prefix + "URI%", SiteUri(*site));
         FillText(row, prefix + "ID%", site->GetID());
@@ -143,18 +144,14 @@ AdminPluginRet SitesModule::GetEdit(FormFields& fields, std::string& text) {
 AdminPluginRet SitesModule::SaveEdit(FormFields& fields, std::string& text) {
     DataModel& model = Plugin().GetModel();
     std::unique_ptr<DataModel::CustomerSite> site;
-    AdminPluginRet found = model.GetCustomerSite(fields.Get("ClientGroupID"), fields.Get("ID"), site);
-    if (!found.IsOK() || site == nullptr) {
-        FillForm(text, nullptr, fields);
-        return found;
-    }
-    site->SetUrl(UrlText(fields));
-    AdminPluginRet saved = model.SaveCustomerSite(fields.Get("ClientGroupID"), *site);
-    if (!saved.IsOK()) {
-        FillForm(text, site.get(), fields);
-        return saved;
-    }
-    return Get(fields, text);
+    const AdminPluginRet found = model.GetCustomerSite(fields.Get("ClientGroupID"), fields.Get("ID"), site);
+    return SaveStored(
+        found, std::move(site), [&](DataModel::CustomerSite& stored) { stored.SetUrl(UrlText(fields)); },
+        [&](const DataModel::CustomerSite& stored) {
+            return model.SaveCustomerSite(fields.Get("ClientGroupID"), stored);
+        },
+        [&](const DataModel::CustomerSite* stored) { FillForm(text, stored, fields); },
+        [&](const AdminPluginRet&) { return Get(fields, text); });
 }
 
 AdminPluginRet SitesModule::Delete(FormFields& fields, std::string& text) {

@@ -1,11 +1,15 @@
 #pragma once
 
-#include <quorrel/DataModel.hpp>
+#include <quorrel/ModelTypes.hpp>
+#include <quorrel/Ret.hpp>
+
+#include <string>
+#include <vector>
 
 namespace tav {
 
 // Root of every policy entity: knows the model that created it (null for free-standing ones).
-class QUORREL_EXPORT DataModel::Base {
+class QUORREL_EXPORT Base : public ModelTypes {
 public:
     virtual ~Base();
     // Reads the entity from its record element of the policy file, then validates it.

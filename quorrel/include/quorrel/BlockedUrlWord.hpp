@@ -1,38 +1,31 @@
 #pragma once
 
-#include <quorrel/DataModel.hpp>
+#include <quorrel/ListEntity.hpp>
+
+#include <cstdint>
 
 namespace tav {
 
 // A word that blocks URLs containing it on pages of the categories in its mask.
-class QUORREL_EXPORT DataModel::BlockedUrlWord : public DataModel::Base {
+class QUORREL_EXPORT BlockedUrlWord : public ListEntity<BlockedUrlWord> {
 public:
-    explicit BlockedUrlWord(DataModel* owner);
+    explicit BlockedUrlWord(DataModel* owner) : ListEntity(owner) {}
 
-    Ret Load(const PolicyNode& record) override;
-    void Save(PolicyNode& record) const override;
-    Ret Validate(bool skipIdCheck) const override;
-
-    const std::string& GetID() const { return m_id; }
-    void SetID(const std::string& id) { m_id = id; }
-    const std::string& GetWord() const { return m_word; }
-    void SetWord(const std::string& word) {
-        m_word = word;
-        m_foldedWord = FoldCase(word, false);
-    }
+    const std::string& GetWord() const { return GetText(); }
+    void SetWord(const std::string& word) { SetText(word); }
     // The word as it is looked for: in lower case.
-    const std::string& GetFoldedWord() const { return m_foldedWord; }
+    const std::string& GetFoldedWord() const { return GetFoldedText(); }
     std::int32_t GetCategoriesMask() const { return m_categoriesMask; }
     void SetCategoriesMask(std::int32_t mask) { m_categoriesMask = mask; }
 
 private:
-    std::string m_id;
-    std::string m_word;
-    std::string m_foldedWord;
-    std::int32_t m_categoriesMask;
+    friend class ListEntity<BlockedUrlWord>;
+    struct Kind;
+
+    std::int32_t m_categoriesMask = 0;
 };
 
-inline const std::string& DataModel::SortKey(const BlockedUrlWord& word) {
+inline const std::string& ModelTypes::SortKey(const BlockedUrlWord& word) {
     return word.GetWord();
 }
 

@@ -1,19 +1,19 @@
 #pragma once
 
-#include <quorrel/DataModel.hpp>
+#include <quorrel/ModelTypes.hpp>
 #include <quorrel/SharedValue.hpp>
 #include <quorrel/WordIndex.hpp>
 
 namespace tav {
 
 // Settings that carry a list of words blocked in URLs, with its switch.
-class QUORREL_EXPORT DataModel::BlockedUrlWordManager {
+class QUORREL_EXPORT BlockedUrlWordManager {
 public:
     virtual ~BlockedUrlWordManager();
 
-    const BlockedUrlWords& GetWords() const { return m_words.Get(); }
+    const ModelTypes::BlockedUrlWords& GetWords() const { return m_words.Get(); }
     // Replaces the list by a copy of the given one, the word objects shared, and indexes it.
-    void SetWords(const BlockedUrlWords& words);
+    void SetWords(const ModelTypes::BlockedUrlWords& words);
     // The folded words with their categories, to be found in a request's WordText; kept with the list.
     const WordIndex& GetWordIndex() const { return m_wordIndex; }
     bool GetIsBlockedUrlWordsEnabled() const { return m_isBlockedUrlWordsEnabled; }
@@ -25,7 +25,7 @@ protected:
     BlockedUrlWordManager& operator=(const BlockedUrlWordManager&) = default;
 
 private:
-    SharedValue<BlockedUrlWords> m_words;
+    SharedValue<ModelTypes::BlockedUrlWords> m_words;
     WordIndex m_wordIndex;
     bool m_isBlockedUrlWordsEnabled = false;
 };

@@ -1,11 +1,11 @@
 #pragma once
 
-#include <quorrel/DataModel.hpp>
+#include <quorrel/Base.hpp>
 
 namespace tav {
 
 // A site category of the URL database; category ID n is bit n-1 of a categories mask.
-class QUORREL_EXPORT DataModel::Category : public DataModel::Base {
+class QUORREL_EXPORT Category : public Base {
 public:
     Category(const std::string& id, const std::string& name);
 

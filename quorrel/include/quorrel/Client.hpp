@@ -1,7 +1,7 @@
 #pragma once
 
+#include <quorrel/Base.hpp>
 #include <quorrel/Clock.hpp>
-#include <quorrel/DataModel.hpp>
 
 #include <cstdint>
 #include <memory>
@@ -9,7 +9,7 @@
 namespace tav {
 
 // One computer on the network, known by its IP address, and its usage today.
-class QUORREL_EXPORT DataModel::Client : public DataModel::Base {
+class QUORREL_EXPORT Client : public Base {
 public:
     // The record that today's counts live in, with a lock of its own: the model's decisions share the
     // stored client's record and tick it without the model lock. A copied client gets a record of its

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <quorrel/Base.hpp>
 #include <quorrel/ProtocolsSettingsContainer.hpp>
 
 #include <array>
@@ -9,7 +10,7 @@ namespace tav {
 
 // A group of client computers with its weekly time table, daily quotas, blocked categories and
 // per-protocol settings. Days are indexed 0 (Sunday) to 6 (Saturday).
-class QUORREL_EXPORT DataModel::ClientGroup : public DataModel::Base {
+class QUORREL_EXPORT ClientGroup : public Base {
 public:
     static const unsigned DAYS = 7;
     // Half-hour slots of a week, Sunday 00:00 first.

@@ -1,12 +1,12 @@
 #pragma once
 
-#include <quorrel/DataModel.hpp>
+#include <quorrel/Base.hpp>
 #include <tav/uri.hpp>
 
 namespace tav {
 
 // A site the administrator trusts or blocks, keyed by its flattened URL.
-class QUORREL_EXPORT DataModel::CustomerSite : public DataModel::Base {
+class QUORREL_EXPORT CustomerSite : public Base {
 public:
     CustomerSite(DataModel* owner, bool blocked);
 
@@ -33,7 +33,7 @@ private:
     bool m_isBlocked;
 };
 
-inline const std::string& DataModel::SortKey(const CustomerSite& site) {
+inline const std::string& ModelTypes::SortKey(const CustomerSite& site) {
     return site.GetKey();
 }
 

@@ -1,9 +1,25 @@
 #pragma once
 
+#include <quorrel/Base.hpp>
+#include <quorrel/BlockedUrlWord.hpp>
+#include <quorrel/Category.hpp>
+#include <quorrel/Client.hpp>
+#include <quorrel/ClientGroup.hpp>
 #include <quorrel/Clock.hpp>
+#include <quorrel/ContentType.hpp>
+#include <quorrel/CustomerSite.hpp>
+#include <quorrel/HTTPProtocolSettings.hpp>
+#include <quorrel/HTTPSProtocolSettings.hpp>
+#include <quorrel/InapContentWord.hpp>
+#include <quorrel/ModelTypes.hpp>
+#include <quorrel/PlainProtocolSettings.hpp>
+#include <quorrel/ProtocolsSettingsContainer.hpp>
 #include <quorrel/Ret.hpp>
+#include <quorrel/SecurityQuestion.hpp>
+#include <quorrel/Settings.hpp>
 #include <quorrel/Text.hpp>
 #include <quorrel/URLFilter.hpp>
+#include <quorrel/Verdict.hpp>
 #include <quorrel/export.hpp>
 
 #include <ace/Recursive_Thread_Mutex.h>
@@ -38,7 +54,7 @@ enum PROTOS : int {
 
 // The filtering policy: client groups with their per-protocol rules, clients, the default word
 // and content type lists, security questions and the administrator settings. The entity classes
-// are nested here and defined in the headers included at the end of this one.
+// are defined in their own headers, which this one includes, and are named here too (DataModel::Client).
 //
 // The service uses the one instance of GetInstance, loaded from "cfg/" below the working
 // directory; tools and tests may build and Init models of their own. The public operations hold
@@ -46,54 +62,28 @@ enum PROTOS : int {
 // accessors, PrintModel, which is meant for a quiet model, and the decisions and usage reports. Those
 // read a snapshot of the policy that is never changed in place: every edit, load and restore publishes
 // the next one, and a decision, and the verdict it gives, keep the one they started with.
-class QUORREL_EXPORT DataModel {
+class QUORREL_EXPORT DataModel : public ModelTypes {
 public:
-    // An element of the policy file, which the entities load and save themselves through; only the
-    // model's own sources see inside it.
-    class PolicyNode;
-    class Base;
-    class ClientGroup;
-    class Client;
-    class ProtocolSettings;
-    class BlockedUrlWordManager;
-    class HTTPProtocolSettings;
-    class HTTPSProtocolSettings;
-    class ProtocolsSettingsContainer;
-    class Category;
-    class CustomerSite;
-    class BlockedUrlWord;
-    class InapContentWord;
-    class ContentType;
-    class SecurityQuestion;
-    class Settings;
-    class Verdict;
-
-    enum ProtocolSettingsType : int { PST_HTTP = 1, PST_HTTPS = 2, PST_MAIL = 3, PST_SOCKS = 4, PST_FTP = 5 };
-    template <ProtocolSettingsType Type> class PlainProtocolSettings;
+    using Base = tav::Base;
+    using BlockedUrlWord = tav::BlockedUrlWord;
+    using BlockedUrlWordManager = tav::BlockedUrlWordManager;
+    using Category = tav::Category;
+    using Client = tav::Client;
+    using ClientGroup = tav::ClientGroup;
+    using ContentType = tav::ContentType;
+    using CustomerSite = tav::CustomerSite;
+    using HTTPProtocolSettings = tav::HTTPProtocolSettings;
+    using HTTPSProtocolSettings = tav::HTTPSProtocolSettings;
+    using InapContentWord = tav::InapContentWord;
+    using ProtocolSettings = tav::ProtocolSettings;
+    using ProtocolsSettingsContainer = tav::ProtocolsSettingsContainer;
+    using SecurityQuestion = tav::SecurityQuestion;
+    using Settings = tav::Settings;
+    using Verdict = tav::Verdict;
+    template <ProtocolSettingsType Type> using PlainProtocolSettings = tav::PlainProtocolSettings<Type>;
     typedef PlainProtocolSettings<PST_MAIL> MailProtocolSettings;
     typedef PlainProtocolSettings<PST_SOCKS> SocksProtocolSettings;
     typedef PlainProtocolSettings<PST_FTP> FTPProtocolSettings;
-
-    // Levels of the proxy's content filter; the model stores the number without interpreting it.
-    enum SeverityLevels : std::int32_t {};
-    enum ContentTypeAction : std::int32_t { PassingThrough = 0, Preventing = 1, Filtering = 2 };
-
-    // Orders shared entities by their key text (byte-wise, case-sensitive): the word of a word,
-    // the type of a content type, the flattened URL of a customer site.
-    template <class T> struct DMSPtrCompare {
-        bool operator()(const boost::shared_ptr<T>& left, const boost::shared_ptr<T>& right) const {
-            return SortKey(*left) < SortKey(*right);
-        }
-    };
-    // The key of an entity in its set.
-    static inline const std::string& SortKey(const CustomerSite& site);
-    static inline const std::string& SortKey(const BlockedUrlWord& word);
-    static inline const std::string& SortKey(const InapContentWord& word);
-    static inline const std::string& SortKey(const ContentType& type);
-    typedef std::set<boost::shared_ptr<CustomerSite>, DMSPtrCompare<CustomerSite>> CustomerSites;
-    typedef std::set<boost::shared_ptr<BlockedUrlWord>, DMSPtrCompare<BlockedUrlWord>> BlockedUrlWords;
-    typedef std::set<boost::shared_ptr<InapContentWord>, DMSPtrCompare<InapContentWord>> InapContentWords;
-    typedef std::set<boost::shared_ptr<ContentType>, DMSPtrCompare<ContentType>> ContentTypes;
 
     static const Category CAT_VIOLENCE;
     static const Category CAT_HATE_SPEECH;
@@ -215,6 +205,8 @@ public:
     Ret GetClientGroup(const std::string& groupId) const;
     // The stored groups by ID as text; they stay the model's and change with it.
     void GetClientGroups(std::vector<ClientGroup*>& groups) const;
+    // The ID and name of every stored group, by ID as text.
+    std::vector<std::pair<std::string, std::string>> GetClientGroupNames() const;
     // Adds a group whose ID is blank (giving the caller's object its new ID) or changes the stored one.
     Ret SaveClientGroup(ClientGroup& group);
     Ret DeleteClientGroups(const std::vector<std::string>& groupIds);
@@ -227,6 +219,8 @@ public:
 
     // The stored clients of a group, or every client for a blank group ID.
     Ret GetClients(const std::string& groupId, std::vector<Client*>& clients) const;
+    // Copies of the same clients, with today's counts as they are now.
+    Ret GetClients(const std::string& groupId, std::vector<std::unique_ptr<Client>>& clients) const;
     Ret GetClient(const std::string& clientId) const;
     // Adds a client whose ID is blank or changes the stored one; a client is keyed by its IP.
     Ret SaveClient(const Client& client);
@@ -239,6 +233,9 @@ public:
     Ret DeleteClients(const std::vector<std::string>& clientIds);
 
     Ret GetCustomerSites(const std::string& groupId, bool blocked, std::vector<CustomerSite*>& sites) const;
+    // The same sites, shared: a site is never changed once in a list, only replaced.
+    Ret GetCustomerSites(const std::string& groupId, bool blocked,
+                         std::vector<boost::shared_ptr<CustomerSite>>& sites) const;
     Ret GetCustomerSite(const std::string& groupId, const std::string& siteId,
                         std::unique_ptr<CustomerSite>& site) const;
     Ret SaveCustomerSite(const std::string& groupId, const CustomerSite& site);
@@ -282,7 +279,7 @@ public:
 private:
     enum HAReturnCodes { HA_NOT_DEFINED = 0, HA_BLOCKED = 1, HA_ALLOWED = 2 };
     // What decisions read, and the edit that publishes the next one.
-    struct Snapshot;
+    using Snapshot = PolicySnapshot;
     class Edit;
     class SnapshotShelf;
 
@@ -328,6 +325,8 @@ private:
     void ClearPolicy();
 
     // Lookups the entities use to resolve the IDs they refer to.
+    friend class tav::Client;
+    friend class tav::Settings;
     ClientGroup* FindClientGroup(const std::string& id) const;
     boost::shared_ptr<SecurityQuestion> FindSecurityQuestion(const std::string& id) const;
 
@@ -360,19 +359,3 @@ private:
 };
 
 } // namespace tav
-
-#include <quorrel/Base.hpp>
-#include <quorrel/BlockedUrlWord.hpp>
-#include <quorrel/Category.hpp>
-#include <quorrel/Client.hpp>
-#include <quorrel/ClientGroup.hpp>
-#include <quorrel/ContentType.hpp>
-#include <quorrel/CustomerSite.hpp>
-#include <quorrel/HTTPProtocolSettings.hpp>
-#include <quorrel/HTTPSProtocolSettings.hpp>
-#include <quorrel/InapContentWord.hpp>
-#include <quorrel/PlainProtocolSettings.hpp>
-#include <quorrel/ProtocolsSettingsContainer.hpp>
-#include <quorrel/SecurityQuestion.hpp>
-#include <quorrel/Settings.hpp>
-#include <quorrel/Verdict.hpp>

@@ -9,8 +9,7 @@ namespace tav {
 
 // HTTP settings: the customer's own site lists, the switches of the inner URL database, blocked
 // URL words, content filtration with its words and the content type rules.
-class QUORREL_EXPORT DataModel::HTTPProtocolSettings : public DataModel::ProtocolSettings,
-                                                       public DataModel::BlockedUrlWordManager {
+class QUORREL_EXPORT HTTPProtocolSettings : public ProtocolSettings, public BlockedUrlWordManager {
 public:
     explicit HTTPProtocolSettings(DataModel* owner = nullptr);
 

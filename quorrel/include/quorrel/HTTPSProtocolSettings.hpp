@@ -8,8 +8,7 @@
 namespace tav {
 
 // HTTPS settings: the words blocked in the addresses of secure sites.
-class QUORREL_EXPORT DataModel::HTTPSProtocolSettings : public DataModel::ProtocolSettings,
-                                                        public DataModel::BlockedUrlWordManager {
+class QUORREL_EXPORT HTTPSProtocolSettings : public ProtocolSettings, public BlockedUrlWordManager {
 public:
     explicit HTTPSProtocolSettings(DataModel* owner = nullptr);
 

@@ -1,35 +1,25 @@
 #pragma once
 
-#include <quorrel/DataModel.hpp>
+#include <quorrel/ListEntity.hpp>
 
 namespace tav {
 
 // A word that marks page content as inappropriate.
-class QUORREL_EXPORT DataModel::InapContentWord : public DataModel::Base {
+class QUORREL_EXPORT InapContentWord : public ListEntity<InapContentWord> {
 public:
-    explicit InapContentWord(DataModel* owner);
+    explicit InapContentWord(DataModel* owner) : ListEntity(owner) {}
 
-    Ret Load(const PolicyNode& record) override;
-    void Save(PolicyNode& record) const override;
-    Ret Validate(bool skipIdCheck) const override;
-
-    const std::string& GetID() const { return m_id; }
-    void SetID(const std::string& id) { m_id = id; }
-    const std::string& GetWord() const { return m_word; }
-    void SetWord(const std::string& word) {
-        m_word = word;
-        m_foldedWord = FoldCase(word, true);
-    }
+    const std::string& GetWord() const { return GetText(); }
+    void SetWord(const std::string& word) { SetText(word); }
     // The word as it is looked for: in lower case.
-    const std::string& GetFoldedWord() const { return m_foldedWord; }
+    const std::string& GetFoldedWord() const { return GetFoldedText(); }
 
 private:
-    std::string m_id;
-    std::string m_word;
-    std::string m_foldedWord;
+    friend class ListEntity<InapContentWord>;
+    struct Kind;
 };
 
-inline const std::string& DataModel::SortKey(const InapContentWord& word) {
+inline const std::string& ModelTypes::SortKey(const InapContentWord& word) {
     return word.GetWord();
 }
 

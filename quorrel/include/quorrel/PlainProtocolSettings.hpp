@@ -5,8 +5,7 @@
 namespace tav {
 
 // Settings of a protocol that has only the common switches: mail, SOCKS and FTP.
-template <DataModel::ProtocolSettingsType Type>
-class DataModel::PlainProtocolSettings : public DataModel::ProtocolSettings {
+template <ModelTypes::ProtocolSettingsType Type> class PlainProtocolSettings : public ProtocolSettings {
 public:
     explicit PlainProtocolSettings(DataModel* owner = nullptr) : ProtocolSettings(owner) {}
 

@@ -1,12 +1,14 @@
 #pragma once
 
-#include <quorrel/DataModel.hpp>
+#include <quorrel/Base.hpp>
+
+#include <memory>
 
 namespace tav {
 
 // The switches every protocol has. Settings objects belong to a group, never to the model
 // directly, so copies carry no owner.
-class QUORREL_EXPORT DataModel::ProtocolSettings : public DataModel::Base {
+class QUORREL_EXPORT ProtocolSettings : public Base {
 public:
     ~ProtocolSettings() override;
 

@@ -1,12 +1,16 @@
 #pragma once
 
-#include <quorrel/DataModel.hpp>
+#include <quorrel/ModelTypes.hpp>
+
+#include <boost/shared_ptr.hpp>
+
+#include <map>
 
 namespace tav {
 
 // A group's settings objects, one per protocol type, held through shared pointers so that a
 // copied group shares them with the group it was copied from.
-class QUORREL_EXPORT DataModel::ProtocolsSettingsContainer {
+class QUORREL_EXPORT ProtocolsSettingsContainer : public ModelTypes {
 public:
     typedef std::map<ProtocolSettingsType, boost::shared_ptr<ProtocolSettings>> Map;
 

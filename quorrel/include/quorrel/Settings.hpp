@@ -1,12 +1,13 @@
 #pragma once
 
-#include <quorrel/DataModel.hpp>
+#include <quorrel/Base.hpp>
 #include <quorrel/Secret.hpp>
+#include <quorrel/Text.hpp>
 
 namespace tav {
 
 // The administrator's settings: the global filtration switch, the password and its recovery.
-class QUORREL_EXPORT DataModel::Settings : public DataModel::Base {
+class QUORREL_EXPORT Settings : public Base {
 public:
     explicit Settings(DataModel* owner);
 

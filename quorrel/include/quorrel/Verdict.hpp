@@ -1,6 +1,6 @@
 #pragma once
 
-#include <quorrel/DataModel.hpp>
+#include <quorrel/Client.hpp>
 
 #include <cstdint>
 #include <memory>
@@ -13,7 +13,7 @@ namespace tav {
 // It holds the policy it was made from, so a request is filtered by one policy from its first byte to its
 // last, whatever is edited meanwhile, and asks nothing more of the model. A verdict made without a policy
 // (the default one) allows everything and checks nothing.
-class QUORREL_EXPORT DataModel::Verdict {
+class QUORREL_EXPORT Verdict : public ModelTypes {
 public:
     Verdict() = default;
 
@@ -43,6 +43,7 @@ public:
 
 private:
     friend class DataModel;
+    using Snapshot = PolicySnapshot;
 
     // The group's HTTPS settings, null for a client the policy does not know.
     const HTTPSProtocolSettings* HTTPS() const;
