@@ -145,13 +145,13 @@ int PolicyCommand::Run(const std::vector<std::string>& arguments) {
         decided.flatten(text, tav::uri::all_bits);
         m_out << "decided as " << text << '\n';
     }
-    std::string message;
-    const bool allowed = model.IsAllowed(args[1], url, protocol, message);
-    m_out << (allowed ? "allowed" : "refused");
-    if (!message.empty())
-        m_out << ": " << message;
+    // The decision's own reason: a refusal's, or the notice of trusted-only mode.
+    const DataModel::Verdict verdict = model.Decide(args[1], url, protocol);
+    m_out << (verdict.IsAllowed() ? "allowed" : "refused");
+    if (!verdict.GetMessage().empty())
+        m_out << ": " << verdict.GetMessage();
     m_out << '\n';
-    return allowed ? 0 : 1;
+    return verdict.IsAllowed() ? 0 : 1;
 }
 
 bool PolicyCommand::Load(DataModel& model) {

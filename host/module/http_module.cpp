@@ -3,6 +3,7 @@
 #include <quorrel/ActivityLog.hpp>
 #include <quorrel/DataModel.hpp>
 #include <quorrel/SafeSearch.hpp>
+#include <quorrel/admin/AdminPluginExtensionFactory.hpp>
 
 #include <ace/OS_NS_string.h>
 #include <ace/Proactor.h>
@@ -165,7 +166,6 @@ int http_module::init(int argc, ACE_TCHAR* argv[]) {
         const DataModel* model = model_.get();
         history.now = [model] { return static_cast<std::time_t>(model->GetClock().Now()); };
         activity_ = std::make_unique<ActivityLog>(std::move(history));
-        model_->SetActivityLog(activity_.get());
     }
     if (const std::string file = options()["proxy.safe_search_file"].as<std::string>(); !file.empty()) {
         // A bad line is said and skipped; the rest of the table holds.
@@ -175,10 +175,7 @@ int http_module::init(int argc, ACE_TCHAR* argv[]) {
             say("safe search: " + problem);
         model_->SetSafeSearch(std::move(table));
     }
-    {
-        ACE_Guard<ACE_Recursive_Thread_Mutex> guard(DataModel::m_mutex);
-        DataModel::m_pInstance = model_.get();
-    }
+    DataModel::SetInstance(model_.get());
     if (const std::string table = options()["gateway.nft_table"].as<std::string>(); !table.empty()) {
         firewall_ =
             std::make_unique<firewall_sets>(*model_, table, [](const std::string& problem) { say(problem); });
@@ -197,6 +194,9 @@ int http_module::init(int argc, ACE_TCHAR* argv[]) {
             stop();
             return -1;
         }
+        // The administration site shows the history and adds its own events to it.
+        if (auto* site = dynamic_cast<admin::AdminPluginExtensionFactory*>(&plugins_.back()->factory()))
+            site->SetActivityLog(activity_.get());
         auto extension = plugins_.back()->factory().create_extension(server_);
         if (extension == nullptr) {
             say("the extension of " + file + " could not be made (see above)");
@@ -215,7 +215,7 @@ int http_module::init(int argc, ACE_TCHAR* argv[]) {
     names_ = std::make_shared<name_resolver>(options()["proxy.hosts_file"].as<std::string>());
     if (!names_->hosts_error().empty())
         say(names_->hosts_error() + "; every name goes to the system's resolver");
-    proxy_ = new forward_proxy(proactor, model_.get(), names_, proxy);
+    proxy_ = new forward_proxy(proactor, model_.get(), names_, proxy, activity_.get());
     server_->set_forward(proxy_);
     if (!server_->start(error)) {
         say(error);
@@ -245,15 +245,11 @@ void http_module::stop() {
     server_.reset();
     firewall_.reset();
     watch_.reset();
-    // What the history has queued is written before the model goes.
-    if (model_ != nullptr)
-        model_->SetActivityLog(nullptr);
+    // What the history has queued is written before the model goes, once the proxy and the site that record
+    // into it are gone.
     activity_.reset();
-    if (model_ != nullptr) {
-        ACE_Guard<ACE_Recursive_Thread_Mutex> guard(DataModel::m_mutex);
-        if (DataModel::m_pInstance == model_.get())
-            DataModel::m_pInstance = nullptr;
-    }
+    if (model_ != nullptr)
+        DataModel::DropInstance(model_.get());
     model_.reset();
 }
 

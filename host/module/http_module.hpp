@@ -26,8 +26,9 @@
 // (cfg/zun_data.xml.inuse tells that program which version the service holds).
 //
 // Requests for other servers that no extension takes go to the forward proxy, which asks the module's policy
-// model and records each computer's use and refusals in the activity history, which the model carries to
-// the administration site. The model is also the service's one instance (DataModel::m_pInstance), where the
+// model and records each computer's use and refusals in the activity history. The module hands the history
+// to the proxy and to the administration site's factory. The model, which carries the safe search table in
+// every policy it publishes, is also the service's one instance (DataModel::m_pInstance), where the
 // administration plug-in finds it. Without a model that loads, or without a plug-in to administer it, the
 // module does not start.
 

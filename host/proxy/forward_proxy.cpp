@@ -66,8 +66,8 @@ std::string fill(const std::string& page, const std::vector<std::pair<std::strin
 } // namespace
 
 forward_proxy::forward_proxy(ACE_Proactor* proactor, DataModel* model, std::shared_ptr<name_resolver> names,
-                             proxy_settings settings)
-    : ACE_Handler(proactor), proactor_(proactor), model_(model), names_(std::move(names)),
+                             proxy_settings settings, ActivityLog* history)
+    : ACE_Handler(proactor), proactor_(proactor), model_(model), history_(history), names_(std::move(names)),
       settings_(std::move(settings)),
       pool_(settings_.idle_per_origin, settings_.idle_total, settings_.idle_timeout),
       loop_(new loop_commands(proactor)) {
@@ -158,28 +158,22 @@ DataModel::Verdict forward_proxy::decide(const std::string& client, const tav::u
 
 SafeSearch::Redirect forward_proxy::safe_search(const DataModel::Verdict& verdict,
                                                 const std::string& host) const {
-    // Most groups restrict nothing: they do not touch the table's shared pointer.
-    const std::int32_t search = verdict.GetSafeSearch();
-    const std::int32_t youTube = verdict.GetYouTubeRestrict();
-    if (model_ == nullptr || (search <= 0 && youTube <= 0))
-        return SafeSearch::Redirect();
-    const std::shared_ptr<const SafeSearch> table = model_->GetSafeSearch();
-    return table != nullptr ? table->For(host, search, youTube) : SafeSearch::Redirect();
+    return verdict.SafeSearchFor(host);
 }
 
 void forward_proxy::record_use(const std::string& client, const std::string& group, const std::string& host,
                                std::uint64_t bytes) const {
-    if (ActivityLog* log = model_ != nullptr ? model_->GetActivityLog() : nullptr)
-        log->Record(
+    if (history_ != nullptr && model_ != nullptr)
+        history_->Record(
             ActivityLog::Use{static_cast<std::time_t>(model_->GetClock().Now()), client, group, host, bytes});
 }
 
 void forward_proxy::record_refusal(const std::string& client, const std::string& group, bool secure,
                                    const std::string& host, const std::string& path,
                                    const std::string& reason) const {
-    if (ActivityLog* log = model_ != nullptr ? model_->GetActivityLog() : nullptr)
-        log->Record(ActivityLog::Refusal{static_cast<std::time_t>(model_->GetClock().Now()), client, group,
-                                         secure ? "https" : "http", host, path, reason});
+    if (history_ != nullptr && model_ != nullptr)
+        history_->Record(ActivityLog::Refusal{static_cast<std::time_t>(model_->GetClock().Now()), client,
+                                              group, secure ? "https" : "http", host, path, reason});
 }
 
 std::string forward_proxy::blocking_page(const std::string& reason, const tav::uri& target,

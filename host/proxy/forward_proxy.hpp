@@ -10,9 +10,11 @@
 // transactions that wait on an origin every second. Without a policy (tests of the relaying alone)
 // everything is allowed and nothing is filtered.
 //
-// When the client's group restricts searches or YouTube, a request or tunnel to a host of the model's safe
-// search table goes to the host's safe address instead (see SafeSearch); the client still speaks to the host
-// it named, so nothing needs to be decrypted.
+// When the client's group restricts searches or YouTube, a request or tunnel to a host of the safe search
+// table of the verdict's policy goes to the host's safe address instead (see SafeSearch); the client still
+// speaks to the host it named, so nothing needs to be decrypted.
+//
+// Each computer's use of the sites and each refusal go into the activity history that the proxy is given.
 
 #include "local_addresses.hpp"
 #include "name_resolver.hpp"
@@ -35,6 +37,10 @@
 #include <mutex>
 #include <set>
 #include <string>
+
+namespace tav {
+class ActivityLog;
+}
 
 namespace tav::http {
 
@@ -67,9 +73,10 @@ public:
     using opened = std::function<void(const boost::intrusive_ptr<aio_socket_stream>& stream, bool reused,
                                       int status, const std::string& why)>;
 
-    // `model` may be null; `names` is shared with whoever else resolves.
+    // `model` may be null; `names` is shared with whoever else resolves; `history`, which may be null for
+    // none, must outlive the proxy.
     forward_proxy(ACE_Proactor* proactor, DataModel* model, std::shared_ptr<name_resolver> names,
-                  proxy_settings settings = {});
+                  proxy_settings settings = {}, ActivityLog* history = nullptr);
     // Stops the timer; the transactions end with their connections.
     void stop();
 
@@ -97,7 +104,7 @@ public:
     // everything is allowed and nothing checked.
     DataModel::Verdict decide(const std::string& client, const tav::uri& target, PROTOS protocol) const;
     // Where the verdict's client is sent instead of `host` by its group's safe search or YouTube restriction;
-    // nothing when the host is not in the model's table, or the group's level for it is off.
+    // nothing when the host is not in the table of the verdict's policy, or the group's level for it is off.
     SafeSearch::Redirect safe_search(const DataModel::Verdict& verdict, const std::string& host) const;
     // Puts a client's use of a site, and a refusal, into the service's history, when it keeps one.
     void record_use(const std::string& client, const std::string& group, const std::string& host,
@@ -123,6 +130,7 @@ private:
 
     ACE_Proactor* proactor_;
     DataModel* model_;
+    ActivityLog* history_;
     std::shared_ptr<name_resolver> names_;
     proxy_settings settings_;
     origin_pool pool_;

@@ -56,7 +56,8 @@ using test_origin::origin;
 class proxy_test : public log_folder_test {
 protected:
     // With `intercept`, the server also takes redirected connections, each sent to 127.0.0.1:destination.
-    void start(tav::DataModel* model = nullptr, bool intercept = false) {
+    // `history`, when given, gets what the computers did.
+    void start(tav::DataModel* model = nullptr, bool intercept = false, tav::ActivityLog* history = nullptr) {
         server_settings settings;
         settings.listen = ACE_INET_Addr(static_cast<u_short>(0), "127.0.0.1");
         if (intercept) {
@@ -70,7 +71,7 @@ protected:
         settings.site.parse_absolute(site.data(), site.data() + site.size());
         settings.access_log = "access";
         server = new http_server(proactor.get(), settings);
-        proxy = new forward_proxy(proactor.get(), model, names, proxy_options);
+        proxy = new forward_proxy(proactor.get(), model, names, proxy_options, history);
         server->set_forward(proxy);
         std::string error;
         ASSERT_TRUE(server->start(error)) << error;
@@ -596,10 +597,9 @@ TEST_F(proxy_test, ThePolicyDecidesBeforeAnythingGoesToTheOrigin) {
 TEST_F(proxy_test, WhatAComputerDidGoesIntoItsHistory) {
     std::unique_ptr<tav::DataModel> model = load_policy();
     tav::ActivityLog history(tav::ActivityLog::Options{});
-    model->SetActivityLog(&history);
     origin site(
         [](const std::string&) { return std::string("HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhello"); });
-    start(model.get());
+    start(model.get(), false, &history);
     for (const char* host : {"School.example", "games.example"}) {
         client each(port);
         ASSERT_TRUE(each.send(get(host, site.port(), "/lessons?day=1")));
@@ -633,7 +633,6 @@ TEST_F(proxy_test, WhatAComputerDidGoesIntoItsHistory) {
         EXPECT_EQ("3", refusal.group);
         EXPECT_EQ("Site is blocked by Customer Blocked Sites List", refusal.reason);
     }
-    model->SetActivityLog(nullptr);
 }
 
 // A child may spell an address in many ways; each is decided as its canonical form, by the policy check and

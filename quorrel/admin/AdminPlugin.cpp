@@ -200,9 +200,9 @@ void AdminPlugin::Audit(const std::string& client, const std::string& event, con
     record->set_field("x-id", request.id, true);
     record->set_field("x-outcome", outcome, true);
     m_audit.log(record);
-    if (ActivityLog* history = m_model->GetActivityLog())
-        history->Record(ActivityLog::AdminEvent{static_cast<std::time_t>(m_model->GetClock().Now()), client,
-                                                event, request.page, request.action, request.id, outcome});
+    if (m_history != nullptr)
+        m_history->Record(ActivityLog::AdminEvent{static_cast<std::time_t>(m_model->GetClock().Now()), client,
+                                                  event, request.page, request.action, request.id, outcome});
 }
 
 std::string AdminPlugin::EventOf(const std::string& objectName, const std::string& action, bool signedIn) {

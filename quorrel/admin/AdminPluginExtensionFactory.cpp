@@ -51,6 +51,7 @@ AdminPluginExtensionFactory::create_extension(const boost::intrusive_ptr<tav::ht
         m_ownsModel = DataModel::m_pInstance == nullptr;
         m_model = DataModel::GetInstance();
         m_extension = new AdminPlugin(owner, m_model);
+        m_extension->SetActivityLog(m_history);
         m_extension->SetSessionIdle(std::chrono::minutes(idleMinutes));
         m_extension->StartAudit("admin");
         const AdminPluginRet started =
@@ -81,9 +82,7 @@ void AdminPluginExtensionFactory::release_extension() {
     if (m_model != nullptr && m_ownsModel) {
         // The model goes with the extension; the singleton's pointer goes too, so that nothing can reach
         // the deleted model through it.
-        ACE_Guard<ACE_Recursive_Thread_Mutex> guard(DataModel::m_mutex);
-        if (DataModel::m_pInstance == m_model)
-            DataModel::m_pInstance = nullptr;
+        DataModel::DropInstance(m_model);
         delete m_model;
     }
     m_model = nullptr;

@@ -23,13 +23,13 @@ LoginBrake::Entry* LoginBrake::Find(const std::string& client, bool create) {
 }
 
 LoginBrake::clock::duration LoginBrake::Wait(const std::string& client, clock::time_point now) {
-    const std::lock_guard<std::mutex> lock(m_mutex);
+    const std::lock_guard<std::mutex> lock(m_attemptsMutex);
     const Entry* entry = Find(client, false);
     return entry != nullptr && entry->lockedUntil > now ? entry->lockedUntil - now : clock::duration::zero();
 }
 
 bool LoginBrake::Failed(const std::string& client, clock::time_point now) {
-    const std::lock_guard<std::mutex> lock(m_mutex);
+    const std::lock_guard<std::mutex> lock(m_attemptsMutex);
     Entry& entry = *Find(client, true);
     while (!entry.failures.empty() && now - entry.failures.front() >= m_window)
         entry.failures.pop_front();
@@ -42,7 +42,7 @@ bool LoginBrake::Failed(const std::string& client, clock::time_point now) {
 }
 
 void LoginBrake::Succeeded(const std::string& client) {
-    const std::lock_guard<std::mutex> lock(m_mutex);
+    const std::lock_guard<std::mutex> lock(m_attemptsMutex);
     if (Entry* entry = Find(client, false))
         entry->failures.clear();
 }

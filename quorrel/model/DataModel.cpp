@@ -47,6 +47,17 @@ DataModel* DataModel::GetInstance() {
     return m_pInstance;
 }
 
+void DataModel::SetInstance(DataModel* model) {
+    Guard guard(m_mutex);
+    m_pInstance = model;
+}
+
+void DataModel::DropInstance(const DataModel* model) {
+    Guard guard(m_mutex);
+    if (m_pInstance == model)
+        m_pInstance = nullptr;
+}
+
 Ret DataModel::Init() {
     PolicyXml::Init();
     return Ret(Ret::OK, "");
@@ -72,6 +83,7 @@ void DataModel::Publish() {
     next->filtrationOn = m_settings->GetIsFiltrationOn();
     next->clock = m_clock;
     next->urlFilter = m_urlFilter;
+    next->safeSearch = m_safeSearch;
     for (const auto& entry : m_clientGroups)
         next->groups.emplace(entry.first, entry.second->Copy());
     for (const auto& entry : m_clients) {
@@ -86,11 +98,12 @@ void DataModel::Publish() {
 }
 
 void DataModel::SetSafeSearch(std::shared_ptr<const SafeSearch> table) {
-    std::atomic_store(&m_safeSearch, std::move(table));
+    Edit edit(*this);
+    m_safeSearch = std::move(table);
 }
 
 std::shared_ptr<const SafeSearch> DataModel::GetSafeSearch() const {
-    return std::atomic_load(&m_safeSearch);
+    return Current()->safeSearch;
 }
 
 DataModel::~DataModel() {

@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstdio>
 #include <ctime>
 #include <stdexcept>
 #include <string>
@@ -56,16 +55,11 @@ bool TimeTableAllows(const DataModel::ClientGroup& group, const Clock& clock) {
     return slot < group.GetTimeTable().size() && group.GetTimeTable()[slot] == '1';
 }
 
-// Whether the group is paused now; if so, the notice with the local time the pause ends.
-bool IsPaused(const DataModel::ClientGroup& group, const Clock& clock, std::string& message) {
-    const std::int64_t until = group.GetPausedUntil();
-    if (until <= clock.Now())
-        return false;
-    const std::tm end = clock.LocalTime(until);
-    char time[32];
-    std::snprintf(time, sizeof time, "%02d:%02d", end.tm_hour, end.tm_min);
-    message = std::string("Internet access is paused until ") + time;
-    return true;
+using Step = DataModel::Reason::Step;
+using Source = DataModel::Reason::Source;
+
+bool IsPaused(const DataModel::ClientGroup& group, const Clock& clock) {
+    return group.GetPausedUntil() > clock.Now();
 }
 
 bool SameLocalDay(const Clock& clock, std::int64_t first, std::int64_t second) {
@@ -106,26 +100,20 @@ bool TrafficLimitAllows(const DataModel::ClientGroup& group, const DataModel::Cl
     return usage.TrafficToday(clock) <= std::int64_t(limit) * BYTES_PER_MEBIBYTE;
 }
 
-// The time rules for a client of the group now: its time table (outside of which extra minutes given today
-// hold from the moment they were given), its time limit and its traffic limit; false with the reason.
-bool TimeRulesAllow(const DataModel::ClientGroup& group, const DataModel::Client::Usage& usage,
-                    const Clock& clock, std::int32_t extraMinutes, std::int64_t extraGiven,
-                    std::string& message) {
+// The time rule for a client of the group that refuses it now, or Step::None: its time table (outside of
+// which extra minutes given today hold from the moment they were given), its time limit and its traffic
+// limit.
+Step TimeRuleRefusing(const DataModel::ClientGroup& group, const DataModel::Client::Usage& usage,
+                      const Clock& clock, std::int32_t extraMinutes, std::int64_t extraGiven) {
     const std::int64_t moment = clock.Now();
     const std::int32_t extra = ExtraMinutesAt(clock, moment, extraMinutes, extraGiven);
-    if (!TimeTableAllows(group, clock) && !ExtraTimeAllows(extra, extraGiven, moment)) {
-        message = "You are prohibited to access the internet at this time";
-        return false;
-    }
-    if (!TimeLimitAllows(group, usage, clock, extra)) {
-        message = "You are exhaust your time limits";
-        return false;
-    }
-    if (!TrafficLimitAllows(group, usage, clock)) {
-        message = "You are exhaust your traffic limits";
-        return false;
-    }
-    return true;
+    if (!TimeTableAllows(group, clock) && !ExtraTimeAllows(extra, extraGiven, moment))
+        return Step::TimeTable;
+    if (!TimeLimitAllows(group, usage, clock, extra))
+        return Step::TimeLimit;
+    if (!TrafficLimitAllows(group, usage, clock))
+        return Step::TrafficLimit;
+    return Step::None;
 }
 
 // The words of HTTP or HTTPS settings, whose types each class gives; none for the other protocols.
@@ -140,16 +128,28 @@ const DataModel::BlockedUrlWordManager* WordListOf(const DataModel::ProtocolSett
     }
 }
 
-bool BlockedUrlWordsAllow(const DataModel::ClientGroup& group, const DataModel::ProtocolSettings& settings,
-                          const uri& request) {
+// The blocked categories of the words of the settings' list found in the address; 0 when none is.
+std::uint32_t BlockedWordCategories(const DataModel::ClientGroup& group,
+                                    const DataModel::ProtocolSettings& settings, const uri& request) {
     const DataModel::BlockedUrlWordManager* words = WordListOf(settings);
     if (!words || !words->GetIsBlockedUrlWordsEnabled())
-        return true;
+        return 0;
     // Every listed word found in the address counts, with every category of its mask; the address is
     // not read when no word has a blocked category.
     const WordIndex& index = words->GetWordIndex();
     const std::uint32_t blocked = group.GetBlockedCategoriesMask();
-    return (index.AllCategories() & blocked) == 0 || (index.Categories(WordText(request)) & blocked) == 0;
+    return (index.AllCategories() & blocked) == 0 ? 0 : index.Categories(WordText(request)) & blocked;
+}
+
+// Decides every reading of an address: its canonical form, and, since a site that reads an escaped slash as a
+// separator serves the path of that reading, that reading too; both must pass.
+template <class Judge> bool EveryReadingPasses(const uri& address, const Judge& judge) {
+    uri spare;
+    const uri& request = DecidedForm(address, spare);
+    if (!judge(request))
+        return false;
+    uri separated;
+    return !SeparatedForm(request, separated) || judge(separated);
 }
 
 } // namespace
@@ -184,29 +184,40 @@ DataModel::Verdict DataModel::Consult(const std::string& clientIP) const {
 
 DataModel::Verdict DataModel::Decide(const std::string& clientIP, const uri& address, PROTOS protocol) const {
     Verdict verdict = Consult(clientIP);
-    verdict.m_allowed = Judge(verdict, address, protocol, verdict.m_message);
+    verdict.m_allowed = Judge(verdict, address, protocol, verdict.m_reason);
+    if (verdict.m_reason.GetStep() != Reason::Step::None)
+        verdict.m_message = verdict.m_reason.Text(*verdict.m_snapshot->clock);
     return verdict;
 }
 
-bool DataModel::Judge(const Verdict& verdict, const uri& address, PROTOS protocol,
-                      std::string& message) const {
-    // Every spelling of an address is decided as its canonical form.
-    uri spare;
-    const uri& request = DecidedForm(address, spare);
-    if (!JudgeDecided(verdict, request, protocol, message))
-        return false;
-    // A site that reads an escaped slash as a separator serves the path of that reading: both must pass.
-    uri separated;
-    return !SeparatedForm(request, separated) || JudgeDecided(verdict, separated, protocol, message);
+DataModel::Verdict DataModel::DecideSite(const std::string& groupId, const uri& address) const {
+    Verdict verdict;
+    verdict.m_snapshot = Current();
+    const auto group = verdict.m_snapshot->groups.find(groupId);
+    if (group == verdict.m_snapshot->groups.end())
+        return verdict;
+    verdict.m_group = group->second.get();
+    const urlfilter::URLFilter& filter = *verdict.m_snapshot->urlFilter;
+    verdict.m_allowed = EveryReadingPasses(address, [&](const uri& request) {
+        return IsHTTPAllowed(*verdict.m_group, filter, request, verdict.m_reason) != HA_BLOCKED;
+    });
+    if (verdict.m_reason.GetStep() != Reason::Step::None)
+        verdict.m_message = verdict.m_reason.Text(*verdict.m_snapshot->clock);
+    return verdict;
+}
+
+bool DataModel::Judge(const Verdict& verdict, const uri& address, PROTOS protocol, Reason& reason) const {
+    return EveryReadingPasses(
+        address, [&](const uri& request) { return JudgeDecided(verdict, request, protocol, reason); });
 }
 
 bool DataModel::JudgeDecided(const Verdict& verdict, const uri& request, PROTOS protocol,
-                             std::string& message) const {
+                             Reason& reason) const {
     const Snapshot& now = *verdict.m_snapshot;
     if (!now.filtrationOn)
         return true;
     if (!verdict.m_group) {
-        message = "Unknown client";
+        reason = Reason(Step::UnknownClient, ProtocolSettingsType());
         return false;
     }
     const ClientGroup& group = *verdict.m_group;
@@ -214,54 +225,59 @@ bool DataModel::JudgeDecided(const Verdict& verdict, const uri& request, PROTOS 
     const ProtocolSettingsType type = SettingsType(protocol);
     const ProtocolSettings* settings = Snapshot::SettingsOf(group, type);
     if (!settings) {
-        message = "Unknown protocol";
+        reason = Reason(Step::UnknownProtocol, type);
         return false;
     }
     if (!settings->GetIsNetworkEnabled()) {
-        message = "You are prohibited to access the internet";
+        reason = Reason(Step::NetworkOff, type);
         return false;
     }
     // A pause holds for every protocol, whether it is filtered or not.
     const Clock& clock = *now.clock;
-    if (IsPaused(group, clock, message))
+    if (IsPaused(group, clock)) {
+        reason = Reason(Step::Paused, type, Source::None, 0, nullptr, group.GetPausedUntil());
         return false;
+    }
     if (!settings->GetIsFiltrationEnabled())
         return true;
     if ((IsIPAddress(request.host()) || is_ip_host(request.host())) && !settings->GetCanAccessByIP()) {
-        message = "You can not access web sites through ip addresses";
+        reason = Reason(Step::AddressByIP, type);
         return false;
     }
-    if (!TimeRulesAllow(group, usage, clock, verdict.m_extraMinutes, verdict.m_extraMinutesGiven, message))
+    const Step timeRule =
+        TimeRuleRefusing(group, usage, clock, verdict.m_extraMinutes, verdict.m_extraMinutesGiven);
+    if (timeRule != Step::None) {
+        reason = Reason(timeRule, type);
         return false;
+    }
     // The site rules (customer lists, URL database, categories) hold for the secure version of a site too.
-    if (type == PST_HTTP || type == PST_HTTPS) {
-        switch (IsHTTPAllowed(&group, &Snapshot::HTTPOf(group), *now.urlFilter, request, message)) {
-        case HA_BLOCKED:
-            return false;
-        case HA_ALLOWED:
-            return true;
-        case HA_NOT_DEFINED:
-            break;
-        }
-    } else {
+    if (type != PST_HTTP && type != PST_HTTPS)
         return true;
+    switch (IsHTTPAllowed(group, *now.urlFilter, request, reason)) {
+    case HA_BLOCKED:
+        return false;
+    case HA_ALLOWED:
+        return true;
+    case HA_NOT_DEFINED:
+        break;
     }
-    if (BlockedUrlWordsAllow(group, *settings, request))
+    const std::uint32_t words = BlockedWordCategories(group, *settings, request);
+    if (words == 0)
         return true;
-    message = "Url you go contains a blocked word";
+    reason = Reason(Step::BlockedWord, type, Source::GroupList, words, FindCategory(words));
     return false;
 }
 
-DataModel::HAReturnCodes DataModel::IsHTTPAllowed(const ClientGroup* group,
-                                                  const HTTPProtocolSettings* settings,
+DataModel::HAReturnCodes DataModel::IsHTTPAllowed(const ClientGroup& group,
                                                   const urlfilter::URLFilter& filter, const uri& request,
-                                                  std::string& message) const {
+                                                  Reason& reason) const {
+    const HTTPProtocolSettings* settings = &Snapshot::HTTPOf(group);
     if (settings->GetIsTrustedSitesEnabled() && settings->GetIsTrustedSitesFixed()) {
-        message = "You can access Customer Trusted Sites only";
+        reason = Reason(Step::TrustedOnly, PST_HTTP, Source::GroupList);
         return IsMatchedCustomerSites(false, settings, request) ? HA_ALLOWED : HA_BLOCKED;
     }
     if (settings->GetIsBlockedSitesEnabled() && IsMatchedCustomerSites(true, settings, request)) {
-        message = "Site is blocked by Customer Blocked Sites List";
+        reason = Reason(Step::BlockedSite, PST_HTTP, Source::GroupList);
         return HA_BLOCKED;
     }
     if (settings->GetIsTrustedSitesEnabled() && IsMatchedCustomerSites(false, settings, request))
@@ -273,12 +289,10 @@ DataModel::HAReturnCodes DataModel::IsHTTPAllowed(const ClientGroup* group,
         return HA_NOT_DEFINED;
     if (!found.blocked)
         return settings->GetIsInnerTrustedDBEnabled() ? HA_ALLOWED : HA_NOT_DEFINED;
-    const std::uint32_t blocked = found.categories & group->GetBlockedCategoriesMask();
+    const std::uint32_t blocked = found.categories & group.GetBlockedCategoriesMask();
     if (!settings->GetIsInnerBlockedDBEnabled() || blocked == 0)
         return HA_NOT_DEFINED;
-    if (const Category* category = FindCategory(blocked))
-        message =
-            "You are prohibited to access the sites of '" + category->GetName() + "' category (Inner DB)";
+    reason = Reason(Step::Category, PST_HTTP, Source::URLDatabase, blocked, FindCategory(blocked));
     return HA_BLOCKED;
 }
 
@@ -332,13 +346,11 @@ DataModel::GatewayAccess DataModel::GetGatewayAccess() const {
         const ProtocolSettings* settings = Snapshot::SettingsOf(group, type);
         return settings != nullptr && settings->GetIsNetworkEnabled();
     };
-    std::string reason;
     for (const auto& [ip, member] : now->clients) {
         access.known.push_back(ip);
         const ClientGroup& group = *member.group;
-        if (IsPaused(group, clock, reason) ||
-            !TimeRulesAllow(group, *member.usage, clock, member.extraMinutes, member.extraMinutesGiven,
-                            reason)) {
+        if (IsPaused(group, clock) || TimeRuleRefusing(group, *member.usage, clock, member.extraMinutes,
+                                                       member.extraMinutesGiven) != Step::None) {
             access.nothing.push_back(ip);
             continue;
         }

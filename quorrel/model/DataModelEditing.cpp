@@ -122,6 +122,14 @@ std::vector<std::pair<std::string, std::string>> DataModel::GetClientGroupNames(
     return names;
 }
 
+std::vector<std::unique_ptr<DataModel::ClientGroup>> DataModel::CopyClientGroups() const {
+    Guard guard(m_mutex);
+    std::vector<std::unique_ptr<ClientGroup>> groups;
+    for (const auto& entry : m_clientGroups)
+        groups.push_back(std::make_unique<ClientGroup>(*entry.second));
+    return groups;
+}
+
 Ret DataModel::SaveClientGroup(ClientGroup& group) {
     Edit edit(*this);
     const Ret valid = group.Validate(true);
@@ -235,13 +243,13 @@ Ret DataModel::GetClients(const std::string& groupId, std::vector<Client*>& clie
     return OK();
 }
 
-Ret DataModel::GetClients(const std::string& groupId, std::vector<std::unique_ptr<Client>>& clients) const {
+std::vector<std::unique_ptr<DataModel::Client>> DataModel::CopyClients(const std::string& groupId) const {
     Guard guard(m_mutex);
-    std::vector<Client*> stored;
-    GetClients(groupId, stored);
-    for (const Client* client : stored)
-        clients.push_back(std::make_unique<Client>(*client));
-    return OK();
+    std::vector<std::unique_ptr<Client>> clients;
+    for (const auto& entry : m_clients)
+        if (IsBlank(groupId) || entry.second->GetGroupID() == groupId)
+            clients.push_back(std::make_unique<Client>(*entry.second));
+    return clients;
 }
 
 Ret DataModel::GetClient(const std::string& clientId) const {
@@ -518,6 +526,14 @@ void DataModel::GetSecurityQuestions(std::vector<SecurityQuestion*>& questions) 
     Guard guard(m_mutex);
     for (const auto& entry : m_securityQuestions)
         questions.push_back(entry.second.get());
+}
+
+std::vector<std::pair<std::string, std::string>> DataModel::GetSecurityQuestionTexts() const {
+    Guard guard(m_mutex);
+    std::vector<std::pair<std::string, std::string>> texts;
+    for (const auto& entry : m_securityQuestions)
+        texts.emplace_back(entry.second->GetID(), entry.second->GetQuestion());
+    return texts;
 }
 
 DataModel::SecurityQuestion* DataModel::GetSecurityQuestion(const std::string& questionId) const {

@@ -2,7 +2,7 @@
 #include <quorrel/Matching.hpp>
 #include <quorrel/SafeSearch.hpp>
 
-#include <ace/Guard_T.h>
+#include "Snapshot.hpp"
 
 #include <ctime>
 #include <iostream>
@@ -41,14 +41,15 @@ std::string SafeSearchLine(const SafeSearch* table, const DataModel::HTTPSProtoc
 std::string DataModel::GetInfo(const std::string& groupId, const uri& address) const {
     uri spare;
     const uri& url = DecidedForm(address, spare);
-    ACE_Guard<ACE_Recursive_Thread_Mutex> guard(m_mutex);
-    const ClientGroup* group = FindClientGroup(groupId);
-    if (!group)
+    const std::shared_ptr<const Snapshot> now = Current();
+    const auto found = now->groups.find(groupId);
+    if (found == now->groups.end())
         return "No such Group";
-    const auto* http = dynamic_cast<const HTTPProtocolSettings*>(group->GetProtocolSettings(PST_HTTP).get());
+    const ClientGroup& group = *found->second;
+    const HTTPProtocolSettings* http = &Snapshot::HTTPOf(group);
     std::string tested;
     url.flatten(tested, uri::all_bits);
-    std::string report = "Tested URL: " + tested + "<br>User Group: " + group->GetName();
+    std::string report = "Tested URL: " + tested + "<br>User Group: " + group.GetName();
 
     const bool blocked = IsMatchedCustomerSites(true, http, url);
     const bool trusted = IsMatchedCustomerSites(false, http, url);
@@ -56,34 +57,35 @@ std::string DataModel::GetInfo(const std::string& groupId, const uri& address) c
     report += blocked ? " defined as Blocked" : trusted ? " defined as Trusted" : " not defined";
 
     report += "<br>Inner DB: tested URL is ";
-    const urlfilter::URLLookupResult found = m_urlFilter->Lookup(url);
-    const bool blockedCategory =
-        found.found && found.blocked && (found.categories & group->GetBlockedCategoriesMask());
-    if (!found.found) {
+    const urlfilter::URLLookupResult listed = now->urlFilter->Lookup(url);
+    if (!listed.found) {
         report += " not defined";
-    } else if (!found.blocked) {
+    } else if (!listed.blocked) {
         report += " defined as trusted";
     } else {
         std::string names;
-        for (const std::string& id : CategoryBitsToIDs(found.categories)) {
+        for (const std::string& id : CategoryBitsToIDs(listed.categories)) {
             const auto category = m_categories.find(id);
             if (category != m_categories.end())
                 names += (names.empty() ? "" : ",") + category->second->GetName();
         }
+        const bool blockedCategory = (listed.categories & group.GetBlockedCategoriesMask()) != 0;
         report += " defined as blocked in the " + names + " Blocked Categories. It is " +
-                  (blockedCategory ? "Blocked" : "Allowed") + " for " + group->GetName();
+                  (blockedCategory ? "Blocked" : "Allowed") + " for " + group.GetName();
     }
+    // The answer of the group's site rules, exactly as a decision reaches it.
+    Reason reason;
     report += "<br>URL accessibility: ";
-    report += trusted ? "Allowed" : blocked || blockedCategory ? "Blocked" : "Allowed";
+    report += IsHTTPAllowed(group, *now->urlFilter, url, reason) == HA_BLOCKED ? "Blocked" : "Allowed";
 
-    const std::int64_t now = m_clock->Now();
-    if (group->GetPausedUntil() > now)
+    const Clock& clock = *now->clock;
+    const std::int64_t moment = clock.Now();
+    if (group.GetPausedUntil() > moment)
         report +=
-            "<br>Access of this group is paused until " + LocalMoment(*m_clock, group->GetPausedUntil(), now);
-    const std::shared_ptr<const SafeSearch> table = GetSafeSearch();
+            "<br>Access of this group is paused until " + LocalMoment(clock, group.GetPausedUntil(), moment);
     report += SafeSearchLine(
-        table.get(), dynamic_cast<const HTTPSProtocolSettings*>(group->GetProtocolSettings(PST_HTTPS).get()),
-        url.host());
+        now->safeSearch.get(),
+        static_cast<const HTTPSProtocolSettings*>(Snapshot::SettingsOf(group, PST_HTTPS)), url.host());
     // The proxy decides a path with an escaped slash as the sites that decode it read it too.
     uri separated;
     if (SeparatedForm(url, separated))

@@ -17,7 +17,7 @@ namespace tav {
 
 // The policy as decisions read it: copies of the groups, with settings of their own and the lists they
 // share, the clients by IP with the usage records of the stored clients, the filtration switch, the
-// clock and the URL database. Never changed once published.
+// clock, the URL database and the safe search table. Never changed once published.
 struct PolicySnapshot {
     struct Member {
         const ClientGroup* group;
@@ -50,6 +50,8 @@ struct PolicySnapshot {
     bool filtrationOn = false;
     std::shared_ptr<const Clock> clock;
     std::shared_ptr<const urlfilter::URLFilter> urlFilter;
+    // Null when the service keeps none.
+    std::shared_ptr<const SafeSearch> safeSearch;
     std::map<std::string, std::unique_ptr<const ClientGroup>> groups;
     // Hashed, as every decision looks its client up.
     std::unordered_map<std::string, Member> clients;

@@ -24,6 +24,16 @@ std::int32_t DataModel::Verdict::GetYouTubeRestrict() const {
     return https != nullptr ? https->GetYouTubeRestrict() : 0;
 }
 
+SafeSearch::Redirect DataModel::Verdict::SafeSearchFor(const std::string& host) const {
+    // Most groups restrict nothing: they do not read the table.
+    const std::int32_t search = GetSafeSearch();
+    const std::int32_t youTube = GetYouTubeRestrict();
+    if (search <= 0 && youTube <= 0)
+        return SafeSearch::Redirect();
+    const SafeSearch* table = m_snapshot->safeSearch.get();
+    return table != nullptr ? table->For(host, search, youTube) : SafeSearch::Redirect();
+}
+
 bool DataModel::Verdict::IsHTTPContentFiltrationEnabled() const {
     if (!m_snapshot || !m_snapshot->filtrationOn)
         return false;

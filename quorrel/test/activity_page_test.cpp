@@ -34,7 +34,7 @@ protected:
         model->SetClock(clock);
     }
     void TearDown() override {
-        model->SetActivityLog(nullptr);
+        plugin->SetActivityLog(nullptr);
         log.reset();
         AdminTest::TearDown();
         if (zoneBefore)
@@ -50,7 +50,7 @@ protected:
         options.suffixList = folder.Root() + "/no-suffix-list"; // a site is then the last two labels
         options.now = [this] { return static_cast<std::time_t>(clock->Now()); };
         log = std::make_unique<ActivityLog>(options);
-        model->SetActivityLog(log.get());
+        plugin->SetActivityLog(log.get());
     }
     static std::time_t Tuesday(int hour, int minute) {
         return FakeClock::TUESDAY + hour * 3600 + minute * 60;
@@ -242,7 +242,7 @@ TEST_F(ActivityPageTest, TheExportIsTheWeekAsCsv) {
     log->Flush();
     EXPECT_TRUE(Shows(Answer("ObjectName=Activity&Action=Export").body, ",'=1+2,,,,'-x\r\n"));
 
-    model->SetActivityLog(nullptr);
+    plugin->SetActivityLog(nullptr);
     EXPECT_EQ("record,day,time,computer,address,group,site,path,minutes,bytes,reason\r\n",
               Answer("ObjectName=Activity&Action=Export").body);
 }
@@ -282,7 +282,7 @@ TEST_F(ActivityPageTest, TheHomePageSummarisesTodayAndEitherPageSaysWhenThereIsN
                                         "9|2|&lt;0.1|0", "In no group|3|&lt;0.1|1"}),
               Rows(Page(""), "today-summary"));
 
-    model->SetActivityLog(nullptr);
+    plugin->SetActivityLog(nullptr);
     for (const char* request : {"", "ObjectName=Activity&Action=Get"})
         EXPECT_TRUE(Shows(Page(request), "The history is off")) << request;
     EXPECT_FALSE(Shows(Page("ObjectName=Activity&Action=Get"), "id=\"activity-refusals\""));

@@ -464,6 +464,83 @@ TEST_F(Decisions, AnEditReachesTheDecisionsOfEveryProcessor) {
     sched_setaffinity(0, sizeof all, &all);
 }
 
+// The decision names the step that answered, the settings and list whose rule it was, and the blocked
+// categories it found; the message is that reason's text.
+TEST_F(Decisions, TheReasonNamesTheStepListAndSource) {
+    using Step = DataModel::Reason::Step;
+    using Source = DataModel::Reason::Source;
+    const DataModel::ProtocolSettingsType none = DataModel::ProtocolSettingsType();
+    const std::uint32_t gambling = 1u << 5;
+    // The policy file writes masks in hexadecimal: of the words' categories (0x22 and 0x20) Kids (0x60)
+    // block gambling.
+    const std::uint32_t words = 0x22u & 0x60u;
+    const struct {
+        const char* url;
+        tav::PROTOS protocol;
+        const char* ip;
+        bool allowed;
+        Step step;
+        DataModel::ProtocolSettingsType settings;
+        Source source;
+        std::uint32_t categories;
+        const DataModel::Category* category;
+    } cases[] = {
+        {"http://a.example/", tav::PROTO_HTTP, "10.0.0.4", true, Step::None, none, Source::None, 0, nullptr},
+        {"http://a.example/", tav::PROTO_HTTP, "10.9.9.9", false, Step::UnknownClient, none, Source::None, 0,
+         nullptr},
+        {"http://a.example/", static_cast<tav::PROTOS>(8), "10.0.0.4", false, Step::UnknownProtocol, none,
+         Source::None, 0, nullptr},
+        {"http://10.1.2.3/", tav::PROTO_HTTP, "10.0.0.4", false, Step::AddressByIP, DataModel::PST_HTTP,
+         Source::None, 0, nullptr},
+        {"http://w.h.t/x", tav::PROTO_HTTP, "10.0.0.4", false, Step::BlockedSite, DataModel::PST_HTTP,
+         Source::GroupList, 0, nullptr},
+        // The site rules are the HTTP settings' for HTTPS too.
+        {"https://h.t/", tav::PROTO_HTTPS, "10.0.0.4", false, Step::BlockedSite, DataModel::PST_HTTP,
+         Source::GroupList, 0, nullptr},
+        {"http://casino.example/", tav::PROTO_HTTP, "10.0.0.4", false, Step::Category, DataModel::PST_HTTP,
+         Source::URLDatabase, gambling, &DataModel::CAT_GAMBLING},
+        {"http://casino.example/rules/x", tav::PROTO_HTTP, "10.0.0.4", true, Step::None, none, Source::None,
+         0, nullptr},
+        {"http://casino.example/rules/..%2Fplay", tav::PROTO_HTTP, "10.0.0.4", false, Step::Category,
+         DataModel::PST_HTTP, Source::URLDatabase, gambling, &DataModel::CAT_GAMBLING},
+        {"http://casino.example/", tav::PROTO_HTTP, "10.0.0.5", true, Step::None, none, Source::None, 0,
+         nullptr},
+        {"http://a.example/poker", tav::PROTO_HTTP, "10.0.0.4", false, Step::BlockedWord, DataModel::PST_HTTP,
+         Source::GroupList, words, &DataModel::CAT_GAMBLING},
+        {"https://a.example/roulette", tav::PROTO_HTTPS, "10.0.0.4", false, Step::BlockedWord,
+         DataModel::PST_HTTPS, Source::GroupList, words, &DataModel::CAT_GAMBLING},
+        {"https://a.example/poker", tav::PROTO_HTTPS, "10.0.0.4", true, Step::None, none, Source::None, 0,
+         nullptr},
+    };
+    for (const auto& c : cases) {
+        const DataModel::Verdict verdict = model->Decide(c.ip, Url(c.url), c.protocol);
+        const DataModel::Reason& reason = verdict.GetReason();
+        EXPECT_EQ(verdict.IsAllowed(), c.allowed) << c.url;
+        EXPECT_TRUE(reason == DataModel::Reason(c.step, c.settings, c.source, c.categories, c.category))
+            << c.url << ": step " << int(reason.GetStep()) << ", settings " << reason.GetSettingsType()
+            << ", source " << int(reason.GetSource()) << ", categories " << reason.GetCategories();
+        EXPECT_EQ(verdict.GetMessage(), reason.Text(*clock)) << c.url;
+    }
+
+    // A pause keeps its end, which its text shows by the local time.
+    const std::int64_t until = clock->Now() + 3600;
+    ASSERT_TRUE(model->PauseClientGroup("4", until).IsOK());
+    const DataModel::Verdict paused = model->Decide("10.0.0.4", Url("ftp://files.example/"), tav::PROTO_FTP);
+    EXPECT_TRUE(paused.GetReason() ==
+                DataModel::Reason(Step::Paused, DataModel::PST_FTP, Source::None, 0, nullptr, until));
+    EXPECT_EQ(paused.GetMessage(), "Internet access is paused until 13:00");
+
+    // The group's site rules alone: its lists and the database, not its time rules nor its words.
+    const auto site = [this](const char* group, const char* url) {
+        return model->DecideSite(group, Url(url)).GetReason().GetStep();
+    };
+    EXPECT_EQ(site("4", "http://h.t/"), Step::BlockedSite);
+    EXPECT_EQ(site("4", "http://casino.example/rules/..%2Fplay"), Step::Category);
+    EXPECT_EQ(site("4", "http://a.example/poker"), Step::None);
+    EXPECT_EQ(site("404", "http://h.t/"), Step::None);
+    EXPECT_TRUE(model->DecideSite("404", Url("http://h.t/")).IsAllowed());
+}
+
 TEST_F(Decisions, ReportExplainsListsAndDatabase) {
     EXPECT_EQ(model->GetInfo("404", Url("http://a.example/")), "No such Group");
     EXPECT_EQ(model->GetInfo("4", Url("http://casino.example/rules")),

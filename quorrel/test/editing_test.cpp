@@ -234,9 +234,8 @@ TEST_F(Editing, ReadsForThePagesListWhatIsStored) {
 
     for (const std::string group : {"", "10", "3", "2", "404"}) {
         std::vector<DataModel::Client*> stored;
-        std::vector<std::unique_ptr<DataModel::Client>> copies;
-        EXPECT_EQ(model->GetClients(group, stored).GetMessage(),
-                  model->GetClients(group, copies).GetMessage());
+        model->GetClients(group, stored);
+        const std::vector<std::unique_ptr<DataModel::Client>> copies = model->CopyClients(group);
         ASSERT_EQ(copies.size(), stored.size()) << group;
         for (std::size_t i = 0; i < stored.size(); ++i) {
             EXPECT_NE(copies[i].get(), stored[i]);
@@ -263,8 +262,7 @@ TEST_F(Editing, ReadsForThePagesListWhatIsStored) {
 
     std::vector<boost::shared_ptr<DataModel::CustomerSite>> before;
     model->GetCustomerSites("10", true, before);
-    std::vector<std::unique_ptr<DataModel::Client>> copies;
-    model->GetClients("3", copies);
+    const std::vector<std::unique_ptr<DataModel::Client>> copies = model->CopyClients("3");
     std::unique_ptr<DataModel::CustomerSite> edited;
     ASSERT_TRUE(model->GetCustomerSite("10", before.at(0)->GetID(), edited).IsOK());
     edited->SetUrl("http://chess.example/");

@@ -150,16 +150,16 @@ std::string Panel(const char* title, const char* kind, int base, const Week& val
            std::to_string(shownDays * columnWidth) + "\" y2=\"" + y + "\"/>";
 }
 
-// Whether the group's own blocked sites hold the host's site: the policy keeps a site on one list only.
+// Whether the group's site rules refuse the host's site because the group's own blocked sites hold it.
 bool BlockedByGroup(const DataModel& model, const std::string& groupId, const std::string& host) {
-    const std::unique_ptr<DataModel::CustomerSite> wanted = model.CreateCustomerSite(false);
-    wanted->SetUrl("http://" + host);
-    ACE_Guard<ACE_Recursive_Thread_Mutex> guard(DataModel::m_mutex);
-    std::vector<DataModel::CustomerSite*> blocked;
-    model.GetCustomerSites(groupId, true, blocked);
-    return std::any_of(blocked.begin(), blocked.end(), [&wanted](const DataModel::CustomerSite* site) {
-        return DataModel::SortKey(*site) == DataModel::SortKey(*wanted);
-    });
+    tav::uri site;
+    const std::string address = "http://" + host;
+    if (!site.parse_absolute(address.data(), address.data() + address.size()))
+        return false;
+    const DataModel::Verdict verdict = model.DecideSite(groupId, site);
+    const DataModel::Reason& reason = verdict.GetReason();
+    return reason.GetStep() == DataModel::Reason::Step::BlockedSite &&
+           reason.GetSource() == DataModel::Reason::Source::GroupList;
 }
 
 } // namespace
@@ -168,14 +168,9 @@ bool BlockedByGroup(const DataModel& model, const std::string& groupId, const st
 class ActivityModule::Names {
 public:
     explicit Names(const DataModel& model) {
-        ACE_Guard<ACE_Recursive_Thread_Mutex> guard(DataModel::m_mutex);
-        std::vector<DataModel::ClientGroup*> groups;
-        model.GetClientGroups(groups);
-        for (const DataModel::ClientGroup* group : groups)
+        for (const auto& group : model.CopyClientGroups())
             m_groups.emplace(group->GetID(), group->GetName());
-        std::vector<DataModel::Client*> clients;
-        model.GetClients("", clients);
-        for (const DataModel::Client* client : clients)
+        for (const auto& client : model.CopyClients(""))
             m_computers.emplace(client->GetIP(), client->GetID());
     }
 
@@ -264,7 +259,7 @@ AdminPluginRet ActivityModule::Get(FormFields& fields, std::string& text,
                                   : (!scope.client.empty() ? names.Computer(scope.client) : "All computers"));
     const std::pair<std::string, std::string> all("", "All computers");
     FillMarkup(text, "%TPL_SCOPE_OPTIONS%", BuildOptions(names.Choices(), id, &all));
-    ActivityLog* log = model.GetActivityLog();
+    ActivityLog* log = Plugin().GetActivityLog();
     if (log == nullptr) {
         FillMarkup(text, "%TPL_STATUS%", Status(nullptr, nullptr));
         FillMarkup(text, "%TPL_HISTORY%", "");
@@ -453,7 +448,7 @@ AdminPluginRet ActivityModule::Export(const FormFields& fields, std::string& csv
     csv.clear();
     line(std::vector<std::string>(std::begin(csvHeader), std::end(csvHeader)));
     const DataModel& model = Plugin().GetModel();
-    ActivityLog* log = model.GetActivityLog();
+    ActivityLog* log = Plugin().GetActivityLog();
     if (log == nullptr)
         return AdminPluginRet(Ret::ERR, "The history is off");
     ActivityHistory history(log->GetPath());
@@ -483,7 +478,7 @@ void ActivityModule::FillTodaySummary(std::string& page) const {
         std::size_t refusals = 0;
     };
     const DataModel& model = Plugin().GetModel();
-    ActivityLog* log = model.GetActivityLog();
+    ActivityLog* log = Plugin().GetActivityLog();
     std::string summary = m_summary;
     std::map<std::string, Today> groups;
     if (log != nullptr) {

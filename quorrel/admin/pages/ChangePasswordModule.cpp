@@ -13,15 +13,8 @@ ChangePasswordModule::ChangePasswordModule(AdminPlugin& plugin) : WebModule(plug
 }
 
 std::string ChangePasswordModule::Form(const DataModel::Settings& settings) const {
-    std::vector<DataModel::SecurityQuestion*> questions;
-    std::vector<std::pair<std::string, std::string>> options;
-    {
-        // The questions stay the model's: they are read under its lock.
-        ACE_Guard<ACE_Recursive_Thread_Mutex> guard(DataModel::m_mutex);
-        Plugin().GetModel().GetSecurityQuestions(questions);
-        for (const DataModel::SecurityQuestion* question : questions)
-            options.emplace_back(question->GetID(), question->GetQuestion());
-    }
+    const std::vector<std::pair<std::string, std::string>> options =
+        Plugin().GetModel().GetSecurityQuestionTexts();
     const std::pair<std::string, std::string> none{"0", "<..........>"};
     const std::string chosen = settings.GetSecurityQuestionID();
     std::string text = m_form;

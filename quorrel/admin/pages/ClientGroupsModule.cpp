@@ -9,7 +9,9 @@
 #include <quorrel/admin/PageRules.hpp>
 #include <quorrel/admin/Templates.hpp>
 
+#include <algorithm>
 #include <cstdio>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -20,11 +22,11 @@ namespace {
 // Longer names would break every page that shows them; the policy file itself sets no bound.
 constexpr std::size_t maxNameLength = 100;
 
-// The groups of the model sorted by name; they stay the model's, so the caller holds its lock.
-std::vector<DataModel::ClientGroup*> SortedGroups(const DataModel& model) {
-    std::vector<DataModel::ClientGroup*> groups;
-    model.GetClientGroups(groups);
-    SortBy(groups, [](const DataModel::ClientGroup& group) -> const std::string& { return group.GetName(); });
+// Copies of the groups of the model sorted by name.
+std::vector<std::unique_ptr<DataModel::ClientGroup>> SortedGroups(const DataModel& model) {
+    std::vector<std::unique_ptr<DataModel::ClientGroup>> groups = model.CopyClientGroups();
+    std::stable_sort(groups.begin(), groups.end(),
+                     [](const auto& a, const auto& b) { return a->GetName() < b->GetName(); });
     return groups;
 }
 
@@ -123,14 +125,11 @@ AdminPluginRet ClientGroupsModule::ExecuteAction(FormFields& fields, std::string
 
 std::string ClientGroupsModule::NavigationMenu(bool withAllGroupsLink) const {
     std::string rows;
-    {
-        ACE_Guard<ACE_Recursive_Thread_Mutex> guard(DataModel::m_mutex);
-        for (const DataModel::ClientGroup* group : SortedGroups(Plugin().GetModel())) {
-            std::string row = m_menuRow;
-            FillText(row, "%TPL_ID%", group->GetID());
-            FillText(row, "%TPL_NAME%", group->GetName());
-            rows += row;
-        }
+    for (const auto& group : SortedGroups(Plugin().GetModel())) {
+        std::string row = m_menuRow;
+        FillText(row, "%TPL_ID%", group->GetID());
+        FillText(row, "%TPL_NAME%", group->GetName());
+        rows += row;
     }
     std::string menu = m_menu;
     FillMarkup(menu, "%TPL_LINK_ALL_GROUPS%", withAllGroupsLink ? m_allGroupsLink : "");
@@ -141,32 +140,29 @@ std::string ClientGroupsModule::NavigationMenu(bool withAllGroupsLink) const {
 void ClientGroupsModule::FillRightNow(std::string& page) const {
     const DataModel& model = Plugin().GetModel();
     std::string rows;
-    {
-        ACE_Guard<ACE_Recursive_Thread_Mutex> guard(DataModel::m_mutex);
-        for (const DataModel::ClientGroup* group : SortedGroups(model)) {
-            const std::string until = PausedUntil(*group, model.GetClock());
-            if (until.empty())
-                continue;
-            std::string row = m_pausedRow;
-            FillText(row, "%TPL_GROUP_ID%", group->GetID());
-            FillText(row, "%TPL_NAME%", group->GetName());
-            FillText(row, "%TPL_PAUSED_UNTIL%", until);
-            rows += row;
-        }
-        std::vector<DataModel::Client*> clients;
-        model.GetClients("", clients);
-        SortBy(clients, [](const DataModel::Client& client) -> const std::string& { return client.GetIP(); });
-        for (const DataModel::Client* client : clients) {
-            const std::int32_t extra = model.GetExtraMinutesToday(*client);
-            if (extra <= 0)
-                continue;
-            std::string row = m_extraTimeRow;
-            FillText(row, "%TPL_NAME%", client->GetDisplayName());
-            FillText(row, "%TPL_EXTRA_TODAY%", ClientsModule::ExtraTodayText(extra));
-            FillText(row, "%TPL_TIME_LEFT%",
-                     ClientsModule::TimeLeftText(model.GetRemainingMinutesToday(*client)));
-            rows += row;
-        }
+    for (const auto& group : SortedGroups(model)) {
+        const std::string until = PausedUntil(*group, model.GetClock());
+        if (until.empty())
+            continue;
+        std::string row = m_pausedRow;
+        FillText(row, "%TPL_GROUP_ID%", group->GetID());
+        FillText(row, "%TPL_NAME%", group->GetName());
+        FillText(row, "%TPL_PAUSED_UNTIL%", until);
+        rows += row;
+    }
+    std::vector<std::unique_ptr<DataModel::Client>> clients = model.CopyClients("");
+    std::stable_sort(clients.begin(), clients.end(),
+                     [](const auto& a, const auto& b) { return a->GetIP() < b->GetIP(); });
+    for (const auto& client : clients) {
+        const std::int32_t extra = model.GetExtraMinutesToday(*client);
+        if (extra <= 0)
+            continue;
+        std::string row = m_extraTimeRow;
+        FillText(row, "%TPL_NAME%", client->GetDisplayName());
+        FillText(row, "%TPL_EXTRA_TODAY%", ClientsModule::ExtraTodayText(extra));
+        FillText(row, "%TPL_TIME_LEFT%",
+                 ClientsModule::TimeLeftText(model.GetRemainingMinutesToday(*client)));
+        rows += row;
     }
     std::string section = rows.empty() ? "" : m_rightNow;
     FillMarkup(section, "%TPL_TABLE_ROWS%", rows);
@@ -273,16 +269,13 @@ AdminPluginRet ClientGroupsModule::ReadName(const FormFields& fields, DataModel:
 AdminPluginRet ClientGroupsModule::GetList(FormFields& /*fields*/, std::string& text,
                                            const std::optional<AdminPluginRet>& preset) {
     std::string rows;
-    {
-        ACE_Guard<ACE_Recursive_Thread_Mutex> guard(DataModel::m_mutex);
-        for (const DataModel::ClientGroup* group : SortedGroups(Plugin().GetModel())) {
-            std::string row = m_row;
-            FillText(row, "%TPL_ID%", group->GetID());
-            FillText(row, "%TPL_NAME%", group->GetName());
-            const std::string until = PausedUntil(*group, Plugin().GetModel().GetClock());
-            FillText(row, "%TPL_STATE%", until.empty() ? "" : "Paused until " + until);
-            rows += row;
-        }
+    for (const auto& group : SortedGroups(Plugin().GetModel())) {
+        std::string row = m_row;
+        FillText(row, "%TPL_ID%", group->GetID());
+        FillText(row, "%TPL_NAME%", group->GetName());
+        const std::string until = PausedUntil(*group, Plugin().GetModel().GetClock());
+        FillText(row, "%TPL_STATE%", until.empty() ? "" : "Paused until " + until);
+        rows += row;
     }
     text = m_list;
     FillMarkup(text, "%TPL_TABLE_ROWS%", rows);

@@ -135,8 +135,7 @@ AdminPluginRet ClientsModule::GetList(FormFields& fields, std::string& text,
         }
         title = group->GetName();
     }
-    std::vector<std::unique_ptr<DataModel::Client>> clients;
-    model.GetClients(groupId, clients);
+    std::vector<std::unique_ptr<DataModel::Client>> clients = model.CopyClients(groupId);
     std::stable_sort(clients.begin(), clients.end(),
                      [](const auto& a, const auto& b) { return a->GetIP() < b->GetIP(); });
     const std::vector<std::pair<std::string, std::string>> groupNames = model.GetClientGroupNames();

@@ -14,6 +14,7 @@
 #include <quorrel/ModelTypes.hpp>
 #include <quorrel/PlainProtocolSettings.hpp>
 #include <quorrel/ProtocolsSettingsContainer.hpp>
+#include <quorrel/Reason.hpp>
 #include <quorrel/Ret.hpp>
 #include <quorrel/SecurityQuestion.hpp>
 #include <quorrel/Settings.hpp>
@@ -37,7 +38,6 @@
 
 namespace tav {
 
-class ActivityLog;
 class SafeSearch;
 
 // The protocol of a request, as the proxy passes it to DataModel::IsAllowed.
@@ -77,6 +77,7 @@ public:
     using InapContentWord = tav::InapContentWord;
     using ProtocolSettings = tav::ProtocolSettings;
     using ProtocolsSettingsContainer = tav::ProtocolsSettingsContainer;
+    using Reason = tav::Reason;
     using SecurityQuestion = tav::SecurityQuestion;
     using Settings = tav::Settings;
     using Verdict = tav::Verdict;
@@ -110,6 +111,10 @@ public:
     // The service's model, created and loaded on first use from the files below "cfg/"; throws
     // std::runtime_error "Fail to initialize DataModel" when they do not load.
     static DataModel* GetInstance();
+    // Makes the model the service's one instance, as the service host does once it has loaded it.
+    static void SetInstance(DataModel* model);
+    // Lets the service's instance go when it is this model, before the model itself goes.
+    static void DropInstance(const DataModel* model);
 
     // An empty model: the fifteen categories, no groups or clients, default settings.
     DataModel();
@@ -145,6 +150,10 @@ public:
     // Whether the client may reach the request's address now, with what the checks of its answer need,
     // all from one policy, which the verdict holds.
     Verdict Decide(const std::string& clientIP, const uri& request, PROTOS protocol) const;
+    // How the group's site rules alone decide the address, as a decision for one of its computers over HTTP
+    // reaches them: trusted-only mode, its own blocked and trusted sites, the URL database and the blocked
+    // categories; the verdict holds the reason. A group that the policy does not have allows everything.
+    Verdict DecideSite(const std::string& groupId, const uri& request) const;
     // The same answer alone; a refusal, and trusted-only mode for an allowed request, leave their
     // reason in message.
     bool IsAllowed(const std::string& clientIP, const uri& request, PROTOS protocol,
@@ -181,13 +190,9 @@ public:
     void SetClock(const std::shared_ptr<const Clock>& clock);
     const Clock& GetClock() const { return *m_clock; }
 
-    // The history of the service's activity, which the service hands to whoever administers the model;
-    // null when none is kept. The model does not own it.
-    void SetActivityLog(ActivityLog* log) { m_activity = log; }
-    ActivityLog* GetActivityLog() const { return m_activity; }
-
     // The search and YouTube hosts with their safe addresses, for the proxy and the URL test; null when none.
-    // Replaced whole, and read safely while decisions run.
+    // The table rides in the policy's snapshot, so a verdict redirects by the table of its own policy;
+    // setting it publishes the next snapshot.
     void SetSafeSearch(std::shared_ptr<const SafeSearch> table);
     std::shared_ptr<const SafeSearch> GetSafeSearch() const;
 
@@ -207,6 +212,8 @@ public:
     void GetClientGroups(std::vector<ClientGroup*>& groups) const;
     // The ID and name of every stored group, by ID as text.
     std::vector<std::pair<std::string, std::string>> GetClientGroupNames() const;
+    // Copies of the stored groups, by ID as text; each shares its protocol settings with the stored one.
+    std::vector<std::unique_ptr<ClientGroup>> CopyClientGroups() const;
     // Adds a group whose ID is blank (giving the caller's object its new ID) or changes the stored one.
     Ret SaveClientGroup(ClientGroup& group);
     Ret DeleteClientGroups(const std::vector<std::string>& groupIds);
@@ -219,9 +226,9 @@ public:
 
     // The stored clients of a group, or every client for a blank group ID.
     Ret GetClients(const std::string& groupId, std::vector<Client*>& clients) const;
-    // Copies of the same clients, with today's counts as they are now.
-    Ret GetClients(const std::string& groupId, std::vector<std::unique_ptr<Client>>& clients) const;
     Ret GetClient(const std::string& clientId) const;
+    // Copies of the stored clients of a group, or of every client for a blank group ID, by ID as text.
+    std::vector<std::unique_ptr<Client>> CopyClients(const std::string& groupId) const;
     // Adds a client whose ID is blank or changes the stored one; a client is keyed by its IP.
     Ret SaveClient(const Client& client);
     // Adds to the client's extra minutes of today (another day's start over now), at most 1440 in all.
@@ -268,6 +275,8 @@ public:
     const ContentTypes& GetDefaultContentTypes() const { return m_defaultContentTypes; }
 
     void GetSecurityQuestions(std::vector<SecurityQuestion*>& questions) const;
+    // Each security question's ID with its text, by ID.
+    std::vector<std::pair<std::string, std::string>> GetSecurityQuestionTexts() const;
     SecurityQuestion* GetSecurityQuestion(const std::string& questionId) const;
     Ret GetSettings(std::unique_ptr<Settings>& settings) const;
     Ret SaveSettings(const Settings& settings);
@@ -291,13 +300,13 @@ private:
     // A verdict on the client alone, with the policy as it stands, deciding no address.
     Verdict Consult(const std::string& clientIP) const;
     // Decides the address for the client of the verdict, with its policy.
-    bool Judge(const Verdict& verdict, const uri& request, PROTOS protocol, std::string& message) const;
+    bool Judge(const Verdict& verdict, const uri& request, PROTOS protocol, Reason& reason) const;
     // Judges an address already in the form the policy decides.
-    bool JudgeDecided(const Verdict& verdict, const uri& request, PROTOS protocol,
-                      std::string& message) const;
-    HAReturnCodes IsHTTPAllowed(const ClientGroup* group, const HTTPProtocolSettings* settings,
-                                const urlfilter::URLFilter& filter, const uri& request,
-                                std::string& message) const;
+    bool JudgeDecided(const Verdict& verdict, const uri& request, PROTOS protocol, Reason& reason) const;
+    // The group's site rules on an address in the form the policy decides; a refusal, and trusted-only mode,
+    // leave their reason.
+    HAReturnCodes IsHTTPAllowed(const ClientGroup& group, const urlfilter::URLFilter& filter,
+                                const uri& request, Reason& reason) const;
     static bool IsMatchedCustomerSites(bool blocked, const HTTPProtocolSettings* settings,
                                        const uri& request);
     // The category of the smallest ID in the mask, or null.
@@ -346,8 +355,7 @@ private:
     std::shared_ptr<const Clock> m_clock;
     // Where decisions take the snapshot from; Publish replaces it.
     std::unique_ptr<SnapshotShelf> m_shelf;
-    ActivityLog* m_activity = nullptr;
-    // Read and replaced with the atomic operations of shared_ptr.
+    // Published with the policy in every snapshot.
     std::shared_ptr<const SafeSearch> m_safeSearch;
     // Counts the policies SaveTunes takes, under the model lock.
     std::uint64_t m_snapshots = 0;

@@ -30,6 +30,7 @@ class HTTPSProtocolSettings;
 class InapContentWord;
 class ProtocolSettings;
 class ProtocolsSettingsContainer;
+class Reason;
 class SecurityQuestion;
 class Settings;
 class Verdict;

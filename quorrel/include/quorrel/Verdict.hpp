@@ -1,6 +1,8 @@
 #pragma once
 
 #include <quorrel/Client.hpp>
+#include <quorrel/Reason.hpp>
+#include <quorrel/SafeSearch.hpp>
 
 #include <cstdint>
 #include <memory>
@@ -20,6 +22,8 @@ public:
     bool IsAllowed() const { return m_allowed; }
     // A refusal's reason; for a request allowed in trusted-only mode, that mode's notice; else empty.
     const std::string& GetMessage() const { return m_message; }
+    // The same reason as the decision found it: the step, list, source and categories.
+    const Reason& GetReason() const { return m_reason; }
     // Whether the client is one of the policy's.
     bool IsClientKnown() const { return m_group != nullptr; }
     // The ID of the client's group; empty for a client the policy does not know.
@@ -28,6 +32,10 @@ public:
     // the policy does not know.
     std::int32_t GetSafeSearch() const;
     std::int32_t GetYouTubeRestrict() const;
+    // Where the client is sent instead of `host` by its group's safe search or YouTube restriction, by the
+    // safe search table of the verdict's policy; nothing when the host is not in the table, or the group's
+    // level for it is off.
+    SafeSearch::Redirect SafeSearchFor(const std::string& host) const;
 
     // Whether the answers go through the content filter; they do for a client the policy does not know.
     bool IsHTTPContentFiltrationEnabled() const;
@@ -56,6 +64,8 @@ private:
     std::int32_t m_extraMinutes = 0;
     std::int64_t m_extraMinutesGiven = 0;
     bool m_allowed = true;
+    Reason m_reason;
+    // The reason's text, rendered once with the policy's clock.
     std::string m_message;
 };
 

@@ -37,6 +37,10 @@
 #include <utility>
 #include <vector>
 
+namespace tav {
+class ActivityLog;
+}
+
 namespace tav::http::admin {
 
 // The templates every page shares, read at start from below the site root.
@@ -106,9 +110,15 @@ public:
     // Starts the audit trail, log/<name>/log.txt: every change made through the site, with the time, the
     // client, the page, the action, the object's ID and the outcome; logins, failed logins and security
     // answers, lock-outs and log-outs too; never a password or an answer. Throws std::runtime_error when the
-    // log cannot be opened. Without it nothing is written there; each event also goes into the model's
-    // activity history when it keeps one, timed by the model's clock.
+    // log cannot be opened. Without it nothing is written there; each event also goes into the activity
+    // history when the site has one, timed by the model's clock.
     void StartAudit(const std::string& name);
+
+    // The history of the service's activity, which the Activity page shows and the audit trail adds to;
+    // null when none is kept. Set before the site takes requests; the site does not own it, and it must
+    // outlive the site.
+    void SetActivityLog(ActivityLog* history) { m_history = history; }
+    ActivityLog* GetActivityLog() const { return m_history; }
 
     std::string GetSessionID() const;
     void SetSessionID(const std::string& id);
@@ -132,6 +142,7 @@ private:
 
     tav::uri m_rootUri;
     DataModel* m_model;
+    ActivityLog* m_history = nullptr;
     std::vector<std::unique_ptr<WebModule>> m_modules;
     ClientGroupsModule* m_clientGroups = nullptr;
     std::map<std::string, WebModule*> m_dispatch;

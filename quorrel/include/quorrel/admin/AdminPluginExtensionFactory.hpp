@@ -6,7 +6,8 @@
 // "temp.pwd", accepted and unused), obtains the policy model (the service's one instance, made now unless
 // the service host made it), and starts the extension with the site folder "cfg/Administration/site". Any
 // failure is said on standard error (the file and the reason) and gives no extension. release_extension
-// stops the extension, and ends the model when the factory made it.
+// stops the extension, and ends the model when the factory made it. The service host hands the factory its
+// activity history before it asks for the extension, which shows it and adds the site's events to it.
 
 #include <quorrel/DataModel.hpp>
 #include <quorrel/admin/AdminPlugin.hpp>
@@ -23,9 +24,13 @@ public:
     create_extension(const boost::intrusive_ptr<tav::http::server>& owner) override;
     void release_extension() override;
 
+    // The history that the extensions made from now on get; null for none. It must outlive them.
+    void SetActivityLog(ActivityLog* history) { m_history = history; }
+
 private:
     boost::intrusive_ptr<AdminPlugin> m_extension;
     DataModel* m_model = nullptr;
+    ActivityLog* m_history = nullptr;
     bool m_ownsModel = false;
 };
 

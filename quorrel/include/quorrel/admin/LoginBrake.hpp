@@ -43,7 +43,7 @@ private:
     const std::size_t m_attempts;
     const clock::duration m_window;
     const std::size_t m_addresses;
-    std::mutex m_mutex;
+    std::mutex m_attemptsMutex;
     std::map<std::string, Entry> m_entries;
     // The addresses, the one heard from longest ago first.
     std::list<std::string> m_ages;
