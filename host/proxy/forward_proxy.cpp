@@ -183,7 +183,7 @@ void forward_proxy::record_refusal(const std::string& client, const std::string&
 }
 
 std::string forward_proxy::blocking_page(const std::string& reason, const tav::uri& target,
-                                         const std::string& client, bool client_known) const {
+                                         const std::string& client, const DataModel::Verdict& verdict) const {
     std::string page = model_ != nullptr ? model_->GetForbiddenPageTemplate() : std::string();
     if (page.empty())
         page = "<!DOCTYPE html>\n<html><body><h1>This page is blocked</h1><p>{{REASON}}</p><p>{{URL}}</p>"
@@ -191,7 +191,7 @@ std::string forward_proxy::blocking_page(const std::string& reason, const tav::u
     std::string url;
     target.flatten(url, tav::uri::all_bits);
     std::string help;
-    if (model_ != nullptr && !client_known)
+    if (model_ != nullptr && !verdict.IsClientKnown())
         // The form is behind the administrator's login, so the link lets no one in by itself.
         help = "<p>This computer, " + escape_html(client) + ", is in no group of the filter yet. <a href=\"" +
                escape_html(settings_.site + "?client=" + client) +

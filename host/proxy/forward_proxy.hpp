@@ -107,7 +107,7 @@ public:
     // The blocking page for a refused address. A computer that the policy does not know also gets its
     // address and a link to the administration's form that puts it into a group.
     std::string blocking_page(const std::string& reason, const tav::uri& target, const std::string& client,
-                              bool client_known) const;
+                              const DataModel::Verdict& verdict) const;
     // The transactions that wait on an origin, for the timer.
     void watch(const boost::intrusive_ptr<proxy_transaction>& transaction);
     void forget(proxy_transaction* transaction);
