@@ -17,6 +17,7 @@
 #include "local_addresses.hpp"
 #include "name_resolver.hpp"
 #include "origin_pool.hpp"
+#include "steady_source.hpp"
 
 #include <quorrel/DataModel.hpp>
 #include <quorrel/SafeSearch.hpp>
@@ -59,6 +60,8 @@ struct proxy_settings {
     std::size_t idle_per_origin = 64;
     std::size_t idle_total = 1024;
     std::chrono::steady_clock::duration idle_timeout = std::chrono::seconds(30);
+    // Where the timeouts and the pool read the time.
+    std::shared_ptr<const steady_source> clock = std::make_shared<steady_source>();
 };
 
 class forward_proxy : public extension, public ACE_Handler {

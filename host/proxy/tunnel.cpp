@@ -42,7 +42,7 @@ void tunnel::OnRequestHead(const request_head* head) {
         intercepted_ = true;
         const std::lock_guard<std::recursive_mutex> lock(mutex_);
         examining_ = true;
-        hello_deadline_ = clock::now() + proxy_.settings().handshake_timeout;
+        hello_deadline_ = proxy_.settings().clock->now() + proxy_.settings().handshake_timeout;
         proxy_.watch(this);
         return;
     }
@@ -79,9 +79,10 @@ void tunnel::refuse(const std::string& reason) {
 void tunnel::on_connected() {
     // The origin's end is passed to the client while the client's bytes still go to the origin.
     upstream_->allow_half_close(true);
-    send_response_head(response_head::create(200, "Connection established", version::one_one_));
+    // The handshake's time runs from before the client can hear that the tunnel is open.
     if (examining_)
-        hello_deadline_ = clock::now() + proxy_.settings().handshake_timeout;
+        hello_deadline_ = proxy_.settings().clock->now() + proxy_.settings().handshake_timeout;
+    send_response_head(response_head::create(200, "Connection established", version::one_one_));
 }
 
 void tunnel::OnRequestBody(ACE_Message_Block* body, bool last) {
