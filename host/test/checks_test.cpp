@@ -149,7 +149,7 @@ TEST_F(checks_test, SafeSearchAndTheFilterEachChangeTheirOwnPartOfTheOutgoingHea
             for (const std::string& name : changes.removed)
                 removed += (removed.empty() ? "" : " ") + name;
             for (const auto& field : changes.added)
-                added += (added.empty() ? "" : " ") + field.first + ": " + field.second;
+                added.append(added.empty() ? "" : " ").append(field.first).append(": ").append(field.second);
         }
         EXPECT_EQ(c.expected,
                   checks::origin_target(address(c.target), c.safe) + " | " + removed + " | " + added)
