@@ -69,8 +69,8 @@ forward_proxy::forward_proxy(ACE_Proactor* proactor, DataModel* model, std::shar
                              proxy_settings settings, ActivityLog* history)
     : ACE_Handler(proactor), proactor_(proactor), model_(model), history_(history), names_(std::move(names)),
       settings_(std::move(settings)),
-      pool_(settings_.idle_per_origin, settings_.idle_total, settings_.idle_timeout),
-      loop_(new loop_commands(proactor)) {
+      pool_(settings_.idle_per_origin, settings_.idle_total, settings_.idle_timeout, settings_.clock),
+      locals_(settings_.clock), loop_(new loop_commands(proactor)) {
     timer_ = proactor_->schedule_timer(*this, nullptr, ACE_Time_Value(1), ACE_Time_Value(1));
 }
 
@@ -82,7 +82,7 @@ void forward_proxy::stop() {
     if (timer_ != -1)
         proactor_->cancel_timer(timer_);
     timer_ = -1;
-    pool_.expire(std::chrono::steady_clock::now(), true);
+    pool_.expire(settings_.clock->now(), true);
 }
 
 boost::intrusive_ptr<ext_transaction_base>
@@ -177,7 +177,7 @@ void forward_proxy::record_refusal(const std::string& client, const std::string&
 }
 
 std::string forward_proxy::blocking_page(const std::string& reason, const tav::uri& target,
-                                         const std::string& client, bool client_known) const {
+                                         const std::string& client, const DataModel::Verdict& verdict) const {
     std::string page = model_ != nullptr ? model_->GetForbiddenPageTemplate() : std::string();
     if (page.empty())
         page = "<!DOCTYPE html>\n<html><body><h1>This page is blocked</h1><p>{{REASON}}</p><p>{{URL}}</p>"
@@ -185,7 +185,7 @@ std::string forward_proxy::blocking_page(const std::string& reason, const tav::u
     std::string url;
     target.flatten(url, tav::uri::all_bits);
     std::string help;
-    if (model_ != nullptr && !client_known)
+    if (model_ != nullptr && !verdict.IsClientKnown())
         // The form is behind the administrator's login, so the link lets no one in by itself.
         help = "<p>This computer, " + escape_html(client) + ", is in no group of the filter yet. <a href=\"" +
                escape_html(settings_.site + "?client=" + client) +
@@ -215,7 +215,7 @@ void forward_proxy::handle_time_out(const ACE_Time_Value& /*tv*/, const void* /*
         const std::lock_guard<std::mutex> lock(watched_mutex_);
         now_watched.assign(watched_.begin(), watched_.end());
     }
-    const auto now = std::chrono::steady_clock::now();
+    const auto now = settings_.clock->now();
     for (const auto& transaction : now_watched)
         transaction->check(now);
     pool_.expire(now);

@@ -19,6 +19,7 @@
 #include "local_addresses.hpp"
 #include "name_resolver.hpp"
 #include "origin_pool.hpp"
+#include "steady_source.hpp"
 
 #include <quorrel/DataModel.hpp>
 #include <quorrel/SafeSearch.hpp>
@@ -65,6 +66,8 @@ struct proxy_settings {
     std::size_t idle_per_origin = 64;
     std::size_t idle_total = 1024;
     std::chrono::steady_clock::duration idle_timeout = std::chrono::seconds(30);
+    // Where the timeouts and the pool read the time.
+    std::shared_ptr<const steady_source> clock = std::make_shared<steady_source>();
 };
 
 class forward_proxy : public extension, public ACE_Handler {
@@ -114,7 +117,7 @@ public:
     // The blocking page for a refused address. A computer that the policy does not know also gets its
     // address and a link to the administration's form that puts it into a group.
     std::string blocking_page(const std::string& reason, const tav::uri& target, const std::string& client,
-                              bool client_known) const;
+                              const DataModel::Verdict& verdict) const;
     // The transactions that wait on an origin, for the timer.
     void watch(const boost::intrusive_ptr<proxy_transaction>& transaction);
     void forget(proxy_transaction* transaction);

@@ -4,6 +4,7 @@
 #include <netinet/in.h>
 
 #include <algorithm>
+#include <utility>
 
 namespace tav::http {
 
@@ -24,6 +25,8 @@ bool link_local(const ACE_INET_Addr& address) {
 
 } // namespace
 
+local_addresses::local_addresses(std::shared_ptr<const steady_source> time) : time_(std::move(time)) {}
+
 bool local_addresses::contains(const ACE_INET_Addr& address) {
     if (address.is_loopback() || address.is_any() || link_local(address))
         return true;
@@ -34,7 +37,7 @@ bool local_addresses::contains(const ACE_INET_Addr& address) {
 }
 
 void local_addresses::refresh() {
-    const auto now = std::chrono::steady_clock::now();
+    const auto now = time_->now();
     if (ever_read_ && now - read_ < stale_after)
         return;
     ifaddrs* list = nullptr;

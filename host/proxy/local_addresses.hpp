@@ -8,9 +8,12 @@
 // The interfaces' addresses are read again when they are a few seconds old, so that one that came later (a
 // new lease) is soon known. Safe to use from several threads.
 
+#include "steady_source.hpp"
+
 #include <ace/INET_Addr.h>
 
 #include <chrono>
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -18,12 +21,14 @@ namespace tav::http {
 
 class local_addresses {
 public:
+    explicit local_addresses(std::shared_ptr<const steady_source> time);
     bool contains(const ACE_INET_Addr& address);
 
 private:
     // Reads the interfaces' addresses when those held are stale; under mutex_.
     void refresh();
 
+    std::shared_ptr<const steady_source> time_;
     std::mutex mutex_;
     std::vector<ACE_INET_Addr> own_;
     std::chrono::steady_clock::time_point read_{};

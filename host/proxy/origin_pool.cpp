@@ -64,15 +64,16 @@ private:
     std::string origin_;
 };
 
-origin_pool::origin_pool(std::size_t per_origin, std::size_t total, clock::duration idle)
-    : state_(std::make_shared<state>()) {
+origin_pool::origin_pool(std::size_t per_origin, std::size_t total, clock::duration idle,
+                         std::shared_ptr<const steady_source> time)
+    : time_(std::move(time)), state_(std::make_shared<state>()) {
     state_->per_origin = per_origin;
     state_->total = total;
     state_->idle = idle;
 }
 
 origin_pool::~origin_pool() {
-    expire(clock::now(), true);
+    expire(time_->now(), true);
 }
 
 std::string origin_pool::key(const std::string& host, unsigned short port) {
@@ -106,7 +107,7 @@ void origin_pool::give(const std::string& host, unsigned short port, const strea
     {
         const std::lock_guard<std::mutex> lock(state_->mutex);
         auto& entries = state_->waiting[origin];
-        entries.push_back({stream, clock::now()});
+        entries.push_back({stream, time_->now()});
         ++state_->count;
         if (entries.size() > state_->per_origin || state_->count > state_->total) {
             oldest = std::move(entries.front().stream);

@@ -8,6 +8,8 @@
 // that waited longer than the idle limit is closed when the proxy's timer asks. Origins are named
 // "host:port" as the request named them, so a taken connection needs no name lookup.
 
+#include "steady_source.hpp"
+
 #include <tav/aio_socket_stream.hpp>
 
 #include <boost/intrusive_ptr.hpp>
@@ -27,7 +29,8 @@ public:
     using clock = std::chrono::steady_clock;
     using stream_ptr = boost::intrusive_ptr<aio_socket_stream>;
 
-    origin_pool(std::size_t per_origin, std::size_t total, clock::duration idle);
+    origin_pool(std::size_t per_origin, std::size_t total, clock::duration idle,
+                std::shared_ptr<const steady_source> time);
     ~origin_pool();
     origin_pool(const origin_pool&) = delete;
     origin_pool& operator=(const origin_pool&) = delete;
@@ -44,6 +47,7 @@ private:
     struct state;
     class idle_reader;
     static std::string key(const std::string& host, unsigned short port);
+    std::shared_ptr<const steady_source> time_;
     std::shared_ptr<state> state_;
 };
 

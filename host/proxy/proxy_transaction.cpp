@@ -25,7 +25,8 @@ proxy_transaction::proxy_transaction(forward_proxy& proxy,
                                      const boost::intrusive_ptr<response_handler>& response,
                                      const ACE_INET_Addr& local, const ACE_INET_Addr& client)
     : ext_transaction_base(&proxy, response), proxy_(proxy), local_(local), keep_proxy_(&proxy),
-      last_activity_(clock::now().time_since_epoch().count()), last_report_(clock::now()) {
+      last_activity_(proxy.settings().clock->now().time_since_epoch().count()),
+      last_report_(proxy.settings().clock->now()) {
     char text[64] = "";
     client.get_host_addr(text, sizeof text);
     client_ = text;
@@ -224,7 +225,7 @@ bool proxy_transaction::end() {
 }
 
 void proxy_transaction::touch() {
-    last_activity_ = clock::now().time_since_epoch().count();
+    last_activity_ = proxy_.settings().clock->now().time_since_epoch().count();
 }
 
 void proxy_transaction::report() {
@@ -240,7 +241,7 @@ void proxy_transaction::report() {
         verdict_.TickTraffic(part);
         bytes -= static_cast<std::uint64_t>(part);
     }
-    last_report_ = clock::now();
+    last_report_ = proxy_.settings().clock->now();
 }
 
 void proxy_transaction::check(clock::time_point now) {

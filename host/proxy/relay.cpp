@@ -1,14 +1,11 @@
 #include "relay.hpp"
 
-#include "content_decoder.hpp"
-#include "page_text.hpp"
+#include "checks.hpp"
 
 #include <tav/http/atom.hpp>
 #include <tav/msg.hpp>
 
 #include <boost/algorithm/string/case_conv.hpp>
-#include <boost/algorithm/string/predicate.hpp>
-#include <boost/algorithm/string/trim.hpp>
 
 #include <cstdio>
 #include <cstdlib>
@@ -40,6 +37,22 @@ std::set<std::string> connection_fields(const header_map& headers) {
     return names;
 }
 
+// Hands `keep` each field of `headers` that goes on to the next hop: not one that concerns one connection
+// only, nor one named in `drop` (lower case), nor Via, whose values come back each followed by ", ".
+template <class Keep>
+std::string pass_fields(const header_map& headers, const std::set<std::string>& drop, const Keep& keep) {
+    const std::set<std::string> skip = connection_fields(headers);
+    std::string vias;
+    for (const auto& field : headers) {
+        const std::string name = boost::algorithm::to_lower_copy(std::string(field.first.c_str()));
+        if (name == "via")
+            vias += field.second + ", ";
+        else if (skip.count(name) == 0 && drop.count(name) == 0)
+            keep(field.first, field.second);
+    }
+    return vias;
+}
+
 } // namespace
 
 relay::relay(forward_proxy& proxy, const boost::intrusive_ptr<response_handler>& response,
@@ -49,13 +62,13 @@ relay::relay(forward_proxy& proxy, const boost::intrusive_ptr<response_handler>&
 void relay::OnRequestHead(const request_head* head) {
     site_ = head->uri.host();
     site_path_ = head->uri.path();
-    verdict_ = proxy_.decide(client_, head->uri, PROTO_HTTP);
-    if (!verdict_.IsAllowed()) {
+    const checks::outcome admitted = checks::admit_request(proxy_, client_, head->uri, verdict_);
+    if (admitted.then == checks::outcome::stop) {
         const std::lock_guard<std::recursive_mutex> lock(mutex_);
-        block(verdict_.GetMessage());
+        block(admitted.reason);
         return;
     }
-    pages_checked_ = verdict_.IsHTTPContentFiltrationEnabled();
+    pages_checked_ = checks::pages_checked(verdict_);
     chunked_upstream_ = head->headers.find(atom::transfer_encoding_header) != nullptr;
     const std::string& port = head->uri.port();
     const unsigned long number = port.empty() ? 80 : std::strtoul(port.c_str(), nullptr, 10);
@@ -82,8 +95,7 @@ void relay::OnRequestHead(const request_head* head) {
 void relay::block(const std::string& reason) {
     if (!end())
         return;
-    const std::string page =
-        proxy_.blocking_page(reason, get_request_head().uri, client_, verdict_.IsClientKnown());
+    const std::string page = proxy_.blocking_page(reason, get_request_head().uri, client_, verdict_);
     auto answer = response_head::create(403, nullptr, version::one_one_);
     answer->headers.set(atom::content_type_header, "text/html; charset=utf-8");
     answer->headers.set(atom::cache_control_header, "no-store");
@@ -101,32 +113,20 @@ void relay::on_connected() {
 
 std::string relay::origin_head() const {
     const request_head& head = get_request_head();
-    // The address in its canonical form, as it was decided, with the safe search parameter set.
-    std::string target;
-    if (safe_.parameter.empty()) {
-        head.uri.flatten(target, uri::path_bit | uri::query_bit);
-    } else {
-        uri safe = head.uri;
-        safe.query(safe_.Query(head.uri.query()));
-        safe.flatten(target, uri::path_bit | uri::query_bit);
-    }
-    std::string text = head.method + " " + target + " HTTP/1.1\r\nHost: " + head.uri.host() +
+    const checks::outgoing safe = checks::safe_search_fields(safe_);
+    const checks::outgoing filter = checks::filter_fields(pages_checked_);
+    std::string text = head.method + " " + checks::origin_target(head.uri, safe_) +
+                       " HTTP/1.1\r\nHost: " + head.uri.host() +
                        (head.uri.port().empty() ? "" : ":" + head.uri.port()) + "\r\n";
-    const std::set<std::string> skip = connection_fields(head.headers);
-    std::string vias;
-    for (const auto& field : head.headers) {
-        const std::string name = boost::algorithm::to_lower_copy(std::string(field.first.c_str()));
-        if (name == "via")
-            vias += field.second + ", ";
-        else if (name != "host" && skip.count(name) == 0 && !(pages_checked_ && name == "accept-encoding") &&
-                 !(!safe_.youTubeRestrict.empty() && name == "youtube-restrict"))
-            text += std::string(field.first.c_str()) + ": " + field.second + "\r\n";
-    }
-    if (!safe_.youTubeRestrict.empty())
-        text += "YouTube-Restrict: " + safe_.youTubeRestrict + "\r\n";
-    // Pages that are checked come in codings the check reads.
-    if (pages_checked_)
-        text += "Accept-Encoding: gzip, deflate\r\n";
+    std::set<std::string> drop = {"host"};
+    drop.insert(safe.removed.begin(), safe.removed.end());
+    drop.insert(filter.removed.begin(), filter.removed.end());
+    const std::string vias = pass_fields(head.headers, drop, [&](const atom& name, const std::string& value) {
+        text += std::string(name.c_str()) + ": " + value + "\r\n";
+    });
+    for (const checks::outgoing* changes : {&safe, &filter})
+        for (const auto& field : changes->added)
+            text += field.first + ": " + field.second + "\r\n";
     if (chunked_upstream_)
         text += "Transfer-Encoding: chunked\r\n";
     text += "Via: " + vias + via + "\r\n\r\n";
@@ -206,38 +206,23 @@ bool relay::take_input(ACE_Message_Block& in, bool peer_closed) {
 void relay::check_head() {
     head_checked_ = true;
     const response_head& origin = *parser_->head();
-    bool conflicting = false;
-    std::string type;
-    for (const auto& field : origin.headers) {
-        if (field.first != atom::content_type_header)
-            continue;
-        const std::string value = boost::algorithm::trim_copy(field.second);
-        conflicting = conflicting || (!type.empty() && !boost::algorithm::iequals(type, value));
-        type = value;
-    }
-    // Two types let the browser and the check each read the page as another kind of page.
-    if (conflicting && pages_checked_) {
-        fail(502, "The site sent conflicting content types");
+    checks::answer answer =
+        checks::answer_head(verdict_, origin.headers, origin.status(), get_request_head().method,
+                            proxy_.settings().checked_body_limit);
+    if (answer.result.then == checks::outcome::stop) {
+        stop(answer.result);
         return;
     }
-    type_ = type;
-    const DataModel::ContentTypeAction action =
-        pages_checked_ ? verdict_.IsContentTypeAllowed(type) : DataModel::PassingThrough;
-    if (action == DataModel::Preventing) {
-        block("Content of type " + (type.empty() ? std::string("(none)") : type) + " is not allowed.");
-        return;
-    }
-    const std::string* coding = origin.headers.find(atom::intern("Content-Encoding"));
-    coding_ = coding != nullptr ? *coding : std::string();
-    const std::string* length = origin.headers.find(atom::content_length_header);
-    const bool small = length == nullptr ||
-                       std::strtoull(length->c_str(), nullptr, 10) <= proxy_.settings().checked_body_limit;
-    // A page without a type is taken as HTML, as browsers take it.
-    const bool html = type.empty() || boost::algorithm::istarts_with(type, "text/html") ||
-                      boost::algorithm::istarts_with(type, "application/xhtml+xml");
-    holding_ = action == DataModel::Filtering && html && get_request_head().method != "HEAD" &&
-               origin.status() != 204 && origin.status() != 304 && content_decoder::readable(coding_) &&
-               small;
+    holding_ = answer.hold;
+    type_ = std::move(answer.type);
+    coding_ = std::move(answer.coding);
+}
+
+void relay::stop(const checks::outcome& outcome) {
+    if (outcome.status != 0)
+        fail(outcome.status, outcome.reason);
+    else
+        block(outcome.reason);
 }
 
 void relay::send_head() {
@@ -246,16 +231,10 @@ void relay::send_head() {
     head_sent_ = true;
     const response_head& origin = *parser_->head();
     auto head = response_head::create(origin.status(), origin.reason().c_str(), version::one_one_);
-    const std::set<std::string> skip = connection_fields(origin.headers);
     const bool chunked = origin.headers.find(atom::transfer_encoding_header) != nullptr;
-    std::string vias;
-    for (const auto& field : origin.headers) {
-        const std::string name = boost::algorithm::to_lower_copy(std::string(field.first.c_str()));
-        if (name == "via")
-            vias += field.second + ", ";
-        else if (skip.count(name) == 0 && !(chunked && name == "content-length"))
-            head->headers.add(field.first, field.second);
-    }
+    const std::string vias = pass_fields(
+        origin.headers, chunked ? std::set<std::string>{"content-length"} : std::set<std::string>(),
+        [&](const atom& name, const std::string& value) { head->headers.add(name, value); });
     head->headers.add(atom::intern("Via"), vias + via);
     // Once the head goes out the answer is allowed: a client that leaves before its end is logged so.
     get_response_handler().note(decision("allowed", std::string()));
@@ -289,16 +268,10 @@ bool relay::release_held() {
 
 void relay::finish_answer() {
     if (holding_) {
-        std::string text;
-        const std::size_t limit = proxy_.settings().checked_body_limit;
-        // A body cut short is checked on what could be read of it; one of which nothing can be read is not
-        // passed on unchecked.
-        if (content_decoder::decode(coding_, held_, limit, text) == content_decoder::unreadable) {
-            block("The page cannot be read to check its words.");
-            return;
-        }
-        if (!verdict_.IsInapContentWordsAllowed(page_text::to_check(type_, text))) {
-            block("The page contains words that are not allowed.");
+        const checks::outcome words =
+            checks::page_words(verdict_, type_, coding_, held_, proxy_.settings().checked_body_limit);
+        if (words.then == checks::outcome::stop) {
+            stop(words);
             return;
         }
         release_held();

@@ -6,7 +6,7 @@
 // group that restricts its kind, goes to the host's safe address instead, with the table's parameter set in
 // its query and, for YouTube, the YouTube-Restrict field; its Host field stays the host asked for.
 //
-// The relay decides the request with the policy, has the origin connection opened, sends the request head
+// The relay has the request admitted (see checks), has the origin connection opened, sends the request head
 // (in origin form, without the fields that concern one connection only, with Via) and the body, then reads
 // the answer with a response_parser and hands it to the client piece by piece. An answer that ends cleanly
 // leaves its connection to the pool for the next request to the same origin; a request that finds its pooled
@@ -14,11 +14,12 @@
 // before the answer's head has gone out is answered with an error status; after it, the client's connection
 // is closed, which is all that HTTP leaves.
 //
-// When the client's answers are filtered, the content type of the answer is checked before anything of it
-// is sent, and an HTML answer is held until it is complete (up to the proxy's limit) so that its text can be
-// checked for the client's words. A refused answer is replaced by the blocking page; an HTML answer over the
-// limit, or in a coding the proxy cannot read, goes through unchecked.
+// When the client's answers are filtered, the answer's head goes through its stage before anything of it is
+// sent, and an HTML answer is held until it is complete (up to the proxy's limit) so that the words stage
+// can read it. A refused answer is replaced by the blocking page; an HTML answer over the limit, or in a
+// coding the proxy cannot read, goes through unchecked. The relay only moves bytes: every rule is a stage.
 
+#include "checks.hpp"
 #include "proxy_transaction.hpp"
 #include "response_parser.hpp"
 
@@ -44,8 +45,10 @@ private:
     std::string origin_head() const;
     // Answers with the blocking page.
     void block(const std::string& reason);
-    // Decides what to do with the answer once its head is known.
+    // Runs the answer's head through its stage once it is known.
     void check_head();
+    // Ends the transaction as a stage said: with the blocking page, or with the stage's error status.
+    void stop(const checks::outcome& outcome);
     // Hands on what the parser has decoded; false to pause reading from the origin.
     bool pass_answer();
     // The head as the client gets it.

@@ -1,8 +1,8 @@
 #include "tunnel.hpp"
 
+#include "checks.hpp"
 #include "client_hello.hpp"
 
-#include <tav/canonical_uri.hpp>
 #include <tav/http/atom.hpp>
 #include <tav/msg.hpp>
 
@@ -24,15 +24,6 @@ std::string quoted(const std::string& text) {
     return out + "\"";
 }
 
-// The secure site host:port stands for, in canonical form.
-tav::uri secure_site(const std::string& host, unsigned short port) {
-    const std::string text = "https://" + host + ":" + std::to_string(port) + "/";
-    tav::uri site;
-    site.parse_absolute(text.data(), text.data() + text.size());
-    tav::canonicalize(site);
-    return site;
-}
-
 } // namespace
 
 tunnel::tunnel(forward_proxy& proxy, const boost::intrusive_ptr<response_handler>& response,
@@ -51,25 +42,18 @@ void tunnel::OnRequestHead(const request_head* head) {
         intercepted_ = true;
         const std::lock_guard<std::recursive_mutex> lock(mutex_);
         examining_ = true;
-        hello_deadline_ = clock::now() + proxy_.settings().handshake_timeout;
+        hello_deadline_ = proxy_.settings().clock->now() + proxy_.settings().handshake_timeout;
         proxy_.watch(this);
         return;
     }
-    const unsigned long port = std::strtoul(head->uri.port().c_str(), nullptr, 10);
-    std::string reason;
-    if (port > 65535 || proxy_.settings().connect_ports.count(static_cast<unsigned short>(port)) == 0)
-        reason = "Tunnels are open only to the ports of secure sites.";
-    else if ((verdict_ = proxy_.decide(client_, head->uri, PROTO_HTTPS)).IsAllowed())
-        reason.clear();
-    else
-        reason = verdict_.GetMessage().empty() ? "Access denied." : verdict_.GetMessage();
-    if (!reason.empty()) {
+    const checks::outcome admitted = checks::admit_tunnel(proxy_, client_, head->uri, verdict_);
+    if (admitted.then == checks::outcome::stop) {
         const std::lock_guard<std::recursive_mutex> lock(mutex_);
-        refuse(reason);
+        refuse(admitted.reason);
         return;
     }
     host_ = head->uri.host();
-    port_ = static_cast<unsigned short>(port);
+    port_ = static_cast<unsigned short>(std::strtoul(head->uri.port().c_str(), nullptr, 10));
     {
         const std::lock_guard<std::recursive_mutex> lock(mutex_);
         examining_ = proxy_.settings().opaque_ports.count(port_) == 0;
@@ -95,9 +79,10 @@ void tunnel::refuse(const std::string& reason) {
 void tunnel::on_connected() {
     // The origin's end is passed to the client while the client's bytes still go to the origin.
     upstream_->allow_half_close(true);
-    send_response_head(response_head::create(200, "Connection established", version::one_one_));
+    // The handshake's time runs from before the client can hear that the tunnel is open.
     if (examining_)
-        hello_deadline_ = clock::now() + proxy_.settings().handshake_timeout;
+        hello_deadline_ = proxy_.settings().clock->now() + proxy_.settings().handshake_timeout;
+    send_response_head(response_head::create(200, "Connection established", version::one_one_));
 }
 
 void tunnel::OnRequestBody(ACE_Message_Block* body, bool last) {
@@ -122,23 +107,13 @@ ACE_Message_Block* tunnel::examine(ACE_Message_Block* bytes, bool last) {
     if (over_)
         return nullptr;
     std::string name;
-    std::string reason;
-    switch (client_hello::read(hello_.data(), hello_.size(), name)) {
-    case client_hello::state::need_more:
-        if (last)
-            shut("The client ended its TLS handshake halfway.");
+    const client_hello::state read = client_hello::read(hello_.data(), hello_.size(), name);
+    const checks::outcome named =
+        checks::server_name(proxy_, client_, read, last, name, host_, port_, intercepted_, verdict_, site_);
+    if (named.then == checks::outcome::wait)
         return nullptr;
-    case client_hello::state::not_tls:
-        shut("not TLS");
-        return nullptr;
-    case client_hello::state::malformed:
-        shut("The TLS handshake is malformed.");
-        return nullptr;
-    case client_hello::state::done:
-        break;
-    }
-    if (!name_allowed(name, reason)) {
-        shut(reason);
+    if (named.then == checks::outcome::stop) {
+        shut(named.reason);
         return nullptr;
     }
     examining_ = false;
@@ -147,7 +122,7 @@ ACE_Message_Block* tunnel::examine(ACE_Message_Block* bytes, bool last) {
         // The access log names the site asked for rather than its address.
         boost::intrusive_ptr<log_record> asked(new log_record);
         std::string site;
-        secure_site(name, port_).flatten(site, tav::uri::all_bits);
+        checks::secure_site(name, port_).flatten(site, tav::uri::all_bits);
         asked->set_field("cs-uri", site, true);
         get_response_handler().note(asked);
     }
@@ -159,22 +134,6 @@ ACE_Message_Block* tunnel::examine(ACE_Message_Block* bytes, bool last) {
     hello_.clear();
     hello_.shrink_to_fit();
     return held;
-}
-
-bool tunnel::name_allowed(const std::string& name, std::string& reason) {
-    // The tunnel's own host was decided when it was asked for, however the name spells it.
-    if (!intercepted_ && (name.empty() || name == host_))
-        return true;
-    const tav::uri site = secure_site(name.empty() ? host_ : name, port_);
-    if (!intercepted_ && site.host() == host_)
-        return true;
-    site_ = site.host();
-    verdict_ = proxy_.decide(client_, site, PROTO_HTTPS);
-    if (verdict_.IsAllowed())
-        return true;
-    const std::string& why = verdict_.GetMessage();
-    reason = "server name " + site.host() + ": " + (why.empty() ? "Access denied." : why);
-    return false;
 }
 
 void tunnel::shut(const std::string& reason) {

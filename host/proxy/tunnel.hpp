@@ -3,7 +3,7 @@
 // A tunnel to host:port for HTTPS: a CONNECT request, or a TLS connection that a gateway redirected to the
 // service.
 //
-// A CONNECT tunnel is decided with the policy for HTTPS and reaches only the ports the proxy allows. A
+// A CONNECT tunnel is admitted for HTTPS and reaches only the ports the proxy allows (see checks). A
 // refused tunnel gets 403 with the reason in its body and in a Proxy-Status field. An allowed one opens the
 // origin connection and answers "200 Connection established". Then the client's TLS ClientHello is read,
 // and nothing is relayed until it is whole: a server name other than the tunnel's host is decided on its
@@ -48,8 +48,6 @@ private:
     // Adds the client's bytes to those held until its ClientHello is whole; returns them all once its name
     // is allowed, else null (more must come, or the tunnel has been shut); under mutex_.
     ACE_Message_Block* examine(ACE_Message_Block* bytes, bool last);
-    // Whether the ClientHello's server name (empty for none) may be reached; the refusal's reason if not.
-    bool name_allowed(const std::string& name, std::string& reason);
     // Refuses a CONNECT request.
     void refuse(const std::string& reason);
     // Ends the tunnel without relaying anything of the client's and closes its connection, logging why.

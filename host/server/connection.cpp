@@ -443,7 +443,7 @@ void connection::check_deadline(clock::time_point now) {
 }
 
 void connection::set_deadline(clock::duration from_now) {
-    deadline_ = (clock::now() + from_now).time_since_epoch().count();
+    deadline_ = (server_->settings().clock->now() + from_now).time_since_epoch().count();
 }
 
 void connection::clear_deadline() {

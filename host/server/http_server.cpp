@@ -249,7 +249,7 @@ void http_server::check_timeouts(std::chrono::steady_clock::time_point now) {
 }
 
 void http_server::handle_time_out(const ACE_Time_Value& /*tv*/, const void* /*act*/) {
-    check_timeouts(std::chrono::steady_clock::now());
+    check_timeouts(settings_.clock->now());
 }
 
 } // namespace tav::http

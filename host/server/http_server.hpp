@@ -8,6 +8,8 @@
 // start() and stop() belong to one controlling thread; everything else runs on the proactor's threads.
 // Extensions are added before start() and released by their owner after stop().
 
+#include "steady_source.hpp"
+
 #include <tav/acceptor.hpp>
 #include <tav/http/extension.hpp>
 #include <tav/http/server.hpp>
@@ -24,6 +26,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -56,6 +59,8 @@ struct server_settings {
     std::chrono::steady_clock::duration intercept_timeout = std::chrono::seconds(10);
     // Finds the address a redirected connection was sent to; the firewall's record of it when empty.
     std::function<bool(ACE_HANDLE handle, ACE_INET_Addr& destination)> original_destination;
+    // Where the deadlines read the time.
+    std::shared_ptr<const steady_source> clock = std::make_shared<steady_source>();
 };
 
 class http_server : public server, public session_manager, private ACE_Handler {

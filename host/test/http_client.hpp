@@ -10,6 +10,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -106,6 +107,12 @@ public:
         }
         r.body = parser.get().body();
         return r;
+    }
+    // Whether something has come to be read (bytes, or the end of the connection), waiting up to `ms`
+    // milliseconds for it.
+    bool readable(int ms) {
+        pollfd wait{fd_, POLLIN, 0};
+        return !pending_.empty() || ::poll(&wait, 1, ms) > 0;
     }
     // Every byte received so far, for the report of a failed check.
     const std::string& received() const { return received_; }

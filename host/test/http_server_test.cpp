@@ -1,4 +1,5 @@
 #include "connection.hpp"
+#include "fake_steady_source.hpp"
 #include "http_client.hpp"
 #include "http_server.hpp"
 
@@ -24,7 +25,6 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -172,8 +172,10 @@ server_settings test_settings() {
 
 class http_server_test : public log_folder_test {
 protected:
-    void start(const server_settings& settings = test_settings(),
+    // The server's deadlines read the test's time.
+    void start(server_settings settings = test_settings(),
                const boost::intrusive_ptr<tav::http::extension>& forward = nullptr) {
+        settings.clock = time;
         server = new http_server(proactor.get(), settings);
         extension = new test_extension(server);
         ASSERT_TRUE(extension->start());
@@ -203,6 +205,7 @@ protected:
 
     std::unique_ptr<ACE_Proactor> proactor{tav::make_proactor(2)};
     event_loop::loop_threads loops{proactor.get(), 2};
+    std::shared_ptr<fake_steady_source> time = std::make_shared<fake_steady_source>();
     boost::intrusive_ptr<http_server> server;
     boost::intrusive_ptr<test_extension> extension;
     std::uint16_t port = 0;
@@ -403,8 +406,8 @@ TEST_F(http_server_test, ConnectionsPastTheirDeadlineAreClosed) {
     ASSERT_TRUE(eventually([&] { return server->connections() == 3 && extension->late == 1; }));
     // Nothing is due yet; a head that has not come whole in time is, and so is an idle connection; one
     // waiting for its answer is not.
-    server->check_timeouts(std::chrono::steady_clock::now());
-    server->check_timeouts(std::chrono::steady_clock::now() + std::chrono::minutes(5));
+    server->check_timeouts(time->now());
+    server->check_timeouts(time->now() + std::chrono::minutes(5));
     EXPECT_TRUE(idle.closed_by_server());
     EXPECT_TRUE(trickling.closed_by_server());
     extension->release();
@@ -418,15 +421,17 @@ TEST_F(http_server_test, AClientSendingOneByteASecondIsCutOff) {
     settings.head_timeout = std::chrono::seconds(2);
     start(settings);
     client c(port);
+    ASSERT_TRUE(eventually([&] { return server->connections() == 1; }));
     const std::string request = "GET /echo HTTP/1.1\r\nHost: site.test\r\nX-Slow: " + std::string(30, 'a');
+    // A byte, then a second; the server's timer looks at the connection each second.
     std::size_t sent = 0;
-    std::atomic<bool> cut{false};
-    std::thread reader([&] { cut = c.closed_by_server(); });
+    bool cut = false;
     while (!cut && sent < request.size() && c.send(request.substr(sent, 1))) {
         ++sent;
-        std::this_thread::sleep_for(std::chrono::seconds(1));
+        time->advance(std::chrono::seconds(1));
+        server->check_timeouts(time->now());
+        cut = c.readable(100) && c.closed_by_server();
     }
-    reader.join();
     EXPECT_TRUE(cut);
     EXPECT_LT(sent, request.size());
 }
@@ -495,6 +500,8 @@ TEST_F(http_server_test, OneComputerCannotHoldEveryConnection) {
     client other(port, "127.0.0.3");
     ASSERT_TRUE(other.send("GET /echo HTTP/1.1\r\nHost: site.test\r\n\r\n"));
     EXPECT_TRUE(other.read()) << "another computer is still served";
+    time->advance(settings.head_timeout);
+    server->check_timeouts(time->now());
     for (int i = 0; i < 7; ++i)
         EXPECT_TRUE(silent[i]->closed_by_server()) << "silent connection " << i;
 }

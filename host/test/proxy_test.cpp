@@ -1,4 +1,5 @@
 #include "deflate.hpp"
+#include "fake_steady_source.hpp"
 #include "forward_proxy.hpp"
 #include "http_client.hpp"
 #include "http_server.hpp"
@@ -70,6 +71,7 @@ protected:
         const std::string site = "http://admin.tollwick/";
         settings.site.parse_absolute(site.data(), site.data() + site.size());
         settings.access_log = "access";
+        settings.clock = time;
         server = new http_server(proactor.get(), settings);
         proxy = new forward_proxy(proactor.get(), model, names, proxy_options, history);
         server->set_forward(proxy);
@@ -130,7 +132,7 @@ protected:
         ASSERT_TRUE(model.SaveProtocolSettings("3", https).IsOK());
     }
 
-    // Waits up to ten seconds for `done`.
+    // Waits up to ten seconds for `done`, looking every 20 ms.
     static bool eventually(const std::function<bool()>& done) {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
         while (!done()) {
@@ -139,6 +141,35 @@ protected:
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
         return true;
+    }
+    // Waits up to ten seconds for `value` to stay the same over `looks` looks in a row.
+    static bool settles(const std::function<std::uint64_t()>& value, int looks) {
+        std::uint64_t last = value();
+        int same = 0;
+        return eventually([&] {
+            const std::uint64_t now = value();
+            same = now == last ? same + 1 : 0;
+            last = now;
+            return same >= looks;
+        });
+    }
+    // Whether `fd` has something to read (bytes, or its end) within `ms` milliseconds.
+    static bool readable(int fd, int ms) {
+        pollfd wait{fd, POLLIN, 0};
+        return ::poll(&wait, 1, ms) > 0;
+    }
+    // Moves time on by `step` and runs the server's and the proxy's timers, as their timers do each second,
+    // until `done` (a bounded wait for what the step brings about), at most `steps` times.
+    bool time_passes_until(std::chrono::steady_clock::duration step, int steps,
+                           const std::function<bool()>& done) {
+        for (int i = 0; i < steps; ++i) {
+            time->advance(step);
+            server->check_timeouts(time->now());
+            proxy->handle_time_out(ACE_Time_Value::zero, nullptr);
+            if (done())
+                return true;
+        }
+        return false;
     }
     // Bytes the process has allocated and not yet freed.
     static std::size_t heap_in_use() {
@@ -163,10 +194,13 @@ protected:
     event_loop::loop_threads loops{proactor.get(), 2};
     boost::intrusive_ptr<http_server> server;
     boost::intrusive_ptr<forward_proxy> proxy;
+    // The time of the server and the proxy, which moves only when a test moves it.
+    std::shared_ptr<fake_steady_source> time = std::make_shared<fake_steady_source>();
     // The test's origins are on 127.0.0.1, which the proxy relays to only when told so.
-    proxy_settings proxy_options = [] {
+    proxy_settings proxy_options = [this] {
         proxy_settings settings;
         settings.allow_local = true;
+        settings.clock = time;
         return settings;
     }();
     std::uint16_t port = 0;
@@ -261,8 +295,9 @@ TEST_F(proxy_test, WhatGoesWrongOnTheWayGetsTheStatusABrowserExpects) {
             return "HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n" + std::string(1000, 'r');
         },
         origin::then::reset);
-    origin stalls([](const std::string&) {
-        std::this_thread::sleep_for(std::chrono::seconds(3));
+    std::atomic<bool> stalled{true};
+    origin stalls([&](const std::string&) {
+        eventually([&] { return !stalled; });
         return std::string();
     });
     proxy_options.origin_timeout = std::chrono::seconds(1);
@@ -291,10 +326,16 @@ TEST_F(proxy_test, WhatGoesWrongOnTheWayGetsTheStatusABrowserExpects) {
         if (std::string(c.what) == "the proxy itself")
             request = get("127.0.0.1", port, "/");
         ASSERT_TRUE(each.send(request));
+        if (c.status == 504) {
+            EXPECT_TRUE(
+                time_passes_until(proxy_options.origin_timeout, 5, [&] { return each.readable(100); }))
+                << c.what << ": no answer after the origin timeout";
+        }
         auto r = each.read();
         ASSERT_TRUE(r) << c.what << ": " << each.received();
         EXPECT_EQ(c.status, r->status) << c.what << ": " << r->body;
     }
+    stalled = false;
     for (const origin* cut_short : {&cut, &resets_midway}) {
         client partial(port);
         ASSERT_TRUE(partial.send(get("casino.example", cut_short->port(), "/")));
@@ -337,14 +378,8 @@ TEST_F(proxy_test, ASlowClientHoldsTheOriginBackInsteadOfFillingTheProxy) {
     client c(port);
     ASSERT_TRUE(c.send(get("casino.example", big.port(), "/big")));
     // The client reads nothing: the origin gets as far as the buffers on the way allow, then waits.
-    std::uint64_t last = 0;
-    for (int i = 0; i < 100; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        const std::uint64_t now = big.sent();
-        if (now == last && now > 0)
-            break;
-        last = now;
-    }
+    ASSERT_TRUE(eventually([&] { return big.sent() > 0; }));
+    EXPECT_TRUE(settles([&] { return big.sent(); }, 5)) << "the origin keeps sending: " << big.sent();
     EXPECT_LT(big.sent(), 24u * 1024 * 1024) << "the proxy read ahead of its client";
     auto r = c.read();
     ASSERT_TRUE(r);
@@ -403,7 +438,7 @@ TEST_F(proxy_test, AnAnswerThatAllCameWhileItsClientWasBehindStillEnds) {
     ASSERT_TRUE(next);
     EXPECT_EQ(2u, next->body.size());
     EXPECT_EQ(0, site.finished()) << "the answer before it ended only when the origin closed its connection";
-    proxy->pool().expire(std::chrono::steady_clock::now(), true);
+    proxy->pool().expire(time->now(), true);
 }
 
 TEST_F(proxy_test, AnOriginConnectionServesTheNextRequestAndOneTheOriginClosedIsReplaced) {
@@ -446,7 +481,7 @@ TEST_F(proxy_test, AnOriginConnectionServesTheNextRequestAndOneTheOriginClosedIs
     EXPECT_EQ(2, dropping.accepted());
     EXPECT_EQ(3u, dropping.requests().size());
     EXPECT_TRUE(eventually([&] { return proxy->pool().idle() == 3; })) << proxy->pool().idle();
-    proxy->pool().expire(std::chrono::steady_clock::now(), true);
+    proxy->pool().expire(time->now(), true);
 }
 
 TEST_F(proxy_test, TwoThousandClientsAtOnceAreServedAndLeaveNothingBehind) {
@@ -496,11 +531,12 @@ TEST_F(proxy_test, TwoThousandClientsAtOnceAreServedAndLeaveNothingBehind) {
     // Connections end on the loop threads after their sockets close: the heap is taken once that stops
     // freeing memory, and the second round has as long to come back to it.
     std::size_t heap = heap_in_use();
-    for (int calm = 0, looks = 0; calm < 10 && looks < 500; ++looks) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    int calm = 0;
+    eventually([&] {
         calm = heap_in_use() < heap ? 0 : calm + 1;
         heap = std::min(heap, heap_in_use());
-    }
+        return calm >= 10;
+    });
     ASSERT_EQ("", serve_all());
     ASSERT_EQ("", left());
     EXPECT_TRUE(eventually([&] { return heap_in_use() <= heap + std::size_t{512} * 1024; }))
@@ -1082,6 +1118,11 @@ TEST_F(proxy_test, ATunnelRelaysOnlyATlsHandshakeWhoseServerNameIsAllowed) {
         if (c.refusal == nullptr) {
             EXPECT_EQ(c.bytes, loopback::receive(tunnel.fd, c.bytes.size())) << c.what;
         } else {
+            if (std::string(c.refusal).find("in_time") != std::string::npos) {
+                EXPECT_TRUE(time_passes_until(proxy_options.handshake_timeout, 3,
+                                              [&] { return readable(tunnel.fd, 100); }))
+                    << c.what << ": the handshake's time has passed";
+            }
             EXPECT_EQ("", loopback::receive(tunnel.fd, 1)) << c.what << ": the connection closes";
         }
     }
@@ -1146,6 +1187,9 @@ TEST_F(proxy_test, ARedirectedConnectionIsDecidedByItsNameAndGoesOnlyWhereItWasS
     const auto start_time = std::chrono::steady_clock::now();
     destination = web.port();
     loopback::fd_guard silent(loopback::connect_to(gateway));
+    // The server's timer looks at the connection each second.
+    EXPECT_TRUE(time_passes_until(std::chrono::seconds(1), 3, [&] { return readable(silent.fd, 100); }))
+        << "a connection that sends nothing is closed after the handshake timeout";
     EXPECT_EQ("", loopback::receive(silent.fd, 1));
     EXPECT_LT(std::chrono::steady_clock::now() - start_time, std::chrono::seconds(4))
         << "a connection that sends nothing is closed after the handshake timeout";
