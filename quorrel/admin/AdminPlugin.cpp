@@ -230,8 +230,7 @@ std::string AdminPlugin::SetupAddress() const {
 
 void AdminPlugin::AnnounceSetup() {
     std::unique_ptr<DataModel::Settings> settings;
-    m_model->GetSettings(settings);
-    if (settings != nullptr && !settings->GetPassword().IsEmpty())
+    if (m_model->GetSettings(settings).IsOK() && !settings->GetPassword().IsEmpty())
         return;
     const std::string address = SetupAddress();
     std::cerr << "quorrel: the filter has no administrator password yet; set it up on this machine, or from "
@@ -335,7 +334,7 @@ void AdminPlugin::HandleRequest(const tav::uri& requestUri, const ACE_Message_Bl
     if (body != nullptr)
         fields.Decode(std::string(body->rd_ptr(), body->length()));
     std::unique_ptr<DataModel::Settings> settings;
-    m_model->GetSettings(settings);
+    const bool read = m_model->GetSettings(settings).IsOK();
     fields.Set("_Client_", client);
     if (body == nullptr || body->length() == 0) {
         // The link of the page a computer outside the policy gets: the form that puts it into a group.
@@ -351,7 +350,7 @@ void AdminPlugin::HandleRequest(const tav::uri& requestUri, const ACE_Message_Bl
     const bool attempt =
         (objectName == "LoginPage" || objectName == "ForgotPassword") && fields.Get("Action") == "SaveEdit";
     const bool current = UseSession(fields.Get("_SessionID_"), m_now());
-    const bool guarded = settings != nullptr && !settings->GetPassword().IsEmpty();
+    const bool guarded = read && !settings->GetPassword().IsEmpty();
     {
         const std::lock_guard<std::mutex> lock(m_sessionMutex);
         m_open = !guarded;

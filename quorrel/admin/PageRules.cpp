@@ -86,7 +86,8 @@ std::string Shorten(const std::string& text, std::size_t n) {
 
 std::vector<const DataModel::Category*> SortedCategories(const DataModel& model) {
     std::vector<const DataModel::Category*> categories;
-    model.GetCategories(categories);
+    if (!model.GetCategories(categories).IsOK())
+        return {};
     SortBy(categories,
            [](const DataModel::Category& category) -> const std::string& { return category.GetName(); });
     return categories;

@@ -112,9 +112,9 @@ const PolicyFields<DataModel::Client>& Fields() {
 // The group ID resolves at once, so the groups must be loaded first. A client is keyed by its IP
 // whatever its stored ID says.
 Ret DataModel::Client::Load(const PolicyNode& record) {
-    ReadFields(*this, record, Fields());
+    const Ret read = ReadFields(*this, record, Fields());
     m_id = m_ip;
-    return Validate(false);
+    return read.IsOK() ? Validate(false) : read;
 }
 
 void DataModel::Client::Save(PolicyNode& record) const {

@@ -40,7 +40,7 @@ DataModel* DataModel::GetInstance() {
     if (!m_pInstance) {
         // Stored at once: a failed load leaves the partly loaded model for later calls.
         m_pInstance = new DataModel();
-        Init();
+        PolicyXml::Init();
         if (!m_pInstance->Init("cfg/zun_data.xml", "cfg/URLFilterDB.bin", "cfg/Administration/site").IsOK())
             throw std::runtime_error("Fail to initialize DataModel");
     }
@@ -117,7 +117,7 @@ DataModel::~DataModel() {
 Ret DataModel::Init(const std::string& tunesPath, const std::string& urlFilterPath,
                     const std::string& siteRoot) {
     Edit edit(*this);
-    Init();
+    PolicyXml::Init();
     m_tunesPath = tunesPath;
     m_urlFilterPath = urlFilterPath;
     m_siteRoot = siteRoot;

@@ -49,7 +49,7 @@ TEST(PasswordScrambler, AnOlderFileLoadsItsSecretsAndIsWrittenWithHashesOnly) {
         "</settings></tavdata>");
     for (int load = 0; load < 2; ++load) {
         std::unique_ptr<tav::DataModel::Settings> settings;
-        folder.Load()->GetSettings(settings);
+        ASSERT_TRUE(folder.Load()->GetSettings(settings).IsOK());
         EXPECT_TRUE(settings->GetPassword().Matches("s3cret")) << load;
         EXPECT_FALSE(settings->GetPassword().Matches("s3cre")) << load;
         EXPECT_TRUE(settings->GetSecurityAnswer().Matches("Rex")) << load;

@@ -418,8 +418,9 @@ AdminPluginRet ActivityModule::SaveNew(FormFields& fields, std::string& text) {
     if (saved.IsOK()) {
         std::string said = host + " is now a trusted site of " + group + ".";
         std::unique_ptr<DataModel::ProtocolSettings> settings;
-        model.GetProtocolSettings(groupId, DataModel::PST_HTTP, settings);
-        const auto* http = dynamic_cast<const DataModel::HTTPProtocolSettings*>(settings.get());
+        const auto* http = model.GetProtocolSettings(groupId, DataModel::PST_HTTP, settings).IsOK()
+                               ? dynamic_cast<const DataModel::HTTPProtocolSettings*>(settings.get())
+                               : nullptr;
         if (http != nullptr && !http->GetIsTrustedSitesEnabled())
             said += " The group's trusted sites are switched off: switch them on on its Sites page.";
         saved = AdminPluginRet(Ret::OK, said);

@@ -46,7 +46,9 @@ AdminPluginRet BlockedCategoryModule::SaveEdit(FormFields& fields, std::string& 
     if (!given.IsOK())
         return GetList(fields, text, given);
     std::vector<const DataModel::Category*> categories;
-    model.GetCategories(categories);
+    const AdminPluginRet listed = model.GetCategories(categories);
+    if (!listed.IsOK())
+        return GetList(fields, text, listed);
     std::vector<std::string> blocked;
     for (const DataModel::Category* category : categories)
         if (fields.Get(fieldPrefix + category->GetID()) == "1")

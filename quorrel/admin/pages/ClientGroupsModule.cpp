@@ -187,8 +187,10 @@ void ClientGroupsModule::FillForm(std::string& text, const DataModel::ClientGrou
 
 std::string ClientGroupsModule::SafeSearchRows(const DataModel::ClientGroup& group) const {
     std::unique_ptr<DataModel::ProtocolSettings> settings;
-    Plugin().GetModel().GetProtocolSettings(group.GetID(), DataModel::PST_HTTPS, settings);
-    const auto* https = dynamic_cast<const DataModel::HTTPSProtocolSettings*>(settings.get());
+    const auto* https =
+        Plugin().GetModel().GetProtocolSettings(group.GetID(), DataModel::PST_HTTPS, settings).IsOK()
+            ? dynamic_cast<const DataModel::HTTPSProtocolSettings*>(settings.get())
+            : nullptr;
     std::string rows;
     for (const Restriction& restriction : restrictions) {
         const std::int32_t current = https ? (https->*restriction.get)() : -1;
@@ -311,9 +313,9 @@ AdminPluginRet ClientGroupsModule::SaveNew(FormFields& fields, std::string& text
                                               DataModel::CAT_ALCOHOL.GetID(),
                                               DataModel::CAT_TOBACCO.GetID(),
                                               DataModel::CAT_OBSCENE.GetID()};
-    model.SetBlockedCategories(group->GetID(), blocked);
+    const AdminPluginRet blocking = model.SetBlockedCategories(group->GetID(), blocked);
     fields.Set("ClientGroupID", group->GetID());
-    return GetList(fields, text, saved);
+    return GetList(fields, text, blocking.IsOK() ? saved : blocking);
 }
 
 AdminPluginRet ClientGroupsModule::GetEdit(FormFields& fields, std::string& text) {

@@ -69,8 +69,9 @@ AdminPluginRet ContentFiltrationModule::SaveEdit(FormFields& fields, std::string
     http->SetIsContentFiltrationEnabled(IsChecked(fields, "IsContentFiltrationEnabled"));
     if (http->GetIsContentFiltrationEnabled())
         http->SetSeverityLevel(SeverityField(fields));
-    model.SaveProtocolSettings(group->GetID(), *http);
-    return ShowPage("HTTPProtocolSettings", fields, text, std::nullopt);
+    const AdminPluginRet stored = model.SaveProtocolSettings(group->GetID(), *http);
+    return ShowPage("HTTPProtocolSettings", fields, text,
+                    stored.IsOK() ? std::nullopt : std::optional<AdminPluginRet>(stored));
 }
 
 AdminPluginRet ContentFiltrationModule::Toggle(FormFields& fields, std::string& text) {

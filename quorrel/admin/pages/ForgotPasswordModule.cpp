@@ -21,11 +21,11 @@ AdminPluginRet ForgotPasswordModule::Get(FormFields& /*fields*/, std::string& te
                                          const std::optional<AdminPluginRet>& preset) {
     DataModel& model = Plugin().GetModel();
     std::unique_ptr<DataModel::Settings> settings;
-    model.GetSettings(settings);
+    const bool read = model.GetSettings(settings).IsOK();
     const DataModel::SecurityQuestion* question =
-        settings != nullptr ? model.GetSecurityQuestion(settings->GetSecurityQuestionID()) : nullptr;
+        read ? model.GetSecurityQuestion(settings->GetSecurityQuestionID()) : nullptr;
     text = m_page;
-    const bool answerable = settings != nullptr && !settings->GetSecurityAnswer().IsEmpty();
+    const bool answerable = read && !settings->GetSecurityAnswer().IsEmpty();
     FillText(text, "%TBL_QUESTION%",
              !answerable           ? noAnswerStored
              : question != nullptr ? question->GetQuestion()
@@ -36,12 +36,12 @@ AdminPluginRet ForgotPasswordModule::Get(FormFields& /*fields*/, std::string& te
 AdminPluginRet ForgotPasswordModule::SaveEdit(FormFields& fields, std::string& text) {
     DataModel& model = Plugin().GetModel();
     std::unique_ptr<DataModel::Settings> settings;
-    model.GetSettings(settings);
+    const bool read = model.GetSettings(settings).IsOK();
     // Without a stored answer no answer is right: an empty one would let anybody clear the password.
     const std::string refused = Plugin().WeighAttempt(
         fields.Get("_Client_"),
         [&] {
-            return settings != nullptr && !settings->GetSecurityAnswer().IsEmpty() &&
+            return read && !settings->GetSecurityAnswer().IsEmpty() &&
                    settings->GetSecurityAnswer().Matches(TrimBlanks(fields.Get("SecurityAnswer")));
         },
         "Bad Answer");

@@ -30,9 +30,9 @@ AdminPluginRet LoginPageModule::SaveEdit(FormFields& fields, std::string& text) 
             const std::string login = TrimBlanks(fields.Get("Login"));
             const std::string password = TrimBlanks(fields.Get("Password"));
             std::unique_ptr<DataModel::Settings> settings;
-            Plugin().GetModel().GetSettings(settings);
             return !login.empty() && !password.empty() && login == administratorLogin &&
-                   settings != nullptr && settings->GetPassword().Matches(password);
+                   Plugin().GetModel().GetSettings(settings).IsOK() &&
+                   settings->GetPassword().Matches(password);
         },
         "Bad Login or Password");
     if (!refused.empty())

@@ -56,7 +56,9 @@ AdminPluginRet ProtocolSettingsModule::Get(FormFields& fields, std::string& text
     FillMarkup(text, "%TPL_TOGGLE_CANACCESSBYIP_BUTTON_TITLE%", OnOff(settings->GetCanAccessByIP()));
     if (const auto* words = dynamic_cast<const Words*>(settings.get())) {
         std::vector<boost::shared_ptr<DataModel::BlockedUrlWord>> list;
-        model.GetBlockedUrlWords(id, m_type, list);
+        const AdminPluginRet listed = model.GetBlockedUrlWords(id, m_type, list);
+        if (!listed.IsOK())
+            return listed;
         FillText(text, "%BLOCKEDURLWORDS_INFO%", std::to_string(list.size()) + " word in list");
         FillMarkup(text, "%TPL_TOGGLE_BLOCKEDURLWORDS_BUTTON_TITLE%",
                    EnabledDisabled(words->GetIsBlockedUrlWordsEnabled()));
@@ -64,8 +66,11 @@ AdminPluginRet ProtocolSettingsModule::Get(FormFields& fields, std::string& text
     if (const auto* http = dynamic_cast<const HTTP*>(settings.get())) {
         std::vector<DataModel::CustomerSite*> blocked;
         std::vector<DataModel::CustomerSite*> trusted;
-        model.GetCustomerSites(id, true, blocked);
-        model.GetCustomerSites(id, false, trusted);
+        AdminPluginRet listed = model.GetCustomerSites(id, true, blocked);
+        if (listed.IsOK())
+            listed = model.GetCustomerSites(id, false, trusted);
+        if (!listed.IsOK())
+            return listed;
         FillMarkup(text, "%TPL_TOGGLE_INNER_BLOCKED_DB_TITLE%",
                    EnabledDisabled(http->GetIsInnerBlockedDBEnabled()));
         FillMarkup(text, "%TPL_TOGGLE_INNER_TRUSTED_DB_TITLE%",

@@ -57,7 +57,9 @@ public:
             return found;
         FillMarkup(text, m_layout.state, EnabledDisabled(IsOn(*settings)));
         std::vector<boost::shared_ptr<Rule>> rules;
-        Call(Doors::list, group->GetID(), rules);
+        const AdminPluginRet listed = Call(Doors::list, group->GetID(), rules);
+        if (!listed.IsOK())
+            return listed;
         std::string rows;
         for (const boost::shared_ptr<Rule>& rule : rules) {
             std::string row = m_row;

@@ -80,7 +80,8 @@ std::string SitesModule::Rows(const std::string& groupId, bool blocked) const {
     const std::string prefix = blocked ? "%TPL_BLOCKED_SITE_" : "%TPL_TRUSTED_SITE_";
     std::string rows;
     std::vector<boost::shared_ptr<DataModel::CustomerSite>> sites;
-    Plugin().GetModel().GetCustomerSites(groupId, blocked, sites);
+    if (!Plugin().GetModel().GetCustomerSites(groupId, blocked, sites).IsOK())
+        return rows;
     for (const boost::shared_ptr<DataModel::CustomerSite>& site : sites) {
         std::string row = tpl;
         FillText(row, prefix + "URI%", SiteUri(*site));

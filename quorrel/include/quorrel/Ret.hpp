@@ -4,7 +4,8 @@
 
 namespace tav {
 
-// The result every fallible operation of the policy model returns by value.
+// The result every fallible operation of the policy model returns by value; none may be dropped unread.
+class [[nodiscard]] Ret;
 class QUORREL_EXPORT Ret : public BaseRet {
 public:
     static const int OK = 0;
