@@ -126,6 +126,8 @@ checks::outcome checks::server_name(const forward_proxy& proxy, const std::strin
     if (!intercepted && (name.empty() || name == host))
         return outcome::proceed();
     const tav::uri named = secure_site(name.empty() ? host : name, port);
+    if (named.host().empty())
+        return outcome::refuse("The TLS handshake is malformed.");
     if (!intercepted && named.host() == host)
         return outcome::proceed();
     site = named.host();
@@ -139,7 +141,8 @@ checks::outcome checks::server_name(const forward_proxy& proxy, const std::strin
 tav::uri checks::secure_site(const std::string& host, unsigned short port) {
     const std::string text = "https://" + host + ":" + std::to_string(port) + "/";
     tav::uri site;
-    site.parse_absolute(text.data(), text.data() + text.size());
+    if (!site.parse_absolute(text.data(), text.data() + text.size()))
+        return tav::uri(); // a name that no address can hold names no site
     tav::canonicalize(site);
     return site;
 }

@@ -105,7 +105,8 @@ public:
                                const std::string& host, unsigned short port, bool intercepted,
                                DataModel::Verdict& verdict, std::string& site);
 
-    // The secure site host:port stands for, in canonical form.
+    // The secure site host:port stands for, in canonical form; one without a host when no address can hold
+    // the name.
     static tav::uri secure_site(const std::string& host, unsigned short port);
 };
 

@@ -42,7 +42,8 @@ bool connection::open_session(ACE_HANDLE handle, ACE_Message_Block& initial_data
         char address[64] = "";
         destination_.addr_to_string(address, sizeof address);
         const std::string site = std::string("http://") + address + "/";
-        destination_site_.parse_absolute(site.data(), site.data() + site.size());
+        if (!destination_site_.parse_absolute(site.data(), site.data() + site.size()))
+            return false;
     }
     if (!stream_->open(handle, initial_data, proactor, remote, local))
         return false;

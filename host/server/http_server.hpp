@@ -78,7 +78,7 @@ public:
     // site's, or those the forward proxy passes on.
     static std::string allowed_methods(const request_head& head);
     // Listens and starts the timer; false with the reason in `error`.
-    bool start(std::string& error);
+    [[nodiscard]] bool start(std::string& error);
     // Stops listening and the timer and closes every connection; returns once they have closed or `wait`
     // has passed.
     void stop(std::chrono::steady_clock::duration wait = std::chrono::seconds(5));

@@ -1,11 +1,11 @@
 #include "connection.hpp"
-#include "fake_steady_source.hpp"
 #include "http_client.hpp"
 #include "http_server.hpp"
+#include <support/fake_steady_source.hpp>
 
-#include "event_loop.hpp"
 #include "log_folder.hpp"
-#include "loopback.hpp"
+#include <support/event_loop.hpp>
+#include <support/loopback.hpp>
 
 #include <tav/http/active_extension.hpp>
 #include <tav/http/ext_transaction_base.hpp>

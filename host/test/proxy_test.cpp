@@ -1,15 +1,15 @@
 #include "deflate.hpp"
-#include "fake_steady_source.hpp"
 #include "forward_proxy.hpp"
 #include "http_client.hpp"
 #include "http_server.hpp"
 #include "test_origin.hpp"
 #include "tls_hello.hpp"
+#include <support/fake_steady_source.hpp>
 
 #include "PolicyFolder.hpp"
-#include "event_loop.hpp"
 #include "log_folder.hpp"
-#include "loopback.hpp"
+#include <support/event_loop.hpp>
+#include <support/loopback.hpp>
 
 #include <quorrel/ActivityHistory.hpp>
 #include <quorrel/ActivityLog.hpp>

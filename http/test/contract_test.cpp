@@ -4,7 +4,7 @@
 #include <tav/http/response_head.hpp>
 #include <tav/msg.hpp>
 
-#include "event_loop.hpp"
+#include <support/event_loop.hpp>
 
 #include <ace/Proactor.h>
 

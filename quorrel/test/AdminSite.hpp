@@ -4,7 +4,7 @@
 // what the tests read from its pages.
 
 #include "PolicyFolder.hpp"
-#include "event_loop.hpp"
+#include <support/event_loop.hpp>
 
 #include <quorrel/Settings.hpp>
 #include <quorrel/admin/AdminPlugin.hpp>

@@ -1,5 +1,5 @@
 #include "AdminSite.hpp"
-#include "FakeClock.hpp"
+#include <support/FakeClock.hpp>
 
 #include <quorrel/ActivityLog.hpp>
 #include <quorrel/CustomerSite.hpp>

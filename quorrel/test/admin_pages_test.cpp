@@ -1,5 +1,5 @@
 #include "AdminSite.hpp"
-#include "FakeClock.hpp"
+#include <support/FakeClock.hpp>
 
 #include <quorrel/Category.hpp>
 #include <quorrel/Client.hpp>

@@ -1,5 +1,5 @@
-#include "FakeClock.hpp"
 #include "PolicyFolder.hpp"
+#include <support/FakeClock.hpp>
 
 #include <quorrel/Matching.hpp>
 #include <quorrel/SiteIndex.hpp>

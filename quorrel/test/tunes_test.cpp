@@ -1,5 +1,5 @@
-#include "FakeClock.hpp"
 #include "PolicyFolder.hpp"
+#include <support/FakeClock.hpp>
 
 #include <gtest/gtest.h>
 

@@ -19,7 +19,7 @@
 #include <tav/aio_cmd.hpp>
 #include <tav/aio_socket_stream.hpp>
 
-#include "event_loop.hpp"
+#include <support/event_loop.hpp>
 
 #include <ace/INET_Addr.h>
 #include <ace/Message_Block.h>

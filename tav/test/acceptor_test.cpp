@@ -2,7 +2,7 @@
 #include <tav/connector.hpp>
 
 #include "echo.hpp"
-#include "loopback.hpp"
+#include <support/loopback.hpp>
 
 #include <ace/Proactor.h>
 

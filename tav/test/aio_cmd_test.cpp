@@ -1,6 +1,6 @@
 #include <tav/aio_cmd.hpp>
 
-#include "loopback.hpp"
+#include <support/loopback.hpp>
 
 #include <ace/Proactor.h>
 #include <ace/Proactor_Impl.h>

@@ -1,6 +1,6 @@
 #include <tav/aio_socket_stream.hpp>
 
-#include "loopback.hpp"
+#include <support/loopback.hpp>
 
 #include <ace/Proactor.h>
 

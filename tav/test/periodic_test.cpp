@@ -1,6 +1,6 @@
 #include <tav/periodic.hpp>
 
-#include "event_loop.hpp"
+#include <support/event_loop.hpp>
 
 #include <gtest/gtest.h>
 

@@ -30,7 +30,7 @@ public:
     PolicyWatch& operator=(const PolicyWatch&) = delete;
 
     // Locks and writes PATH.inuse and starts the thread; false with the reason.
-    bool Start(std::string& error);
+    [[nodiscard]] bool Start(std::string& error);
 
     enum class Taken { noService, taken, notYet };
     // For another program that has written `version` of the policy file at `policyPath`: whether a service

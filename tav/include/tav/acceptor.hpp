@@ -63,8 +63,8 @@ public:
 
     // Listens on `address` (port 0: any free port) with `backlog` accepts outstanding. False, with nothing
     // kept, when the socket cannot be made, bound or listened on, or an argument is null.
-    bool start(const ACE_INET_Addr& address, session_manager* manager, ACE_Proactor* proactor, int backlog,
-               bool reuse_address);
+    [[nodiscard]] bool start(const ACE_INET_Addr& address, session_manager* manager, ACE_Proactor* proactor,
+                             int backlog, bool reuse_address);
     // Stops listening: outstanding accepts end without sessions and the manager is no longer called once
     // stop has returned.
     void stop();

@@ -31,9 +31,10 @@ public:
     ~connector() override;
 
     // Makes the connector usable on `proactor`.
-    bool open(ACE_Proactor* proactor);
+    [[nodiscard]] bool open(ACE_Proactor* proactor);
     // Starts one connect to `remote` from `local`; false when it could not start.
-    bool connect(const ACE_INET_Addr& remote, bool reuse_address, const ACE_INET_Addr& local = addr_any_);
+    [[nodiscard]] bool connect(const ACE_INET_Addr& remote, bool reuse_address,
+                               const ACE_INET_Addr& local = addr_any_);
     // Cancels the outstanding connects; they end in on_connect_failed.
     int cancel() override;
 

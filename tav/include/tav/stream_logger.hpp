@@ -23,7 +23,7 @@ namespace tav {
 class TAV_EXPORT stream_logger {
 public:
     // Creates the directories and both files; true when both are open.
-    bool open(const std::string& name);
+    [[nodiscard]] bool open(const std::string& name);
     void close();
 
     // Append len bytes to the inbound or outbound file; false for a null pointer, a length of 0 or a

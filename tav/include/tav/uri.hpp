@@ -83,9 +83,9 @@ public:
     // Parses [first, last) as a whole URI. On a malformed authority returns false and keeps the
     // scheme, path, query and fragment already taken, unnormalised; otherwise a false result
     // leaves the object empty.
-    bool parse_absolute(const char* first, const char* last);
+    [[nodiscard]] bool parse_absolute(const char* first, const char* last);
     // Parses [first, last) as an authority only: userinfo '@' host ':' port. False leaves it empty.
-    bool parse_authority(const char* first, const char* last);
+    [[nodiscard]] bool parse_authority(const char* first, const char* last);
 
     // Appends the components selected by `which` (component bits) to out in URI syntax. The
     // authority is written only when the host is present.

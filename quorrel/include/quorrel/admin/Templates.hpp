@@ -16,7 +16,7 @@
 namespace tav::http::admin {
 
 // Reads a whole file into `text` (emptied first); false when the file cannot be opened.
-QUORREL_EXPORT bool ReadTemplate(const std::string& path, std::string& text);
+[[nodiscard]] QUORREL_EXPORT bool ReadTemplate(const std::string& path, std::string& text);
 
 // Replaces every occurrence of `placeholder` in `text`, left to right, never searching inserted text again.
 QUORREL_EXPORT void ReplaceAll(std::string& text, const std::string& placeholder,
