@@ -34,6 +34,10 @@ bool checks::pages_checked(const DataModel::Verdict& verdict) {
     return verdict.IsHTTPContentFiltrationEnabled();
 }
 
+SafeSearch::Redirect checks::safe_search(const DataModel::Verdict& verdict, const std::string& host) {
+    return verdict.SafeSearchFor(host);
+}
+
 std::string checks::origin_target(const tav::uri& target, const SafeSearch::Redirect& safe) {
     std::string text;
     if (safe.parameter.empty()) {

@@ -79,6 +79,9 @@ public:
 
     // Whether the client's answers are checked for their type and words.
     static bool pages_checked(const DataModel::Verdict& verdict);
+    // Where the verdict's client is sent instead of `host` by its group's safe search or YouTube restriction;
+    // nothing when the host is not in the table of the verdict's policy, or the group's level for it is off.
+    static SafeSearch::Redirect safe_search(const DataModel::Verdict& verdict, const std::string& host);
     // The request's path and query as the origin gets them: the canonical form that was decided, with the
     // safe search parameter set.
     static std::string origin_target(const tav::uri& target, const SafeSearch::Redirect& safe);

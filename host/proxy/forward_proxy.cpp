@@ -156,11 +156,6 @@ DataModel::Verdict forward_proxy::decide(const std::string& client, const tav::u
     return model_ != nullptr ? model_->Decide(client, target, protocol) : DataModel::Verdict();
 }
 
-SafeSearch::Redirect forward_proxy::safe_search(const DataModel::Verdict& verdict,
-                                                const std::string& host) const {
-    return verdict.SafeSearchFor(host);
-}
-
 void forward_proxy::record_use(const std::string& client, const std::string& group, const std::string& host,
                                std::uint64_t bytes) const {
     if (history_ != nullptr && model_ != nullptr)

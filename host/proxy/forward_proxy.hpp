@@ -106,9 +106,6 @@ public:
     // Whether the client may open the address now, and how its answer is checked; without a policy,
     // everything is allowed and nothing checked.
     DataModel::Verdict decide(const std::string& client, const tav::uri& target, PROTOS protocol) const;
-    // Where the verdict's client is sent instead of `host` by its group's safe search or YouTube restriction;
-    // nothing when the host is not in the table of the verdict's policy, or the group's level for it is off.
-    SafeSearch::Redirect safe_search(const DataModel::Verdict& verdict, const std::string& host) const;
     // Puts a client's use of a site, and a refusal, into the service's history, when it keeps one.
     void record_use(const std::string& client, const std::string& group, const std::string& host,
                     std::uint64_t bytes) const;

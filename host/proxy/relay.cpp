@@ -80,7 +80,7 @@ void relay::OnRequestHead(const request_head* head) {
     // the body could not be sent again.
     const std::string* length = head->headers.find(atom::content_length_header);
     const bool body = chunked_upstream_ || (length != nullptr && *length != "0");
-    safe_ = proxy_.safe_search(verdict_, head->uri.host());
+    safe_ = checks::safe_search(verdict_, head->uri.host());
     if (head->intercepted) {
         // Always where the client sent it, or to the safe address: a forged Host field reaches no other
         // machine.

@@ -58,7 +58,7 @@ void tunnel::OnRequestHead(const request_head* head) {
         const std::lock_guard<std::recursive_mutex> lock(mutex_);
         examining_ = proxy_.settings().opaque_ports.count(port_) == 0;
     }
-    safe_ = proxy_.safe_search(verdict_, host_);
+    safe_ = checks::safe_search(verdict_, host_);
     dial(safe_ ? safe_.address : host_, port_);
 }
 
@@ -127,7 +127,7 @@ ACE_Message_Block* tunnel::examine(ACE_Message_Block* bytes, bool last) {
         get_response_handler().note(asked);
     }
     if (intercepted_) {
-        safe_ = proxy_.safe_search(verdict_, site_);
+        safe_ = checks::safe_search(verdict_, site_);
         dial(safe_ ? safe_.address : host_, port_);
     }
     ACE_Message_Block* held = make_msg(hello_.data(), static_cast<unsigned>(hello_.size()));
