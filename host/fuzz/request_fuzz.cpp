@@ -42,7 +42,8 @@ struct Site {
         if (!model.Init(folder + "/zun_data.xml", SAMPLE_CFG "/URLFilterDB.bin", folder + "/site").IsOK())
             std::abort();
         const std::string url = "http://admin.tollwick/";
-        root.parse_absolute(url.data(), url.data() + url.size());
+        if (!root.parse_absolute(url.data(), url.data() + url.size()))
+            std::abort();
         plugin = new tav::http::admin::AdminPlugin(new fuzz_server, &model);
         if (!plugin->Start(folder + "/site", root, "").IsOK())
             std::abort();

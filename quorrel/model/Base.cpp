@@ -2,7 +2,7 @@
 
 namespace tav {
 
-DataModel::Base::~Base() = default;
+Base::~Base() = default;
 
 Ret DataModel::Base::Problems(const std::vector<std::string>& problems) {
     return Ret(problems.empty() ? Ret::OK : Ret::ERR, problems);

@@ -2,7 +2,7 @@
 
 namespace tav {
 
-DataModel::BlockedUrlWordManager::~BlockedUrlWordManager() = default;
+BlockedUrlWordManager::~BlockedUrlWordManager() = default;
 
 void DataModel::BlockedUrlWordManager::SetWords(const ModelTypes::BlockedUrlWords& words) {
     m_words.Set(words);

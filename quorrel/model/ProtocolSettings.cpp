@@ -18,7 +18,7 @@ DataModel::ProtocolSettings& DataModel::ProtocolSettings::operator=(const Protoc
     return *this;
 }
 
-DataModel::ProtocolSettings::~ProtocolSettings() = default;
+ProtocolSettings::~ProtocolSettings() = default;
 
 Ret DataModel::ProtocolSettings::Validate(bool) const {
     return Problem("");

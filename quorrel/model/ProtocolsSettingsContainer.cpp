@@ -14,7 +14,7 @@ DataModel::ProtocolsSettingsContainer::ProtocolsSettingsContainer() {
         m_settings.emplace(settings->GetType(), settings);
 }
 
-DataModel::ProtocolsSettingsContainer::~ProtocolsSettingsContainer() = default;
+ProtocolsSettingsContainer::~ProtocolsSettingsContainer() = default;
 
 DataModel::ProtocolsSettingsContainer DataModel::ProtocolsSettingsContainer::Copy() const {
     ProtocolsSettingsContainer copy(*this);
