@@ -30,14 +30,7 @@ class checks_test : public ::testing::Test {
 protected:
     void SetUp() override {
         model = policy.Load();
-        auto me = model->CreateClient();
-        me->SetIP("127.0.0.1");
-        me->SetGroupID("3");
-        ASSERT_TRUE(model->SaveClient(*me).IsOK());
-        std::unique_ptr<tav::DataModel::ClientGroup> group(
-            static_cast<tav::DataModel::ClientGroup*>(model->GetClientGroup("3").GetObj()));
-        group->SetIsTimeTableEnabled(false);
-        group->SetIsTimeLimitsEnabled(false);
+        const std::unique_ptr<tav::DataModel::ClientGroup> group = PolicyFolder::MachineInGroup(*model, "3");
         auto http = boost::static_pointer_cast<tav::DataModel::HTTPProtocolSettings>(
             group->GetProtocolSettings(tav::DataModel::PST_HTTP));
         http->SetIsContentFiltrationEnabled(true);

@@ -100,15 +100,7 @@ protected:
             policy.Root() + "/site/pages/templates/ForbiddenPage.tpl.html",
             PolicyFolder::Read(SAMPLE_CFG "/Administration/site/pages/templates/ForbiddenPage.tpl.html"));
         std::unique_ptr<tav::DataModel> model = policy.Load();
-        auto me = model->CreateClient();
-        me->SetIP("127.0.0.1");
-        me->SetGroupID("3");
-        EXPECT_TRUE(model->SaveClient(*me).IsOK());
-        std::unique_ptr<tav::DataModel::ClientGroup> group(
-            static_cast<tav::DataModel::ClientGroup*>(model->GetClientGroup("3").GetObj()));
-        group->SetIsTimeTableEnabled(false);
-        group->SetIsTimeLimitsEnabled(false);
-        EXPECT_TRUE(model->SaveClientGroup(*group).IsOK());
+        EXPECT_TRUE(model->SaveClientGroup(*PolicyFolder::MachineInGroup(*model, "3")).IsOK());
         return model;
     }
     // The group of the machine, to change its rules.

@@ -47,10 +47,21 @@ public:
     }
 
     static void Write(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
-    static std::string Read(const std::string& path) {
-        std::ostringstream text;
-        text << std::ifstream(path).rdbuf();
-        return text.str();
+    static std::string Read(const std::string& path) { return support::temp_folder::read(path); }
+
+    // Puts this machine (127.0.0.1) into the model's group `groupId` and gives back a copy of that group with
+    // its time table and time limits off, for the case to change further and save.
+    static std::unique_ptr<tav::DataModel::ClientGroup> MachineInGroup(tav::DataModel& model,
+                                                                       const std::string& groupId) {
+        auto me = model.CreateClient();
+        me->SetIP("127.0.0.1");
+        me->SetGroupID(groupId);
+        EXPECT_TRUE(model.SaveClient(*me).IsOK());
+        std::unique_ptr<tav::DataModel::ClientGroup> group(
+            static_cast<tav::DataModel::ClientGroup*>(model.GetClientGroup(groupId).GetObj()));
+        group->SetIsTimeTableEnabled(false);
+        group->SetIsTimeLimitsEnabled(false);
+        return group;
     }
 
 private:
